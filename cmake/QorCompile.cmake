@@ -1,0 +1,58 @@
+# Compiler settings shared by every target of the project.
+
+# The floating-point model is part of the product: the corrected image must be bit-identical in
+# both builds, so contraction into fused multiply-adds is never allowed, and i686 uses SSE2
+# arithmetic instead of the x87 unit.
+add_compile_options(-ffp-contract=off)
+if(WIN32)
+  add_compile_options(-msse2 -mfpmath=sse)
+  # A static runtime, so that no mingw DLL has to travel with the binaries.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+endif()
+
+if(QOR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Warnings are errors for project code (not for GoogleTest and other outside code).
+function(qor_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Werror)
+endfunction()
+
+# A Windows DLL whose exports have fixed ordinals. `table` lists one export a line:
+# "ordinal name argument-bytes" ('#' starts a comment). From it we generate the .def: on i686 the
+# decorated __stdcall names (name@bytes) that --kill-at strips from the export table, on x86_64
+# the plain names. The import library CMake would make is unusable for __stdcall callers, so we
+# make our own with dlltool -k from the same .def; link it through the target `<target>_implib`.
+function(qor_windows_dll target table)
+  get_target_property(out_name ${target} OUTPUT_NAME)
+  if(NOT out_name)
+    set(out_name ${target})
+  endif()
+  file(STRINGS ${table} lines REGEX "^[ \t]*[0-9]")
+  set(def "LIBRARY \"${out_name}.dll\"\nEXPORTS\n")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "^[ \t]*([0-9]+)[ \t]+([A-Za-z_0-9]+)[ \t]+([0-9]+)" _ "${line}")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      string(APPEND def "  ${CMAKE_MATCH_2}@${CMAKE_MATCH_3} @${CMAKE_MATCH_1}\n")
+    else()
+      string(APPEND def "  ${CMAKE_MATCH_2} @${CMAKE_MATCH_1}\n")
+    endif()
+  endforeach()
+  set(def_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+  file(CONFIGURE OUTPUT ${def_file} CONTENT "${def}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${table})
+  set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".dll.a")
+  target_sources(${target} PRIVATE ${def_file})
+  target_link_options(${target} PRIVATE -Wl,--kill-at)
+  set(implib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_stdcall.a)
+  add_custom_command(OUTPUT ${implib}
+    COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${out_name}.dll -l ${implib}
+    DEPENDS ${def_file} VERBATIM)
+  add_custom_target(${target}_implib_build DEPENDS ${implib})
+  add_library(${target}_implib INTERFACE)
+  target_link_libraries(${target}_implib INTERFACE ${implib})
+  add_dependencies(${target}_implib ${target}_implib_build)
+endfunction()

@@ -1,0 +1,53 @@
+# Test, benchmark and fuzz target helpers for both builds.
+#
+#   qor_add_gtest(name SOURCES a.cpp ... LIBS lib ...)    one CTest test per executable; in the
+#                                                          Windows build CTest runs it under Wine
+#   qor_add_benchmark(name SOURCES ... LIBS ...)           native build only (Google Benchmark)
+#   qor_add_fuzzer(name SOURCES ... LIBS ...)              QOR_FUZZ builds only (clang libFuzzer)
+
+if(WIN32)
+  # GoogleTest from Debian's source package, compiled with the mingw toolchain.
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(QOR_GTEST_LIBS gtest gtest_main gmock)
+else()
+  find_package(GTest REQUIRED)
+  set(QOR_GTEST_LIBS GTest::gtest GTest::gtest_main GTest::gmock)
+  find_package(benchmark QUIET)
+endif()
+
+function(qor_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${QOR_GTEST_LIBS})
+  qor_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
+
+function(qor_add_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT benchmark_FOUND OR QOR_SANITIZE OR QOR_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  qor_warnings(${name})
+endfunction()
+
+function(qor_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT QOR_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  qor_warnings(${name})
+  # A short run in CI: every fuzzer gets a few seconds over its seed corpus and random inputs.
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=20 -rss_limit_mb=4096)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
+endfunction()

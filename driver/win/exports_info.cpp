@@ -1,0 +1,71 @@
+// Entry points that report identity, geometry, versions, errors and device presence.
+#include "driver/win/qor_api.h"
+#include "driver/win/driver_state.h"
+#include "driver/win/sensor_access.h"
+
+#include "driver/core/sensor_type_table.h"
+
+namespace {
+
+DriverVersion* FillDriverVersion(DriverVersion* version) {
+    if (version != nullptr) {
+        *version = DriverVersion{5, 5, 0};
+    }
+    return version;
+}
+
+}  // namespace
+
+QOR_API int32_t WINAPI GetImagerID() {
+    return static_cast<int32_t>(Driver().calibration.set.imagerId);
+}
+
+QOR_API int32_t WINAPI GetKelvoHWInfo(HANDLE, HWInfo* info) {
+    const uint32_t imagerId = Driver().calibration.set.imagerId;
+    if (imagerId == 0 || info == nullptr) {
+        return 0;
+    }
+    const qor::SensorGeometry geometry = qor::SensorTypeTable(imagerId);
+    info->width = geometry.width;
+    info->height = geometry.height;
+    info->sensorType = qor::SensorTypeForGeometry(imagerId);
+    info->imagerId = static_cast<int32_t>(imagerId);
+    return 1;
+}
+
+QOR_API int32_t WINAPI QorGetHWInfo(HANDLE device, HWInfo* info) {
+    if (Driver().demoActive != 0) {
+        if (info == nullptr) {
+            return 0;
+        }
+        // The demo geometry is the sensor type 2 row, which is what DemoImagerId's type reads as.
+        info->width = qor::kDemoWidth;
+        info->height = qor::kDemoHeight;
+        info->sensorType = qor::SensorTypeForGeometry(qor::kDemoImagerId);
+        info->imagerId = static_cast<int32_t>(qor::kDemoImagerId);
+        return 1;
+    }
+    return GetKelvoHWInfo(device, info);
+}
+
+QOR_API DriverVersion* WINAPI QorGetDriverVersion(DriverVersion* version) {
+    return FillDriverVersion(version);
+}
+
+QOR_API DriverVersion* WINAPI GetDriverVersion(DriverVersion* version) {
+    return FillDriverVersion(version);
+}
+
+QOR_API int32_t WINAPI GetKelvoError() { return Driver().lastError; }
+
+QOR_API int32_t WINAPI GetLowLevelDriverVer() { return LowLevelDriverVersion(); }
+
+QOR_API int32_t WINAPI QorGetDeviceStatus(int32_t* status) {
+    constexpr UINT_PTR kStatusBytes = 8 * sizeof(int32_t);
+    if (status == nullptr || IsBadReadPtr(status, kStatusBytes) ||
+        IsBadWritePtr(status, kStatusBytes)) {
+        return 0;
+    }
+    FillDeviceStatus(status);
+    return 1;
+}

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The Wine harness of tests and demo: a private 32-bit prefix, a virtual display and one
+# persistent wineserver, all started and stopped by pid.
+#
+#   wine-harness.sh start STATE_DIR [WARMUP_EXE]   starts Xvfb and wineserver, prepares the prefix
+#   wine-harness.sh stop STATE_DIR                 ends everything that start began
+#
+# STATE_DIR/env holds the variables a Wine program needs (scripts/wine-run.sh reads it).
+set -euo pipefail
+
+cmd=${1:?usage: wine-harness.sh start|stop STATE_DIR [WARMUP_EXE]}
+state=${2:?state directory}
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+
+# This machine cannot execute 32-bit Linux code, so Wine's 32-bit loader cannot run here: tests
+# run the x86_64 Windows build of the same sources under the 64-bit loader.
+WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
+
+wine_env() {
+    export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+stop_pid() {  # stop_pid FILE SIGNAL: signal the recorded process and wait for it to go
+    local file=$1 sig=$2 pid
+    [ -f "$file" ] || return 0
+    pid=$(cat "$file")
+    if kill -0 "$pid" 2>/dev/null; then
+        kill "-$sig" "$pid" 2>/dev/null || true
+        for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$file"
+}
+
+case "$cmd" in
+start)
+    wine_env
+    # Xvfb picks a free display itself and writes its number to the file behind -displayfd.
+    rm -f "$state/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" \
+        </dev/null >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    display=""
+    for _ in $(seq 1 100); do
+        display=$(tr -d '[:space:]' <"$state/display" 2>/dev/null || true)
+        [ -n "$display" ] && break
+        sleep 0.1
+    done
+    [ -n "$display" ] || { echo "wine-harness: Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$display"
+
+    "$WINESERVER" -f -p </dev/null >"$state/wineserver.log" 2>&1 &
+    echo $! >"$state/wineserver.pid"
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
+    fi
+    reg() { "$WINE" reg add "$@" /f </dev/null >>"$state/reg.log" 2>&1; }
+    # A crashing test must fail, not wait for someone to close a crash dialog.
+    reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
+    # Without a window manager, unmanaged windows are destroyed at once and get no frames.
+    reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
+    install_dir=$("$WINE" winepath -w "${QOR_INSTALL_DIR:-$state}" 2>/dev/null)
+    reg 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v InstalPath /t REG_SZ /d "$install_dir"
+    reg 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v LanguageID /t REG_DWORD /d 1033
+    reg 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v LogLevel /t REG_DWORD /d 0
+
+    # Wine's services and desktop inherit the output of the first program that starts them; a
+    # synchronous program with all output redirected takes that role, so no pipe reader waits.
+    if [ -n "${3:-}" ]; then
+        "$WINE" "$3" </dev/null >/dev/null 2>&1 || true
+    fi
+    # Keeps the desktop process alive between tests.
+    "$WINE" start /min notepad.exe </dev/null >/dev/null 2>&1 || true
+
+    {
+        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=win64 WINEDEBUG=-all"
+        echo "export WINESERVER='$WINESERVER' WINE='$WINE'"
+        echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
+        echo "export DISPLAY='$DISPLAY'"
+    } >"$state/env"
+    ;;
+stop)
+    wine_env
+    # SIGINT ends every process of the prefix with the server; SIGTERM would leave orphans.
+    stop_pid "$state/wineserver.pid" INT
+    stop_pid "$state/xvfb.pid" TERM
+    rm -f "$state/env"
+    ;;
+*)
+    echo "usage: wine-harness.sh start|stop STATE_DIR [WARMUP_EXE]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,16 @@
+// The subcommands of qorctl, each group registered by its own file.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace qorctl {
+
+// correct, gen-calibration, gen-raw: portable, in both builds.
+void AddCorrectionCommands(CLI::App& app);
+
+#if defined(_WIN32)
+// info, demo: through the driver library binding (Windows build only).
+void AddDriverCommands(CLI::App& app);
+#endif
+
+}  // namespace qorctl
