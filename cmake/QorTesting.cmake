@@ -5,7 +5,11 @@
 #   qor_add_benchmark(name SOURCES ... LIBS ...)           native build only (Google Benchmark)
 #   qor_add_fuzzer(name SOURCES ... LIBS ...)              QOR_FUZZ builds only (clang libFuzzer)
 
-if(WIN32)
+option(QOR_TESTS "Build the test executables" ON)
+
+if(NOT QOR_TESTS)
+  # A deliverables-only build (the shipped i686 build, which cannot run here).
+elseif(WIN32)
   # GoogleTest from Debian's source package, compiled with the mingw toolchain.
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -20,6 +24,9 @@ endif()
 
 function(qor_add_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT QOR_TESTS)
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${QOR_GTEST_LIBS})
   qor_warnings(${name})

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs every test: set-up, the native build with its tests, the Windows build with its tests under
+# Wine, the shipped i686 build with its export checks, and the fuzz targets briefly.
+# Usage: scripts/test.sh   (from anywhere; builds under build/)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+jobs=${QOR_JOBS:-2}
+
+bash "$root/scripts/setup.sh"
+
+step() { printf '\n== %s ==\n' "$*"; }
+
+step "native build and tests"
+cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
+cmake --build "$build/native" -j "$jobs"
+ctest --test-dir "$build/native" -j "$jobs" --output-on-failure
+
+step "Windows build (x86_64, run under Wine)"
+cmake -S "$root" -B "$build/win64" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
+cmake --build "$build/win64" -j "$jobs"
+
+export QOR_WINE_STATE=$build/win64/wine
+cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
+trap cleanup EXIT INT TERM
+QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
+    "$build/win64/bin/wine_warmup.exe"
+step "Windows tests under Wine"
+ctest --test-dir "$build/win64" -j 1 --output-on-failure
+cleanup
+trap - EXIT INT TERM
+
+step "shipped build (i686): deliverables and export tables"
+cmake -S "$root" -B "$build/win32" -G Ninja -DQOR_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+cmake --build "$build/win32" -j "$jobs"
+"$root/scripts/check-exports.sh" "$build/win32/bin/Qor.dll" "$root/driver/win/exports.table" \
+    i686-w64-mingw32-objdump
+"$root/scripts/check-exports.sh" "$build/win32/bin/qorimg.dll" "$root/imageproc/exports.table" \
+    i686-w64-mingw32-objdump
+
+step "fuzz targets (clang, AddressSanitizer and UBSan)"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -G Ninja -DQOR_FUZZ=ON -DQOR_SANITIZE=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build/fuzz" -j "$jobs"
+ctest --test-dir "$build/fuzz" -j "$jobs" --output-on-failure
+
+step "all tests passed"
