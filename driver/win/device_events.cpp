@@ -1,12 +1,82 @@
-// Handlers of the notification window.
+// Handlers of the notification window: they keep the device table up to date and tell the
+// outside world (change event, broadcasts, debugger texts).
 #include "driver/win/device_events.h"
 
+#include <dbt.h>
+
 #include "driver/win/driver_state.h"
+#include "driver/win/notification_thread.h"
+#include "driver/win/win32_device_io.h"
+
+#include <string>
 
 namespace {
 
 UINT g_arrivalMessage = 0;
 UINT g_removalMessage = 0;
+HDEVNOTIFY g_interfaceRegistration = nullptr;
+HDEVNOTIFY g_handleRegistration = nullptr;
+
+qor::DeviceRegistry& Devices() { return Driver().port.devices; }
+
+void Debug(const char* text) { OutputDebugStringA(text); }
+
+// Interface names are plain ASCII device paths.
+std::string NarrowName(const DEV_BROADCAST_DEVICEINTERFACE_W* header) {
+    std::string name;
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    const size_t limit = header->dbcc_size > nameOffset
+                             ? (header->dbcc_size - nameOffset) / sizeof(wchar_t)
+                             : 0;
+    for (size_t i = 0; i < limit && header->dbcc_name[i] != 0; ++i) {
+        name.push_back(static_cast<char>(header->dbcc_name[i]));
+    }
+    return name;
+}
+
+void OnInterfaceEvent(WPARAM event, const DEV_BROADCAST_DEVICEINTERFACE_W* header) {
+    DriverState& state = Driver();
+    if (event == DBT_DEVICEARRIVAL) {
+        const int32_t count = qor::EnumerateDevices(state.port);
+        Devices().ApplyArrival(NarrowName(header), count);
+        SignalDeviceChange();
+        Debug("Device Arrived");
+        if (g_arrivalMessage != 0) {
+            Debug("Device Connected");
+            PostMessageW(HWND_BROADCAST, g_arrivalMessage, 0, 0);
+        }
+    } else if (event == DBT_DEVICEREMOVECOMPLETE) {
+        Devices().ClearEnumeratedPaths();
+        const int32_t count = qor::EnumerateDevices(state.port);
+        Devices().ApplyRemoveComplete(count);
+        SignalDeviceChange();
+        if (g_removalMessage != 0) {
+            PostMessageW(HWND_BROADCAST, g_removalMessage, 0, 0);
+        }
+    }
+}
+
+void OnHandleEvent(WPARAM event, const DEV_BROADCAST_HANDLE* header) {
+    const auto device = reinterpret_cast<qor::DeviceHandle>(header->dbch_handle);
+    const qor::HandleEventResult result =
+        Devices().ApplyHandleEvent(device, static_cast<uint32_t>(event));
+    if (result.queryRemoveHandled) {
+        Debug("HandleDeviceChange::DBT_DEVICEQUERYREMOVE::Using device got disconnected");
+        Debug("HandleDeviceChange::DBT_DEVICEQUERYREMOVE::Device Removed");
+        SignalDeviceChange();
+    }
+    if (result.removeHandled) {
+        Debug("HandleDeviceChange::DBT_DEVICEREMOVECOMPLETE::Using device got disconnected");
+        Debug("HandleDeviceChange::DBT_DEVICEREMOVECOMPLETE::Device Removed");
+        SignalDeviceChange();
+    }
+    if (result.cancelRegistration && g_handleRegistration != nullptr) {
+        UnregisterDeviceNotification(g_handleRegistration);
+        g_handleRegistration = nullptr;
+    }
+}
+
+}  // namespace
 
 void SignalDeviceChange() {
     if (HANDLE event = Driver().deviceChangeEvent) {
@@ -14,21 +84,64 @@ void SignalDeviceChange() {
     }
 }
 
-}  // namespace
-
-void OnEventWindowCreate(HWND) {
+void OnEventWindowCreate(HWND window) {
+    g_interfaceRegistration = nullptr;
     g_arrivalMessage = RegisterWindowMessageW(L"Halvex Arrival");
     g_removalMessage = RegisterWindowMessageW(L"Halvex Removal");
-    const int count = 0;  // no sensor access yet
-    if (count > 0) {
-        SetEvent(Driver().enumerationEvent);
-        SetEvent(Driver().privateEnumerationEvent);
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = kSensorInterfaceClass;
+    g_interfaceRegistration =
+        RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    DriverState& state = Driver();
+    const int32_t count = qor::EnumerateDevices(state.port);
+    if (Devices().ApplyInitialEnumeration(count)) {
+        SetEvent(state.enumerationEvent);
+        SetEvent(state.privateEnumerationEvent);
     }
     SignalDeviceChange();
 }
 
-LRESULT OnDeviceChange(WPARAM, LPARAM) { return TRUE; }
+LRESULT OnDeviceChange(WPARAM event, LPARAM data) {
+    if (data == 0) {
+        return TRUE;
+    }
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+        OnInterfaceEvent(event, reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header));
+    } else if (header->dbch_devicetype == DBT_DEVTYP_HANDLE) {
+        OnHandleEvent(event, reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header));
+    }
+    return TRUE;
+}
 
-void OnSuspendQuery() { SignalDeviceChange(); }
+void OnSuspendQuery() {
+    Devices().ApplySuspendQuery();
+    SignalDeviceChange();
+}
 
-void CancelDeviceNotifications() {}
+void CancelDeviceNotifications() {
+    if (g_interfaceRegistration != nullptr) {
+        UnregisterDeviceNotification(g_interfaceRegistration);
+        g_interfaceRegistration = nullptr;
+    }
+    if (g_handleRegistration != nullptr) {
+        UnregisterDeviceNotification(g_handleRegistration);
+        g_handleRegistration = nullptr;
+    }
+}
+
+void RegisterHandleNotification(qor::DeviceHandle device) {
+    HWND window = NotificationWindow();
+    if (window == nullptr) {
+        return;
+    }
+    DEV_BROADCAST_HANDLE filter{};
+    filter.dbch_size = sizeof filter;
+    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    filter.dbch_handle = reinterpret_cast<HANDLE>(device);
+    // The earlier registration is replaced without being cancelled, as callers expect one
+    // registration: the one of the sensor opened last.
+    g_handleRegistration = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}

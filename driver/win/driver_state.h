@@ -3,36 +3,48 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "driver/core/calibration_record.h"
 #include "driver/core/demo_image.h"
+#include "driver/core/device_io.h"
+#include "driver/core/sensor_transport.h"
 
-inline constexpr int32_t kErrInvalidDevice = 4099;
+// The timer acquisition of the older interface (one at a time).
+struct TimerAcquisition {
+    HWND notifyWindow = nullptr;
+    UINT_PTR timerId = 0;
+    HANDLE timerDevice = INVALID_HANDLE_VALUE;
+    int32_t elapsedMs = 0;
+    int32_t* imageBuffer = nullptr;  // committed and locked; null when none
+    size_t imageBufferBytes = 0;
+};
 
 struct DriverState {
     int32_t demoRequested = 0;
     int32_t demoActive = 0;
-    std::atomic<int32_t> lastError{0};
     bool notificationThreadStarted = false;
     HANDLE deviceChangeEvent = nullptr;
     // Named "Qor Enumerate": set for outside tools. QorInitSystem waits on the private event
     // instead, because a named event is shared by every process that loads the library.
     HANDLE enumerationEvent = nullptr;
     HANDLE privateEnumerationEvent = nullptr;
+    // The way to the sensors (Win32 or simulator), the device tables and the last error.
+    std::unique_ptr<qor::DeviceIo> deviceIo;
+    qor::SensorPort port;
     qor::Calibration calibration;
+    TimerAcquisition timer;
     int32_t demoPattern = qor::kFirstDemoPattern;
 };
 
 DriverState& Driver();
 
-inline bool IsNoDevice(HANDLE device) {
-    return device == nullptr || device == INVALID_HANDLE_VALUE;
-}
+inline qor::DeviceHandle ToDevice(HANDLE handle) { return reinterpret_cast<qor::DeviceHandle>(handle); }
+inline HANDLE ToHandle(qor::DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
 
-// Records a rejected device handle.
-inline void RejectDevice() { Driver().lastError = kErrInvalidDevice; }
+// Records a rejected device handle (4099, kept until the next rejection).
+inline void RejectDevice() { Driver().port.lastError = qor::ErrInvalidDevice; }
 
 // Creation and release at library load and unload (DllMain).
 void InitialiseDriverState();

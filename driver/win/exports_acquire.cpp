@@ -20,11 +20,9 @@ int32_t DeliverDemoImage(int32_t* buffer, int32_t bufferBytes) {
 }  // namespace
 
 QOR_API int32_t WINAPI KelvoAcquireImage(HANDLE device) {
-    if (device == INVALID_HANDLE_VALUE) {
-        RejectDevice();
-        return 0;
-    }
-    return ArmSensor(device);
+    DriverState& state = Driver();
+    state.timer.notifyWindow = nullptr;
+    return qor::Arm(state.port, state.calibration, ToDevice(device));
 }
 
 QOR_API int32_t WINAPI QorAcquireImage(HANDLE device) {
@@ -35,58 +33,32 @@ QOR_API int32_t WINAPI QorAcquireImage(HANDLE device) {
 }
 
 QOR_API int32_t WINAPI GetKelvoCapStatus(HANDLE device, int32_t* rawStatus) {
-    if (IsNoDevice(device)) {
-        RejectDevice();
-        return 0;
-    }
-    int32_t status = rawStatus != nullptr ? *rawStatus : 0;
-    const int32_t sent = QueryRawStatus(device, &status);
-    if (rawStatus != nullptr) {
-        *rawStatus = status;
-    }
-    return sent;
+    return qor::GetKelvoCapStatus(Driver().port, ToDevice(device), rawStatus);
 }
 
 QOR_API int32_t WINAPI QorGetCapStatus(HANDLE device, int32_t* status) {
-    if (status == nullptr) {
-        return 0;
-    }
     if (Driver().demoActive != 0) {
+        if (status == nullptr) {
+            return 0;
+        }
         *status = 1;
         return 1;
     }
-    *status = 0;
-    if (IsNoDevice(device)) {
-        RejectDevice();
-        return 0;
-    }
-    // Preset 0: a missing or short reply reads as captured; the image-data call asks again.
-    int32_t rawStatus = 0;
-    if (QueryRawStatus(device, &rawStatus) == 0) {
-        return 0;
-    }
-    if (rawStatus == 0) {
-        *status = 1;
-    }
-    return 1;
+    return qor::QorGetCapStatus(Driver().port, ToDevice(device), status);
 }
 
 QOR_API int32_t WINAPI KelvoGetImgData(HANDLE device, int32_t bufferBytes, int32_t* buffer,
                                        int32_t processFlag) {
-    if (IsNoDevice(device)) {
-        RejectDevice();
-        return 0;
-    }
-    return ReadCorrectedImage(device, bufferBytes, buffer, processFlag, false);
+    DriverState& state = Driver();
+    return qor::KelvoGetImgData(state.port, state.calibration, ToDevice(device), bufferBytes,
+                                buffer, processFlag, AcquisitionServices());
 }
 
 QOR_API int32_t WINAPI NewKelvoGetImgData(HANDLE device, int32_t bufferBytes, int32_t* buffer,
                                           int32_t processFlag) {
-    if (IsNoDevice(device)) {
-        RejectDevice();
-        return 0;
-    }
-    return ReadCorrectedImage(device, bufferBytes, buffer, processFlag, true);
+    DriverState& state = Driver();
+    return qor::NewKelvoGetImgData(state.port, state.calibration, ToDevice(device), bufferBytes,
+                                   buffer, processFlag, AcquisitionServices());
 }
 
 QOR_API int32_t WINAPI QorGetImgData(HANDLE device, int32_t* buffer, int32_t bufferBytes) {
@@ -98,13 +70,12 @@ QOR_API int32_t WINAPI QorGetImgData(HANDLE device, int32_t* buffer, int32_t buf
 
 QOR_API int32_t WINAPI KelvoGetRawImgData(HANDLE device, int32_t bufferBytes, int32_t* buffer,
                                           int32_t) {
-    return ReadRawImage(device, bufferBytes, buffer);
+    return qor::KelvoGetRawImgData(Driver().port, ToDevice(device), bufferBytes, buffer);
 }
 
 QOR_API int32_t WINAPI QorCancelAcquireImage(HANDLE device) {
     if (Driver().demoActive != 0) {
         return Driver().demoActive;
     }
-    CancelSensor(device);
-    return 0;
+    return qor::QorCancelAcquireImage(Driver().port, ToDevice(device));
 }

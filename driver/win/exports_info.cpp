@@ -3,6 +3,7 @@
 #include "driver/win/driver_state.h"
 #include "driver/win/sensor_access.h"
 
+#include "driver/core/acquisition.h"
 #include "driver/core/sensor_type_table.h"
 
 namespace {
@@ -21,15 +22,14 @@ QOR_API int32_t WINAPI GetImagerID() {
 }
 
 QOR_API int32_t WINAPI GetKelvoHWInfo(HANDLE, HWInfo* info) {
-    const uint32_t imagerId = Driver().calibration.set.imagerId;
-    if (imagerId == 0 || info == nullptr) {
+    qor::HardwareInfo hardware;
+    if (info == nullptr || !qor::LookupHardwareInfo(Driver().calibration, hardware)) {
         return 0;
     }
-    const qor::SensorGeometry geometry = qor::SensorTypeTable(imagerId);
-    info->width = geometry.width;
-    info->height = geometry.height;
-    info->sensorType = qor::SensorTypeForGeometry(imagerId);
-    info->imagerId = static_cast<int32_t>(imagerId);
+    info->width = hardware.width;
+    info->height = hardware.height;
+    info->sensorType = hardware.sensorType;
+    info->imagerId = static_cast<int32_t>(hardware.imagerId);
     return 1;
 }
 
@@ -56,9 +56,9 @@ QOR_API DriverVersion* WINAPI GetDriverVersion(DriverVersion* version) {
     return FillDriverVersion(version);
 }
 
-QOR_API int32_t WINAPI GetKelvoError() { return Driver().lastError; }
+QOR_API int32_t WINAPI GetKelvoError() { return Driver().port.lastError; }
 
-QOR_API int32_t WINAPI GetLowLevelDriverVer() { return LowLevelDriverVersion(); }
+QOR_API int32_t WINAPI GetLowLevelDriverVer() { return qor::GetLowLevelDriverVer(Driver().port); }
 
 QOR_API int32_t WINAPI QorGetDeviceStatus(int32_t* status) {
     constexpr UINT_PTR kStatusBytes = 8 * sizeof(int32_t);
@@ -66,6 +66,6 @@ QOR_API int32_t WINAPI QorGetDeviceStatus(int32_t* status) {
         IsBadWritePtr(status, kStatusBytes)) {
         return 0;
     }
-    FillDeviceStatus(status);
+    Driver().port.devices.DeviceStatus(status);
     return 1;
 }

@@ -44,21 +44,21 @@ QOR_API HANDLE WINAPI QorInitSystem(int32_t index) {
     if (!EnsureNotificationThread() || index < 0) {
         return nullptr;
     }
-    return InitialiseSensor(IndexedDeviceName(index).c_str(), CalibrationLoader::Current, true);
+    return InitialiseSensor(IndexedDeviceName(index).c_str(), InitKind::Standard);
 }
 
 QOR_API HANDLE WINAPI QorInitRawSystem(int32_t index) {
     if (!EnsureNotificationThread() || index < 0) {
         return nullptr;
     }
-    return InitialiseSensor(IndexedDeviceName(index).c_str(), CalibrationLoader::None, false);
+    return InitialiseSensor(IndexedDeviceName(index).c_str(), InitKind::Raw);
 }
 
 QOR_API HANDLE WINAPI NewQorInitSystem(int32_t mustBeZero) {
     if (mustBeZero != 0) {
         return nullptr;
     }
-    return InitialiseSensor("mivonusb-0", CalibrationLoader::Legacy, true);
+    return InitialiseSensor("mivonusb-0", InitKind::Legacy);
 }
 
 QOR_API HANDLE WINAPI InitQorSystem(int32_t index) {
@@ -66,21 +66,21 @@ QOR_API HANDLE WINAPI InitQorSystem(int32_t index) {
     if (index != 0 && index != 1) {
         return nullptr;
     }
-    return InitialiseSensor(IndexedDeviceName(index).c_str(), CalibrationLoader::Current, true);
+    return InitialiseSensor(IndexedDeviceName(index).c_str(), InitKind::Standard);
 }
 
 QOR_API HANDLE WINAPI InitKelvoSystem(const char* deviceName) {
     if (deviceName == nullptr) {
         return nullptr;
     }
-    return InitialiseSensor(deviceName, CalibrationLoader::Current, true);
+    return InitialiseSensor(deviceName, InitKind::Standard);
 }
 
 QOR_API HANDLE WINAPI KelvoInitRawSystem(const char* deviceName) {
     if (deviceName == nullptr) {
         return nullptr;
     }
-    return InitialiseSensor(deviceName, CalibrationLoader::None, false);
+    return InitialiseSensor(deviceName, InitKind::Raw);
 }
 
 QOR_API int32_t WINAPI InitKelvoSensor(HANDLE device) {

@@ -1,31 +1,45 @@
-// The Windows shell's way to the sensor. Without a device backend every open fails, so every
-// sensor call answers as for a missing device.
+// What the exports share on their way to the sensor.
 #include "driver/win/sensor_access.h"
 
+#include "driver/core/calibration_cache.h"
 #include "driver/win/driver_state.h"
+#include "driver/win/exposure_threshold.h"
+#include "driver/win/message_boxes.h"
+#include "imageproc/core/qor_image_proc.h"
 
-HANDLE InitialiseSensor(const char*, CalibrationLoader, bool) { return nullptr; }
-
-void CloseSensor(HANDLE device) {
-    if (!IsNoDevice(device)) {
-        CloseHandle(device);
-    }
+namespace {
+constexpr unsigned kUnderExposureBoxMs = 5000;
 }
 
-int32_t LowLevelDriverVersion() { return -1; }
+void ShowNoticeBox(const qor::UserNotice& notice) { ShowMessageBox(notice); }
 
-void FillDeviceStatus(int32_t* status) {
-    for (int i = 0; i < 8; ++i) {
-        status[i] = 0;
+HANDLE InitialiseSensor(const char* deviceName, InitKind kind) {
+    DriverState& state = Driver();
+    const qor::DeviceHandle device = qor::OpenDevice(state.port, deviceName);
+    if (device == qor::kNoDevice) {
+        return nullptr;
     }
+    if (kind != InitKind::Raw) {
+        const auto loader =
+            kind == InitKind::Legacy ? qor::CalibrationLoader::Legacy : qor::CalibrationLoader::Standard;
+        qor::LoadSensorCalibration(state.port, device, state.calibration, loader, ShowNoticeBox);
+        qor::SendSensorParams(state.port, device, state.calibration);
+    }
+    return ToHandle(device);
 }
 
-int32_t ArmSensor(HANDLE) { return 1; }
+void CloseSensor(HANDLE device) { qor::CloseDevice(Driver().port, ToDevice(device)); }
 
-int32_t QueryRawStatus(HANDLE, int32_t*) { return 0; }
-
-int32_t ReadCorrectedImage(HANDLE, int32_t, int32_t*, int32_t, bool) { return 0; }
-
-int32_t ReadRawImage(HANDLE, int32_t, int32_t*) { return 0; }
-
-void CancelSensor(HANDLE) {}
+const qor::AcquisitionServices& AcquisitionServices() {
+    static const qor::AcquisitionServices services = [] {
+        qor::AcquisitionServices s;
+        s.exposureThreshold = ReadExposureThreshold;
+        s.correction.enhance = QorImageProc1;
+        // The only notice of the correction is the under-exposure warning, which closes itself.
+        s.correction.notify = [](const qor::UserNotice& notice) {
+            ShowSelfClosingMessageBox(notice, kUnderExposureBoxMs);
+        };
+        return s;
+    }();
+    return services;
+}

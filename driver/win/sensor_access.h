@@ -1,25 +1,19 @@
-// The Windows shell's way to the sensor: initialisation, shutdown and the acquisition calls,
-// on top of the portable transport and the chosen device backend.
+// What the exports share on their way to the sensor: initialisation, shutdown, and the services
+// (threshold, enhancement, message boxes) that the acquisition core is given.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
+#include "driver/core/acquisition.h"
 
-enum class CalibrationLoader { None, Current, Legacy };
+enum class InitKind { Raw, Standard, Legacy };
 
-// Opens the named sensor, loads its calibration with the chosen loader and sends the settings.
-HANDLE InitialiseSensor(const char* deviceName, CalibrationLoader loader, bool sendSettings);
+// Opens the named sensor; Standard and Legacy also load its calibration with that loader and send
+// the sensor settings. The handle, or null.
+HANDLE InitialiseSensor(const char* deviceName, InitKind kind);
 void CloseSensor(HANDLE device);
-int32_t LowLevelDriverVersion();
-void FillDeviceStatus(int32_t* status);
 
-// Polled acquisition; handle checks are done by the exports.
-int32_t ArmSensor(HANDLE device);
-// 0 when the status command could not be sent; else 1 with the raw status byte in *rawStatus
-// (left as it was when the reply carries none).
-int32_t QueryRawStatus(HANDLE device, int32_t* rawStatus);
-int32_t ReadCorrectedImage(HANDLE device, int32_t bufferBytes, int32_t* buffer,
-                           int32_t processFlag, bool legacy);
-int32_t ReadRawImage(HANDLE device, int32_t bufferBytes, int32_t* buffer);
-void CancelSensor(HANDLE device);
+// The under-exposure threshold, the enhancement of qorimg.dll and the self-closing warning box.
+const qor::AcquisitionServices& AcquisitionServices();
+// Message boxes for the calibration loaders and the cache.
+void ShowNoticeBox(const qor::UserNotice& notice);
