@@ -7,10 +7,14 @@ namespace qorctl {
 
 // correct, gen-calibration, gen-raw: portable, in both builds.
 void AddCorrectionCommands(CLI::App& app);
+// verify-cache: portable.
+void AddCacheCommands(CLI::App& app);
 
 #if defined(_WIN32)
 // info, demo: through the driver library binding (Windows build only).
 void AddDriverCommands(CLI::App& app);
+// list, acquire, dump-flash: a sensor through the driver library (Windows build only).
+void AddSensorCommands(CLI::App& app);
 #endif
 
 }  // namespace qorctl
