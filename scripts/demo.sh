@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds the Windows deliverables and takes images through the driver library in
-# demo mode under Wine, with qorctl, following the application's calling order.
+# The main job: builds the deliverables and takes images through Qor.dll under Wine with qorctl,
+# in the application's calling order:
+#   1. demo mode: the synthetic patterns, no sensor;
+#   2. a simulated sensor: plug, initialise (calibration from its flash, cache file), arm, press
+#      the X-ray button from another process, read the corrected frame, and check it against an
+#      independent correction (native build) of the raw frame with the flash dumped from the sensor.
 # Usage: scripts/demo.sh [OUTPUT_DIR]   (default build/demo)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,14 +16,43 @@ bash "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build/win64" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs" --target qorctl Qor qorimg wine_warmup
+cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
+cmake --build "$build/native" -j "$jobs" --target qorctl
 
 export QOR_WINE_STATE=$build/win64/wine
 cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
 trap cleanup EXIT INT TERM
 QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
     "$build/win64/bin/wine_warmup.exe"
+qorctl() { "$root/scripts/wine-run.sh" "$build/win64/bin/qorctl.exe" "$@"; }
 
-mkdir -p "$out"
-"$root/scripts/wine-run.sh" "$build/win64/bin/qorctl.exe" info --demo
-"$root/scripts/wine-run.sh" "$build/win64/bin/qorctl.exe" demo --count 4 --out "$out"
-echo "demo: frames in $out"
+rm -rf "$out"
+mkdir -p "$out/demo" "$out/sensor" "$out/sim"
+echo "== demo mode =="
+qorctl info --demo
+qorctl demo --count 4 --out "$out/demo"
+
+echo "== simulated sensor =="
+export QOR_SENSOR_SIMULATOR=$out/sim
+qorctl sim plug --name sensor0 --imager-id 2101349 --format 3 --bad-rows 300,301 --bad-columns 77
+qorctl list
+# The cache file of the calibration is written into the current folder.
+cd "$out/sensor"
+qorctl acquire --count 1 --out "$out/sensor" --wait 60 &
+acquire=$!
+sleep 3
+qorctl sim expose sensor0 --seed 42
+wait "$acquire"
+qorctl verify-cache "$out/sensor/2101349.dat"
+qorctl dump-flash --out "$out/sensor/flash.bin"
+qorctl sim frame-for-seed sensor0 --seed 42 --out "$out/sensor/raw_42.raw"
+"$build/native/tools/qorctl" correct --calibration "$out/sensor/flash.bin" \
+    --raw "$out/sensor/raw_42.raw" --out "$out/sensor/expected.raw"
+if cmp -s "$out/sensor/frame_000.raw" "$out/sensor/expected.raw"; then
+    echo "demo: the acquired image equals the independent correction of the raw frame"
+else
+    echo "demo: the acquired image differs from the independent correction" >&2
+    exit 1
+fi
+convert "$out/sensor/frame_000.pgm" "$out/sensor/frame_000.png" 2>/dev/null || true
+echo "demo: frames in $out/demo and $out/sensor"

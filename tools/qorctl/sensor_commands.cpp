@@ -63,9 +63,14 @@ void RunAcquire(int count, const std::filesystem::path& outDir, int waitSeconds)
     if (qor.Initialize() == 0) {
         Fail("Qor.dll could not be loaded with all its entry points");
     }
+    const auto initStart = std::chrono::steady_clock::now();
     if (!qor.QorInitSystem()) {
         Fail("no sensor could be opened");
     }
+    std::printf("initialised in %.1f ms (calibration from the cache file or the flash)\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                          initStart)
+                    .count());
     if (!qor.QorInitSensor()) {
         Fail("the sensor has no calibration");
     }
