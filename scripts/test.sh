@@ -17,7 +17,7 @@ cmake --build "$build/native" -j "$jobs"
 ctest --test-dir "$build/native" -j "$jobs" --output-on-failure
 
 step "Windows build (x86_64, run under Wine)"
-cmake -S "$root" -B "$build/win64" -G Ninja \
+cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/tools/qorctl" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs"
 

@@ -1,6 +1,7 @@
 // qorctl: the command-line tool of integrators and service technicians.
 #include "tools/qorctl/commands.h"
 
+#include "external/sensor_sim/core/simulator_control.h"
 #include "external/sensor_sim/tool/sim_commands.h"
 #if defined(_WIN32)
 #include "external/sensor_sim/win/device_change_broadcast.h"
