@@ -29,6 +29,8 @@ std::optional<std::filesystem::path> SimulatorRoot(int argc, char** argv) {
 int main(int argc, char** argv) {
     CLI::App app{"qorctl - drive and inspect the QOR sensor driver library"};
     app.require_subcommand(1);
+    // Unix-style paths (under Wine) must never read as Windows-style /options.
+    app.allow_windows_style_options(false);
 #if defined(QORCTL_CORRECTION)
     qorctl::AddCorrectionCommands(app);
 #endif
