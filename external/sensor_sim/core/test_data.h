@@ -15,7 +15,7 @@ struct CalibrationParams {
     int height = 861;
     std::vector<int32_t> badRows;
     std::vector<int32_t> badColumns;
-    std::vector<int32_t> columnCorrections;  // legacy: added to badColumns[k] (entries k+5)
+    std::vector<int32_t> columnCorrections; // legacy: added to badColumns[k] (entries k+5)
     int defectPixels = 20;
     uint16_t gainReference = 3160;
     int32_t sensorSetting = 0x5A;
@@ -42,4 +42,4 @@ std::vector<int32_t> MakePhantomPicture(int32_t width, int32_t height, uint32_t 
 // Noise of the generated frames: at most this many grey levels either way.
 inline constexpr int32_t kNoiseAmplitude = 15;
 
-}  // namespace qor::testdata
+} // namespace qor::testdata

@@ -1,0 +1,155 @@
+// Device access over the simulator directory.
+#include "external/sensor_sim/core/sim_device_io.h"
+
+#include "external/sensor_sim/core/sim_bus.h"
+#include "external/sensor_sim/core/sim_directory.h"
+#include "external/sensor_sim/core/simulator_control.h"
+
+namespace qor::sim {
+namespace fs = std::filesystem;
+
+SimDeviceIo::SimDeviceIo(fs::path root) : root_(std::move(root)) {}
+
+std::unique_ptr<SimDeviceIo> SimDeviceIo::FromEnvironment() {
+    const auto root = SimulatorControl::RootFromEnvironment();
+    return root ? std::make_unique<SimDeviceIo>(*root) : nullptr;
+}
+
+bool SimDeviceIo::EnumerateInterfaces(std::vector<std::string>& paths) {
+    paths.clear();
+    for (const SensorListing& sensor : SimulatorControl(root_).List()) {
+        if (sensor.plugged) {
+            paths.push_back(sensor.interfacePath);
+        }
+    }
+    return true;
+}
+
+DeviceHandle SimDeviceIo::Open(const std::string& path) {
+    std::string name;
+    for (const SensorListing& sensor : SimulatorControl(root_).List()) {
+        if (SamePath(sensor.interfacePath, path)) {
+            name = sensor.name;
+            break;
+        }
+    }
+    const fs::path folder = root_ / name;
+    SensorStateFile state;
+    if (name.empty() || !ReadStateFile(folder, state) || !state.plugged) {
+        return kNoDevice;
+    }
+
+    std::lock_guard lock(mutex_);
+    std::shared_ptr<Live>& live = live_[name];
+    if (!live || live->generation != state.generation) {
+        // The flash is read once per plug; later reads and writes work on the copy in memory.
+        std::vector<uint8_t> flash;
+        if (!ReadFlashFile(folder, flash)) {
+            return kNoDevice;
+        }
+        auto fresh = std::make_shared<Live>();
+        fresh->name = name;
+        fresh->folder = folder;
+        fresh->generation = state.generation;
+        fresh->faultSerial = state.faultSerial;
+        ReadConsumedFile(folder, fresh->consumed);
+        fresh->sensor = std::make_shared<SimSensor>(std::move(flash), state.legacy);
+        fresh->sensor->SetVersion(state.version[0], state.version[1], state.version[2]);
+        fresh->sensor->SetFaults(state.faults);
+        fresh->sensor->SetFlashListener([folder](const std::vector<uint8_t>& bytes, uint32_t,
+                                                 uint32_t) { WriteFlashFile(folder, bytes); });
+        live = fresh;
+    }
+    const DeviceHandle handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_[handle] = live;
+    return handle;
+}
+
+void SimDeviceIo::Close(DeviceHandle handle) {
+    std::lock_guard lock(mutex_);
+    handles_.erase(handle);
+}
+
+std::shared_ptr<SimSensor> SimDeviceIo::SensorFor(DeviceHandle handle) const {
+    std::lock_guard lock(mutex_);
+    const auto it = handles_.find(handle);
+    return it == handles_.end() ? nullptr : it->second->sensor;
+}
+
+bool SimDeviceIo::StillAttached(Live& live) {
+    SensorStateFile state;
+    // A missing or corrupt state file reads as an unplugged sensor.
+    if (!ReadStateFile(live.folder, state) || !state.plugged ||
+        state.generation != live.generation || !live.sensor->Plugged()) {
+        return false;
+    }
+    if (state.faultSerial != live.faultSerial) {
+        live.faultSerial = state.faultSerial;
+        live.sensor->SetFaults(state.faults);
+    }
+    return true;
+}
+
+void SimDeviceIo::TakePendingExposure(Live& live) {
+    if (live.sensor->state() != SimSensor::State::Armed) {
+        return;
+    }
+    ExposureFile exposure;
+    if (!ReadExposureFile(live.folder, exposure) || exposure.count <= live.consumed) {
+        return;
+    }
+    if (live.sensor->Expose(exposure.seed)) {
+        live.consumed = exposure.count;
+        WriteConsumedFile(live.folder, exposure.count);
+    }
+}
+
+void SimDeviceIo::ReportUnplug(Live& live) {
+    // An unplug injected as a fault shows in the directory, so that enumeration drops it.
+    if (live.reportedUnplug) {
+        return;
+    }
+    live.reportedUnplug = true;
+    SensorStateFile state;
+    if (ReadStateFile(live.folder, state) && state.plugged && state.generation == live.generation) {
+        std::string ignored;
+        SimulatorControl(root_).Unplug(live.name, ignored);
+    }
+}
+
+template <typename Transfer>
+bool SimDeviceIo::Run(DeviceHandle handle, Pipe pipe, Transfer&& transfer) {
+    std::shared_ptr<Live> live;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = handles_.find(handle);
+        if (it == handles_.end()) {
+            return false;
+        }
+        live = it->second;
+    }
+    std::lock_guard lock(live->mutex);
+    if (!StillAttached(*live)) {
+        return false;
+    }
+    // The X-ray button is noticed between exchanges, as the firmware polls its detector.
+    if (pipe == Pipe::CommandOut) {
+        TakePendingExposure(*live);
+    }
+    const bool ok = transfer(*live->sensor);
+    if (!live->sensor->Plugged()) {
+        ReportUnplug(*live);
+    }
+    return ok;
+}
+
+bool SimDeviceIo::BulkWrite(DeviceHandle handle, Pipe pipe, const uint8_t* data, uint32_t length) {
+    return Run(handle, pipe, [&](SimSensor& sensor) { return sensor.Write(pipe, data, length); });
+}
+
+bool SimDeviceIo::BulkRead(DeviceHandle handle, Pipe pipe, uint8_t* data, uint32_t length) {
+    return Run(handle, pipe, [&](SimSensor& sensor) { return sensor.Read(pipe, data, length); });
+}
+
+} // namespace qor::sim
