@@ -71,17 +71,10 @@ int CQor::QorInitSystem() {
 }
 
 int CQor::QorInitSensor() {
-    if (m_hQORDevice == nullptr || m_pQorInitSensor == nullptr) {
-        TheLogFile().Write(LOG_FATAL,
-                           "CQor::QorInitSensor: QorInitSensor Failed! Invalid pointer or handle!\n");
-        return 0;
-    }
-    const int result = m_pQorInitSensor(m_hQORDevice);
-    if (result == 0) {
-        TheLogFile().Write(LOG_FATAL,
-                           "CQor::QorInitSensor: QorInitSensor Failed! QorInitSensor API failed!\n");
-    }
-    return result;
+    return Call(m_pQorInitSensor != nullptr,
+                "CQor::QorInitSensor: QorInitSensor Failed! Invalid pointer or handle!\n",
+                "CQor::QorInitSensor: QorInitSensor Failed! QorInitSensor API failed!\n",
+                [&] { return m_pQorInitSensor(m_hQORDevice); });
 }
 
 int CQor::QorShutDown() {
@@ -97,76 +90,43 @@ int CQor::QorShutDown() {
 }
 
 int CQor::QorGetHWInfo(HWInfo* info) {
-    if (m_hQORDevice == nullptr || info == nullptr || m_pQorGetHWInfo == nullptr) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetHWInfo: Invalid pointer or handle!\n");
-        return 0;
-    }
-    const int result = m_pQorGetHWInfo(m_hQORDevice, info);
-    if (result == 0) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetHWInfo: QorGetHWInfo API failed!\n");
-    }
-    return result;
+    return Call(info != nullptr && m_pQorGetHWInfo != nullptr,
+                "CQor::QorGetHWInfo: Invalid pointer or handle!\n",
+                "CQor::QorGetHWInfo: QorGetHWInfo API failed!\n",
+                [&] { return m_pQorGetHWInfo(m_hQORDevice, info); });
 }
 
 int CQor::QorGetDriverVersion(DriverVersion* version) {
-    if (m_hQORDevice == nullptr || version == nullptr || m_pQorGetDriverVersion == nullptr) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetDriverVersion: Invalid pointer or handle!\n");
-        return 0;
-    }
-    if (m_pQorGetDriverVersion(version) == nullptr) {
-        TheLogFile().Write(LOG_FATAL,
-                           "CQor::QorGetDriverVersion: QorGetDriverVersion API failed!\n");
-        return 0;
-    }
-    return 1;
+    // The handle is required although the entry does not take it.
+    return Call(version != nullptr && m_pQorGetDriverVersion != nullptr,
+                "CQor::QorGetDriverVersion: Invalid pointer or handle!\n",
+                "CQor::QorGetDriverVersion: QorGetDriverVersion API failed!\n",
+                [&] { return m_pQorGetDriverVersion(version) != nullptr ? 1 : 0; });
 }
 
 int CQor::QorAcquireImage() {
-    if (m_hQORDevice == nullptr || m_pQorAcquireImage == nullptr) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorAcquireImage: Invalid pointer or handle!\n");
-        return 0;
-    }
-    const int result = m_pQorAcquireImage(m_hQORDevice);
-    if (result == 0) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorAcquireImage: QorAcquireImage API failed!\n");
-    }
-    return result;
+    return Call(m_pQorAcquireImage != nullptr, "CQor::QorAcquireImage: Invalid pointer or handle!\n",
+                "CQor::QorAcquireImage: QorAcquireImage API failed!\n",
+                [&] { return m_pQorAcquireImage(m_hQORDevice); });
 }
 
 int CQor::QorGetCapStatus(int32_t* status) {
-    if (m_hQORDevice == nullptr || status == nullptr || m_pQorGetCapStatus == nullptr) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetCapStatus: Invalid pointer or handle!\n");
-        return 0;
-    }
-    const int result = m_pQorGetCapStatus(m_hQORDevice, status);
-    if (result == 0) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetCapStatus: QorGetCapStatus API failed!\n");
-    }
-    return result;
+    return Call(status != nullptr && m_pQorGetCapStatus != nullptr,
+                "CQor::QorGetCapStatus: Invalid pointer or handle!\n",
+                "CQor::QorGetCapStatus: QorGetCapStatus API failed!\n",
+                [&] { return m_pQorGetCapStatus(m_hQORDevice, status); });
 }
 
 int CQor::QorGetImgData(int32_t* buffer, int bytes) {
-    if (m_hQORDevice == nullptr || buffer == nullptr || m_pQorGetImgData == nullptr) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetImgData: Invalid pointer or handle!\n");
-        return 0;
-    }
-    const int result = m_pQorGetImgData(m_hQORDevice, buffer, bytes);
-    if (result == 0) {
-        TheLogFile().Write(LOG_FATAL, "CQor::QorGetImgData: QorGetImgData API failed!\n");
-    }
-    return result;
+    return Call(buffer != nullptr && m_pQorGetImgData != nullptr,
+                "CQor::QorGetImgData: Invalid pointer or handle!\n",
+                "CQor::QorGetImgData: QorGetImgData API failed!\n",
+                [&] { return m_pQorGetImgData(m_hQORDevice, buffer, bytes); });
 }
 
 int CQor::QorCancelAcquireImage() {
-    if (m_hQORDevice == nullptr || m_pQorCancelAcquireImage == nullptr) {
-        TheLogFile().Write(LOG_FATAL,
-                           "CQor::QorCancelAcquireImage: Invalid pointer or handle!\n");
-        return 0;
-    }
-    const int result = m_pQorCancelAcquireImage(m_hQORDevice);
-    if (result == 0) {
-        TheLogFile().Write(LOG_FATAL,
-                           "CQor::QorCancelAcquireImage: QorCancelAcquireImage API failed!\n");
-    }
-    return result;
+    return Call(m_pQorCancelAcquireImage != nullptr,
+                "CQor::QorCancelAcquireImage: Invalid pointer or handle!\n",
+                "CQor::QorCancelAcquireImage: QorCancelAcquireImage API failed!\n",
+                [&] { return m_pQorCancelAcquireImage(m_hQORDevice); });
 }

@@ -32,6 +32,11 @@ public:
     HANDLE Device() const { return m_hQORDevice; }
 
 private:
+    // Every wrapper but QorInitSystem and QorShutDown: an open handle and `ready` (entry and
+    // pointers present) or the "invalid" line; then the call, whose 0 gives the "failed" line.
+    template <typename Invoke>
+    int Call(bool ready, const char* invalidLine, const char* failedLine, Invoke invoke);
+
     using InitSystemFn = HANDLE(WINAPI*)(int32_t);
     using DeviceFn = int32_t(WINAPI*)(HANDLE);
     using HWInfoFn = int32_t(WINAPI*)(HANDLE, HWInfo*);
@@ -52,3 +57,18 @@ private:
     DeviceFn m_pQorCancelAcquireImage = nullptr;
     DeviceFn m_pQorFinishExp = nullptr;
 };
+
+#include "common/core/log_file.h"
+
+template <typename Invoke>
+int CQor::Call(bool ready, const char* invalidLine, const char* failedLine, Invoke invoke) {
+    if (m_hQORDevice == nullptr || !ready) {
+        TheLogFile().Write(LOG_FATAL, invalidLine);
+        return 0;
+    }
+    const int result = invoke();
+    if (result == 0) {
+        TheLogFile().Write(LOG_FATAL, failedLine);
+    }
+    return result;
+}

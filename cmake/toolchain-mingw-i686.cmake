@@ -1,15 +1,4 @@
-# Cross build of the 32-bit Windows deliverables with mingw-w64 (posix thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the shipped 32-bit Windows deliverables with mingw-w64 (posix thread model).
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(QOR_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QOR_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QOR_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${QOR_MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${QOR_MINGW_PREFIX}-dlltool)
-set(CMAKE_FIND_ROOT_PATH /usr/${QOR_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Test executables run under Wine through the harness (scripts/wine-run.sh).
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain-common.cmake)

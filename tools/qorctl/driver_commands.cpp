@@ -96,16 +96,12 @@ void RunDemo(int count, const std::filesystem::path& outDir) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%03d", n);
-        const size_t pixels = size_t(info.width) * info.height;
-        if (!WriteRawFrame(outDir / (std::string(name) + ".raw"), buffer.data(), pixels) ||
-            !WritePgm(outDir / (std::string(name) + ".pgm"), buffer.data(), info.width,
-                      info.height)) {
-            Fail("cannot write " + (outDir / name).string());
+        const auto saved = SaveNumberedFrame(outDir, n, buffer.data(), info.width, info.height);
+        if (saved.empty()) {
+            Fail("cannot write image " + std::to_string(n) + " into " + outDir.string());
         }
-        std::printf("image %d: %d x %d in %.1f ms -> %s.raw, %s.pgm\n", n, info.width,
-                    info.height, ms, (outDir / name).string().c_str(), name);
+        std::printf("image %d: %d x %d in %.1f ms -> %s.raw, .pgm\n", n, info.width,
+                    info.height, ms, saved.generic_string().c_str());
     }
     qor.QorShutDown();
 }

@@ -2,6 +2,7 @@
 #include "frame_files.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -56,6 +57,19 @@ bool WritePgm(const std::filesystem::path& path, const int32_t* values, int32_t 
         out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
     }
     return static_cast<bool>(out);
+}
+
+std::filesystem::path SaveNumberedFrame(const std::filesystem::path& dir, int n,
+                                        const int32_t* values, int32_t width, int32_t height) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%03d", n);
+    const std::filesystem::path base = dir / name;
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (!WriteRawFrame(base.string() + ".raw", values, pixels) ||
+        !WritePgm(base.string() + ".pgm", values, width, height)) {
+        return {};
+    }
+    return base;
 }
 
 bool ReadBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error) {

@@ -17,6 +17,10 @@ bool ReadRawFrame(const std::filesystem::path& path, std::vector<int32_t>& value
 // 16-bit binary PGM (P5, maxval 4095, big-endian samples); values clamped to 0..4095.
 bool WritePgm(const std::filesystem::path& path, const int32_t* values, int32_t width,
               int32_t height);
+// Saves image n of a series as DIR/frame_NNN.raw and DIR/frame_NNN.pgm; the path without
+// extension, or an empty path when a file could not be written.
+std::filesystem::path SaveNumberedFrame(const std::filesystem::path& dir, int n,
+                                        const int32_t* values, int32_t width, int32_t height);
 // Reads/writes a file of raw bytes (calibration images).
 bool ReadBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error);
 bool WriteBytes(const std::filesystem::path& path, const uint8_t* bytes, size_t count);

@@ -112,15 +112,11 @@ void RunAcquire(int count, const std::filesystem::path& outDir, int waitSeconds)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
         }
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%03d", n);
-        const size_t pixels = size_t(info.width) * info.height;
-        if (!WriteRawFrame(outDir / (std::string(name) + ".raw"), buffer.data(), pixels) ||
-            !WritePgm(outDir / (std::string(name) + ".pgm"), buffer.data(), info.width,
-                      info.height)) {
-            Fail("cannot write " + (outDir / name).string());
+        const auto saved = SaveNumberedFrame(outDir, n, buffer.data(), info.width, info.height);
+        if (saved.empty()) {
+            Fail("cannot write image " + std::to_string(n) + " into " + outDir.string());
         }
-        std::printf("image %d -> %s.raw, %s.pgm\n", n, (outDir / name).string().c_str(), name);
+        std::printf("image %d -> %s.raw, .pgm\n", n, saved.generic_string().c_str());
     }
     qor.QorShutDown();
 }
