@@ -43,6 +43,12 @@ acquire=$!
 sleep 3
 qorctl sim expose sensor0 --seed 42
 wait "$acquire"
+# A second initialisation takes the calibration from the cache file: only the header is read.
+qorctl acquire --count 1 --out "$out/sensor/again" --wait 60 &
+acquire=$!
+sleep 3
+qorctl sim expose sensor0 --seed 43
+wait "$acquire"
 qorctl verify-cache "$out/sensor/2101349.dat"
 qorctl dump-flash --out "$out/sensor/flash.bin"
 qorctl sim frame-for-seed sensor0 --seed 42 --out "$out/sensor/raw_42.raw"

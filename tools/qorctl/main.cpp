@@ -59,7 +59,11 @@ int main(int argc, char** argv) {
     }
 #if defined(_WIN32)
     if (root) {
-        qor::sim::BroadcastChanges(before, qor::sim::SimulatorControl(*root).List());
+        const int told = qor::sim::BroadcastChanges(before, qor::sim::SimulatorControl(*root).List());
+        if (told > 0) {
+            std::cout << "device change delivered to " << told << " running driver librar"
+                      << (told == 1 ? "y" : "ies") << "\n";
+        }
     }
 #endif
     return 0;

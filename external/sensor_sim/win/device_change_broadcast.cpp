@@ -55,8 +55,9 @@ int BroadcastInterfaceRemoval(const std::string& interfacePath) {
     return SendInterfaceEvent(DBT_DEVICEREMOVECOMPLETE, interfacePath);
 }
 
-void BroadcastChanges(const std::vector<SensorListing>& before,
-                      const std::vector<SensorListing>& after) {
+int BroadcastChanges(const std::vector<SensorListing>& before,
+                     const std::vector<SensorListing>& after) {
+    int delivered = 0;
     std::map<std::string, const SensorListing*> earlier;
     for (const SensorListing& sensor : before) {
         earlier[sensor.name] = &sensor;
@@ -66,12 +67,13 @@ void BroadcastChanges(const std::vector<SensorListing>& before,
         const bool wasPlugged = it != earlier.end() && it->second->plugged;
         const bool sameGeneration = wasPlugged && it->second->generation == sensor.generation;
         if (wasPlugged && (!sensor.plugged || !sameGeneration)) {
-            BroadcastInterfaceRemoval(it->second->interfacePath);
+            delivered += BroadcastInterfaceRemoval(it->second->interfacePath);
         }
         if (sensor.plugged && !sameGeneration) {
-            BroadcastInterfaceArrival(sensor.interfacePath);
+            delivered += BroadcastInterfaceArrival(sensor.interfacePath);
         }
     }
+    return delivered;
 }
 
 }  // namespace qor::sim

@@ -15,8 +15,8 @@ int BroadcastInterfaceArrival(const std::string& interfacePath);
 int BroadcastInterfaceRemoval(const std::string& interfacePath);
 
 // Compares two listings of the simulator and broadcasts each sensor plugged or unplugged in
-// between.
-void BroadcastChanges(const std::vector<SensorListing>& before,
+// between. Returns the number of messages delivered.
+int BroadcastChanges(const std::vector<SensorListing>& before,
                       const std::vector<SensorListing>& after);
 
 }  // namespace qor::sim
