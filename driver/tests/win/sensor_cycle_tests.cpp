@@ -245,6 +245,37 @@ TEST_F(SensorCycle, TimerAcquisitionReportsAFrameAndTimesOutAfter1801Steps) {
     DestroyWindow(g_receiver.window);
 }
 
+// Runs qorctl (beside this test) and returns its exit code.
+DWORD RunQorctl(std::wstring arguments) {
+    std::wstring commandLine = L"qorctl.exe " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return 0xFFFFFFFF;
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+TEST_F(SensorCycle, PlugsAndUnplugsFromAnotherProcessReachTheDeviceTable) {
+    ASSERT_NE(nullptr, s_qor.module);
+    int32_t slots[8] = {};
+    ASSERT_EQ(0u, RunQorctl(L"sim plug --name other --imager-id 2101350"));
+    ASSERT_EQ(1, s_qor.deviceStatus(slots));
+    EXPECT_EQ(1, slots[0]);
+    EXPECT_EQ(1, slots[1]) << "the arrival message filled the second slot";
+    ASSERT_EQ(0u, RunQorctl(L"sim unplug other"));
+    ASSERT_EQ(1, s_qor.deviceStatus(slots));
+    EXPECT_EQ(1, slots[0]);
+    EXPECT_EQ(0, slots[1]) << "the removal message emptied it again";
+}
+
 TEST_F(SensorCycle, UnloadingTheLibraryEndsItsNotificationWindow) {
     ASSERT_NE(nullptr, s_qor.module);
     EXPECT_NE(nullptr, FindWindowW(L"EventWnd", L"Event"));
