@@ -10,14 +10,16 @@
 
 namespace qor {
 
-inline constexpr std::size_t kCalibrationImageSize = 0x200000;  // 2 MiB, also the flash size
+inline constexpr std::size_t kCalibrationImageSize = 0x200000; // 2 MiB, also the flash size
 inline constexpr std::size_t kCalibrationHeaderSize = 136;
 inline constexpr int kMaxBadLines = 10;
 inline constexpr int kMaxLegacyBadColumns = 5;
-inline constexpr uint32_t kInitialImagerId = 0x100000;  // sensor type 1, serial 0
+inline constexpr uint32_t kInitialImagerId = 0x100000; // sensor type 1, serial 0
 
 // Sensor type lives in bits 20..23 of the imager ID.
-inline constexpr uint32_t SensorTypeOf(uint32_t imagerId) { return (imagerId >> 20) & 0xF; }
+inline constexpr uint32_t SensorTypeOf(uint32_t imagerId) {
+    return (imagerId >> 20) & 0xF;
+}
 
 // The header as parsed: word 0 is the header size in use (136), words 1..32 the big-endian
 // 32-bit words at byte 4k, word 33 the big-endian 16-bit gain reference at byte 132.
@@ -34,10 +36,10 @@ struct CalibrationSet {
     int32_t pixelCount = 0;
     int32_t width = 0;
     int32_t height = 0;
-    std::unique_ptr<float[]> correctionMap;  // present == a calibration is loaded (for correction)
+    std::unique_ptr<float[]> correctionMap; // present == a calibration is loaded (for correction)
     uint16_t gainReference = 0;
     std::unique_ptr<CalibrationHeader> header;
-    int32_t word36 = 0;  // header word at byte 36, kept but unused
+    int32_t word36 = 0; // header word at byte 36, kept but unused
     int32_t badColumnCount = 0;
     int32_t badRowCount = 0;
     int32_t badColumns[kMaxBadLines] = {};
@@ -89,4 +91,4 @@ void SetMapAllocatorForTesting(MapAllocator allocator);
 // XOR of bytes 0..0x1FFFFE; a valid image carries it in byte 0x1FFFFF.
 uint8_t CalibrationChecksum(const uint8_t* image);
 
-}  // namespace qor
+} // namespace qor

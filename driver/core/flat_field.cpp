@@ -1,0 +1,155 @@
+// The per-pixel calibration stages of frame correction.
+#include "driver/core/flat_field.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "driver/core/exact_math.h"
+
+namespace qor {
+
+namespace {
+
+constexpr int32_t kDarkEnd = 409;                      // below: fade into the raw value
+constexpr int32_t kBrightEnd = 3685;                   // above: fade into the raw value
+constexpr double kDarkScale = 0.0024449877750611247;   // 1/409
+constexpr double kBrightScale = 0.0024390243902439024; // 1/410
+constexpr float kLegacyDefectMark = 4095.0f;
+
+// v read as unsigned, written so that it vectorises (SSE2 converts only signed integers).
+double Unsigned(int32_t v) {
+    return static_cast<double>(v) +
+           static_cast<double>(static_cast<uint32_t>(v) >> 31) * 4294967296.0;
+}
+
+int32_t GainPixel(int32_t v, float gain) {
+    const double q = Unsigned(v) / static_cast<double>(gain);
+    // A quotient that does not truncate to an unsigned value up to 4095 gives 4095 (also NaN).
+    const bool inRange = (q > -1.0) & (q < 4096.0);
+    return static_cast<int32_t>(inRange ? q : 4095.0);
+}
+
+// trunc and clamp commute for the integral bounds 0 and 4095.
+int32_t LegacyPixel(int32_t v, float entry) {
+    return exact::ClampToInt(Unsigned(v) + static_cast<double>(entry), 0.0, 4095.0);
+}
+
+struct GainRule {
+    static bool Defective(float g) { return g == 0.0f; }
+    static int32_t Correct(int32_t v, float g) { return GainPixel(v, g); }
+};
+
+struct LegacyRule {
+    static bool Defective(float e) { return e == kLegacyDefectMark; }
+    static int32_t Correct(int32_t v, float e) { return LegacyPixel(v, e); }
+};
+
+// Row 0 in strict scan order: a defect takes the pixel below (not yet corrected) when that one
+// is sound, else the corrected pixel to its left, else the uncorrected pixel to its right when
+// sound; with none of these it keeps its value.
+template <typename Rule>
+void CorrectFirstRow(int32_t* frame, const float* map, int32_t width, int32_t height) {
+    for (int32_t k = 0; k < width; ++k) {
+        if (!Rule::Defective(map[k])) {
+            frame[k] = Rule::Correct(frame[k], map[k]);
+        } else if (height > 1 && !Rule::Defective(map[width + k])) {
+            frame[k] = frame[width + k];
+        } else if (k > 0) {
+            frame[k] = frame[k - 1];
+        } else if (width > 1 && !Rule::Defective(map[1])) {
+            frame[k] = frame[1];
+        }
+    }
+}
+
+// Later rows: a defect takes the corrected pixel above. Written without branches so that it
+// vectorises; the correction of a defective pixel is computed and discarded.
+template <typename Rule>
+void CorrectLaterRows(int32_t* frame, const float* map, int32_t width, int32_t height) {
+    for (int32_t y = 1; y < height; ++y) {
+        int32_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
+        const int32_t* above = row - width;
+        const float* m = map + static_cast<std::ptrdiff_t>(y) * width;
+        for (int32_t k = 0; k < width; ++k) {
+            const int32_t corrected = Rule::Correct(row[k], m[k]);
+            const int32_t filled = above[k];
+            row[k] = Rule::Defective(m[k]) ? filled : corrected;
+        }
+    }
+}
+
+template <typename Rule>
+void CorrectWithDefectFill(int32_t* frame, const float* map, int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    CorrectFirstRow<Rule>(frame, map, width, height);
+    CorrectLaterRows<Rule>(frame, map, width, height);
+}
+
+// Rows are done in chunks: first the full correction of every pixel, vectorised (clamping
+// before the conversion equals truncating first, since the bounds are integers); then the few
+// pixels at the two ends of the range get the blended formula.
+void GainOffsetRow(int32_t* row, const float* gain, const float* offset, int32_t n) {
+    constexpr int32_t kChunk = 256;
+    int32_t corrected[kChunk];
+    for (int32_t start = 0; start < n; start += kChunk) {
+        const int32_t m = std::min(kChunk, n - start);
+        int32_t* r = row + start;
+        const float* g = gain + start;
+        const float* o = offset + start;
+        int32_t ends = 0;
+        for (int32_t k = 0; k < m; ++k) {
+            const double x = static_cast<double>(r[k]);
+            corrected[k] = exact::ClampToInt(
+                x * static_cast<double>(g[k]) + static_cast<double>(o[k]) + 0.5, 0.0, 4095.0);
+            ends |= (r[k] < kDarkEnd) | (r[k] > kBrightEnd);
+        }
+        if (ends == 0) {
+            std::memcpy(r, corrected, sizeof(int32_t) * static_cast<size_t>(m));
+            continue;
+        }
+        for (int32_t k = 0; k < m; ++k) {
+            const int32_t raw = r[k];
+            r[k] = (raw < kDarkEnd || raw > kBrightEnd) ? GainOffsetPixel(raw, g[k], o[k])
+                                                        : corrected[k];
+        }
+    }
+}
+
+} // namespace
+
+int32_t GainOffsetPixel(int32_t x, float gain, float offset) {
+    const double xd = static_cast<double>(x);
+    double f = exact::Trunc(xd * static_cast<double>(gain) + static_cast<double>(offset) + 0.5);
+    if (x < kDarkEnd) {
+        const double t = (xd + 0.1) * kDarkScale;
+        f = exact::Trunc(xd * (1.0 - t) + f * t);
+    } else if (x > kBrightEnd) {
+        const double t = (4095.0 - xd + 0.1) * kBrightScale;
+        f = exact::Trunc(xd * (1.0 - t) + f * t);
+    }
+    return exact::ClampToInt(f, 0.0, 4095.0);
+}
+
+void ApplyGainCorrection(int32_t* frame, const CalibrationSet& set) {
+    CorrectWithDefectFill<GainRule>(frame, set.correctionMap.get(), set.width, set.height);
+}
+
+void ApplyLegacyOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
+    CorrectWithDefectFill<LegacyRule>(frame, set.correctionMap.get(), set.width, set.height);
+}
+
+void ApplyGainOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
+    if (set.width <= 0 || set.height <= 0) {
+        return;
+    }
+    for (int32_t y = 0; y < set.height; ++y) {
+        const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * set.width;
+        GainOffsetRow(frame + start, set.gainMap.get() + start, set.offsetMap.get() + start,
+                      set.width);
+    }
+}
+
+} // namespace qor

@@ -1,0 +1,123 @@
+// Frame correction pipelines: CorrectFrame and CorrectLegacyFrame.
+#include "driver/core/frame_correction.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "driver/core/flat_field.h"
+#include "driver/core/line_repair.h"
+#include "driver/core/sensor_type_table.h"
+
+namespace qor {
+
+namespace {
+
+// The geometry of the loaded set as a value count; 0 when none is known.
+std::size_t FrameSize(const CalibrationSet& set) {
+    if (set.width <= 0 || set.height <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(set.width) * static_cast<std::size_t>(set.height);
+}
+
+// The maps of a set must cover the geometry it claims.
+bool MapsMatch(const CalibrationSet& set, std::size_t count) {
+    return set.pixelCount >= 0 && static_cast<std::size_t>(set.pixelCount) == count;
+}
+
+void Calibrate(int32_t* frame, const CalibrationSet& set, int32_t processFlag,
+               const CorrectionServices& services) {
+    if (set.formatVersion < 3) {
+        ApplyGainCorrection(frame, set);
+        RepairFormat2Lines(frame, set);
+    } else {
+        if (!set.gainMap || !set.offsetMap) {
+            return; // an incomplete set corrects nothing
+        }
+        ApplyGainOffsetCorrection(frame, set);
+        RepairFormat3Lines(frame, set);
+    }
+    if (services.enhance && set.width >= kMinEnhanceSize && set.height >= kMinEnhanceSize) {
+        services.enhance(frame, set.width, set.height, processFlag);
+    }
+}
+
+} // namespace
+
+std::string UnderExposureTitle(double mean) {
+    return "Warning ( " + std::to_string(static_cast<int64_t>(std::trunc(mean))) + ")";
+}
+
+double ExposureMean(const int32_t* frame, std::size_t count) {
+    // A calibrated frame has fewer than 2^20 values, so every partial sum stays an exact integer
+    // below 2^53: the integer sum equals the sum in double, and cannot lose bits for any count.
+    if (count == 0) {
+        return 0.0;
+    }
+    int64_t sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += frame[i];
+    }
+    return static_cast<double>(sum) / static_cast<double>(count);
+}
+
+void InvertFrame(int32_t* frame, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t v = static_cast<uint32_t>(frame[i]);
+        frame[i] = v <= 4095u ? static_cast<int32_t>(4095u - v) : 0;
+    }
+}
+
+void TurnFrame(int32_t* frame, std::size_t count) {
+    std::reverse(frame, frame + count);
+}
+
+bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& calibration,
+                  uint32_t threshold, int32_t processFlag, const CorrectionServices& services) {
+    const CalibrationSet& set = calibration.set;
+    const std::size_t count = FrameSize(set);
+    if (count == 0) {
+        return true; // no geometry yet: the frame is delivered as read
+    }
+    if (frame == nullptr || frameValues < count) {
+        return false;
+    }
+    const double mean = ExposureMean(frame, count);
+    if (mean < static_cast<double>(threshold) && services.notify) {
+        try {
+            services.notify(UserNotice{UnderExposureTitle(mean), kUnderExposureText});
+        } catch (...) {
+            // The frame is delivered even when the warning cannot be shown.
+        }
+    }
+    if (processFlag > 0 && set.correctionMap && MapsMatch(set, count)) {
+        Calibrate(frame, set, processFlag, services);
+    }
+    InvertFrame(frame, count);
+    if (NeedsTurn(set.imagerId)) {
+        TurnFrame(frame, count);
+    }
+    return true;
+}
+
+bool CorrectLegacyFrame(int32_t* frame, std::size_t frameValues, const Calibration& calibration,
+                        int32_t processFlag, const CorrectionServices& /*services*/) {
+    const CalibrationSet& set = calibration.set;
+    const std::size_t count = FrameSize(set);
+    if (count == 0) {
+        return true;
+    }
+    if (frame == nullptr || frameValues < count) {
+        return false;
+    }
+    if (processFlag <= 0 || !set.correctionMap || !MapsMatch(set, count)) {
+        InvertFrame(frame, count);
+        return true;
+    }
+    ApplyLegacyOffsetCorrection(frame, set);
+    InvertFrame(frame, count);
+    RepairLegacyLines(frame, set);
+    return true;
+}
+
+} // namespace qor
