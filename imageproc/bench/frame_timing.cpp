@@ -1,0 +1,84 @@
+// Plain timing of QorImageProc1 and its stages, for builds without Google Benchmark (Wine).
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "imageproc/core/enhance_grid.h"
+#include "imageproc/core/frame_enhancement.h"
+#include "imageproc/core/grid_transfer.h"
+
+namespace {
+
+using qor::imageproc::KernelPath;
+
+std::vector<int32_t> MakeFrame(int32_t width, int32_t height) {
+    std::vector<int32_t> frame(static_cast<size_t>(width) * height);
+    uint32_t state = 12345;
+    for (int32_t v = 0; v < height; ++v) {
+        for (int32_t u = 0; u < width; ++u) {
+            state = state * 1664525u + 1013904223u;
+            frame[static_cast<size_t>(v) * width + u] =
+                500 + u * 2500 / width + (u > width / 3 && v > height / 2 ? 600 : 0) +
+                static_cast<int32_t>(state >> 26);
+        }
+    }
+    return frame;
+}
+
+double Milliseconds(std::chrono::steady_clock::time_point from) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from)
+        .count();
+}
+
+struct Figures {
+    double best = 1e30;
+    std::vector<double> all;
+    void Add(double ms) {
+        best = std::min(best, ms);
+        all.push_back(ms);
+    }
+    double Median() {
+        std::sort(all.begin(), all.end());
+        return all.empty() ? 0.0 : all[all.size() / 2];
+    }
+};
+
+void Measure(int32_t width, int32_t height, KernelPath path, int32_t runs) {
+    const auto frame = MakeFrame(width, height);
+    Figures whole;
+    Figures enhance;
+    std::vector<float> values(frame.size());
+    std::vector<float*> columns(width);
+    for (int32_t u = 0; u < width; ++u) {
+        columns[u] = values.data() + static_cast<size_t>(u) * height;
+    }
+    for (int32_t i = 0; i < runs; ++i) {
+        auto image = frame;
+        auto start = std::chrono::steady_clock::now();
+        qor::imageproc::EnhanceFrame(image.data(), width, height, 1, path);
+        whole.Add(Milliseconds(start));
+
+        qor::imageproc::LoadColumns(frame.data(), width, height, values.data(), path);
+        start = std::chrono::steady_clock::now();
+        qor::imageproc::EnhanceGrid(columns.data(), width, height, 4096, 1, 35, 409.6f, path);
+        enhance.Add(Milliseconds(start));
+    }
+    std::printf("%4dx%-4d %-6s QorImageProc1 min %6.2f ms median %6.2f ms | "
+                "QorImageProc2 min %6.2f ms median %6.2f ms\n",
+                width, height, path == KernelPath::Vector ? "vector" : "scalar", whole.best,
+                whole.Median(), enhance.best, enhance.Median());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int32_t runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    for (const KernelPath path : {KernelPath::Vector, KernelPath::Scalar}) {
+        Measure(1201, 861, path, runs);
+        Measure(999, 664, path, runs);
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+// Blends the block extremes over the image and maps every pixel through the tone curve.
+#pragma once
+
+#include <cstdint>
+
+#include "imageproc/core/kernel_path.h"
+#include "imageproc/core/tile_extremes.h"
+#include "imageproc/core/tile_geometry.h"
+#include "imageproc/core/tone_curve.h"
+
+namespace qor::imageproc {
+
+struct BlendProfiles {
+    const float* window; // Y = window(N), weights of inner block rows and columns
+    const float* edgeU;  // Pu, weights of the columns of the last-column blocks
+    const float* edgeV;  // Pv, weights of the rows of the last-row blocks
+};
+
+// For every pixel: MaxAcc, MinAcc and WAcc summed over the blocks that cover it, in block order
+// (inner blocks with bi outer and bj inner, then last-row, last-column and corner blocks), each
+// sum rounded to float; Mx = MaxAcc / WAcc, Mn = MinAcc / WAcc; then the tone curve, written
+// over the smooth value in `columns`. `detail` is column-major with stride height.
+//
+// The accumulators never leave registers: each pixel's whole ordered sum is formed at once, which
+// keeps the result bit-identical to visiting the blocks one after another.
+void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
+                      const BlendProfiles& profiles, const BlockExtremes& blocks,
+                      const ToneCurve& curve, KernelPath path);
+
+} // namespace qor::imageproc
