@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "imageproc/bench/bench_frame.h"
+
 #include "imageproc/core/block_accumulation.h"
 #include "imageproc/core/enhance_grid.h"
 #include "imageproc/core/frame_enhancement.h"
@@ -16,20 +18,7 @@
 namespace qor::imageproc {
 namespace {
 
-// A plausible exposure: a gradient, an edge and some noise in 0..4095.
-std::vector<int32_t> MakeFrame(int32_t width, int32_t height) {
-    std::vector<int32_t> frame(static_cast<size_t>(width) * height);
-    uint32_t state = 12345;
-    for (int32_t v = 0; v < height; ++v) {
-        for (int32_t u = 0; u < width; ++u) {
-            state = state * 1664525u + 1013904223u;
-            frame[static_cast<size_t>(v) * width + u] =
-                500 + u * 2500 / width + (u > width / 3 && v > height / 2 ? 600 : 0) +
-                static_cast<int32_t>(state >> 26);
-        }
-    }
-    return frame;
-}
+std::vector<int32_t> MakeFrame(int32_t width, int32_t height) { return MakeBenchFrame(width, height); }
 
 // The column grid of a frame, as the adapter builds it.
 struct GridFixture {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "imageproc/bench/bench_frame.h"
+
 #include "imageproc/core/enhance_grid.h"
 #include "imageproc/core/frame_enhancement.h"
 #include "imageproc/core/grid_transfer.h"
@@ -14,19 +16,7 @@ namespace {
 
 using qor::imageproc::KernelPath;
 
-std::vector<int32_t> MakeFrame(int32_t width, int32_t height) {
-    std::vector<int32_t> frame(static_cast<size_t>(width) * height);
-    uint32_t state = 12345;
-    for (int32_t v = 0; v < height; ++v) {
-        for (int32_t u = 0; u < width; ++u) {
-            state = state * 1664525u + 1013904223u;
-            frame[static_cast<size_t>(v) * width + u] =
-                500 + u * 2500 / width + (u > width / 3 && v > height / 2 ? 600 : 0) +
-                static_cast<int32_t>(state >> 26);
-        }
-    }
-    return frame;
-}
+std::vector<int32_t> MakeFrame(int32_t width, int32_t height) { return MakeBenchFrame(width, height); }
 
 double Milliseconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from)

@@ -16,16 +16,7 @@ uint32_t Bits(float value) {
     return bits;
 }
 
-// FNV-1a over the frame's values.
-uint32_t Fingerprint(const std::vector<int32_t>& frame) {
-    uint32_t hash = 2166136261u;
-    for (const int32_t value : frame) {
-        for (int32_t shift = 0; shift < 32; shift += 8) {
-            hash = (hash ^ ((static_cast<uint32_t>(value) >> shift) & 0xFFu)) * 16777619u;
-        }
-    }
-    return hash;
-}
+using testdata::Fingerprint;
 
 TEST(FloatingPointModel, ToneCurveRunsInDoubleAndRoundsOnce) {
     // Evaluated in float arithmetic this pixel comes out at 0x1.c0d4ap+10, one unit lower;

@@ -10,6 +10,17 @@
 
 namespace qor::imageproc::testdata {
 
+// FNV-1a over a frame's values: pins a whole frame in one number, the same in every build.
+inline uint32_t Fingerprint(const std::vector<int32_t>& frame) {
+    uint32_t hash = 2166136261u;
+    for (const int32_t value : frame) {
+        for (int32_t shift = 0; shift < 32; shift += 8) {
+            hash = (hash ^ ((static_cast<uint32_t>(value) >> shift) & 0xFFu)) * 16777619u;
+        }
+    }
+    return hash;
+}
+
 // A small generator with a fixed sequence on every platform (the standard distributions are not).
 class Sequence {
 public:

@@ -27,16 +27,7 @@ std::vector<int32_t> Frame() {
     return frame;
 }
 
-// FNV-1a over the frame's values, as the native tests pin it.
-uint32_t Fingerprint(const std::vector<int32_t>& frame) {
-    uint32_t hash = 2166136261u;
-    for (const int32_t value : frame) {
-        for (int32_t shift = 0; shift < 32; shift += 8) {
-            hash = (hash ^ ((static_cast<uint32_t>(value) >> shift) & 0xFFu)) * 16777619u;
-        }
-    }
-    return hash;
-}
+using qor::imageproc::testdata::Fingerprint;
 
 TEST(QorimgDll, LinkedCallGivesTheSameImageAsTheNativeBuild) {
     // Through the import library only: this test does not link the core.
