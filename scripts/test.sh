@@ -9,7 +9,7 @@ jobs=${QOR_JOBS:-2}
 
 bash "$root/scripts/setup.sh"
 
-step() { printf '\n== %s ==\n' "$*"; }
+step() { printf '\n== %s (%d s so far) ==\n' "$*" "$SECONDS"; }
 
 step "native build and tests"
 cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
