@@ -107,32 +107,21 @@ void SimBus::Close(DeviceHandle handle) {
     handles_.erase(handle);
 }
 
+std::shared_ptr<SimSensor> SimBus::CountTransferTo(DeviceHandle handle) {
+    std::lock_guard lock(mutex_);
+    ++transfers_;
+    const auto it = handles_.find(handle);
+    return it == handles_.end() ? nullptr : it->second;
+}
+
 bool SimBus::BulkWrite(DeviceHandle handle, Pipe pipe, const uint8_t* data, uint32_t length) {
-    std::shared_ptr<SimSensor> sensor;
-    {
-        std::lock_guard lock(mutex_);
-        ++transfers_;
-        const auto it = handles_.find(handle);
-        if (it == handles_.end()) {
-            return false;
-        }
-        sensor = it->second;
-    }
-    return sensor->Write(pipe, data, length);
+    const std::shared_ptr<SimSensor> sensor = CountTransferTo(handle);
+    return sensor != nullptr && sensor->Write(pipe, data, length);
 }
 
 bool SimBus::BulkRead(DeviceHandle handle, Pipe pipe, uint8_t* data, uint32_t length) {
-    std::shared_ptr<SimSensor> sensor;
-    {
-        std::lock_guard lock(mutex_);
-        ++transfers_;
-        const auto it = handles_.find(handle);
-        if (it == handles_.end()) {
-            return false;
-        }
-        sensor = it->second;
-    }
-    return sensor->Read(pipe, data, length);
+    const std::shared_ptr<SimSensor> sensor = CountTransferTo(handle);
+    return sensor != nullptr && sensor->Read(pipe, data, length);
 }
 
 } // namespace qor::sim

@@ -37,6 +37,9 @@ public:
     bool BulkRead(DeviceHandle handle, Pipe pipe, uint8_t* data, uint32_t length) override;
 
 private:
+    // Counts a transfer and finds the sensor behind the handle (null when it is not open).
+    std::shared_ptr<SimSensor> CountTransferTo(DeviceHandle handle);
+
     struct Attached {
         std::string path;
         std::shared_ptr<SimSensor> sensor;
