@@ -47,6 +47,32 @@ struct BusRig {
     }
 };
 
+// A sensor plugged into a fresh simulator folder and opened through the directory-backed device.
+struct DirectoryRig {
+    fs::path root;
+    qor::sim::SimulatorControl control;
+    qor::sim::SimDeviceIo io;
+    SensorPort port;
+    DeviceHandle handle = kNoDevice;
+
+    explicit DirectoryRig(const char* name) : root(ScratchDir(name)), control(root), io(root) {
+        qor::sim::PlugOptions options;
+        options.name = "bench";
+        std::string error;
+        control.Plug(options, error);
+        port.io = &io;
+        port.devices.ApplyInitialEnumeration(EnumerateDevices(port));
+        handle = OpenDevice(port, "mivonusb-0");
+    }
+    ~DirectoryRig() { fs::remove_all(root); }
+};
+
+// The raw phantom frame of seed 1, as 16-bit samples.
+std::vector<uint16_t> BenchFrame() {
+    const auto raw = qor::testdata::MakeRawFrame(BenchFlash(), 1);
+    return std::vector<uint16_t>(raw.begin(), raw.end());
+}
+
 void BM_CalibrationLoadFromFlash(benchmark::State& state) {
     BusRig rig;
     const fs::path dir = ScratchDir("qor-bench-flash");
@@ -101,67 +127,39 @@ void BM_CaptureToCorrectedFrame_InProcess(benchmark::State& state) {
     BusRig rig;
     Calibration calibration;
     LoadCalibration(calibration, BenchFlash().data(), nullptr);
-    const std::vector<uint16_t> frame = [] {
-        const auto raw = qor::testdata::MakeRawFrame(BenchFlash(), 1);
-        return std::vector<uint16_t>(raw.begin(), raw.end());
-    }();
+    const std::vector<uint16_t> frame = BenchFrame();
     rig.sensor->SetFrameSource([&](uint32_t) { return frame; });
     CaptureToFrame(state, rig.port, rig.handle, calibration, [&] { rig.sensor->Expose(1); });
 }
 BENCHMARK(BM_CaptureToCorrectedFrame_InProcess)->Unit(benchmark::kMillisecond);
 
 void BM_CaptureToCorrectedFrame_SimulatorDirectory(benchmark::State& state) {
-    const fs::path root = ScratchDir("qor-bench-sim");
-    qor::sim::SimulatorControl control(root);
-    qor::sim::PlugOptions options;
-    options.name = "bench";
-    std::string error;
-    control.Plug(options, error);
-    qor::sim::SimDeviceIo io(root);
-    SensorPort port;
-    port.io = &io;
-    port.devices.ApplyInitialEnumeration(EnumerateDevices(port));
-    const DeviceHandle handle = OpenDevice(port, "mivonusb-0");
+    DirectoryRig rig("qor-bench-sim");
     Calibration calibration;
     LoadCalibration(calibration, BenchFlash().data(), nullptr);
-    const std::vector<uint16_t> frame = [] {
-        const auto raw = qor::testdata::MakeRawFrame(BenchFlash(), 1);
-        return std::vector<uint16_t>(raw.begin(), raw.end());
-    }();
-    io.SensorFor(handle)->SetFrameSource([&](uint32_t) { return frame; });
-    CaptureToFrame(state, port, handle, calibration, [&] {
+    const std::vector<uint16_t> frame = BenchFrame();
+    rig.io.SensorFor(rig.handle)->SetFrameSource([&](uint32_t) { return frame; });
+    CaptureToFrame(state, rig.port, rig.handle, calibration, [&] {
         std::string ignored;
-        control.Expose("bench", 1u, ignored);
+        rig.control.Expose("bench", 1u, ignored);
     });
-    fs::remove_all(root);
 }
 BENCHMARK(BM_CaptureToCorrectedFrame_SimulatorDirectory)->Unit(benchmark::kMillisecond);
 
 // The read-out alone (64 windows through the directory-backed device), without correction.
 void BM_FrameReadOut_SimulatorDirectory(benchmark::State& state) {
-    const fs::path root = ScratchDir("qor-bench-read");
-    qor::sim::SimulatorControl control(root);
-    qor::sim::PlugOptions options;
-    options.name = "bench";
-    std::string error;
-    control.Plug(options, error);
-    qor::sim::SimDeviceIo io(root);
-    SensorPort port;
-    port.io = &io;
-    port.devices.ApplyInitialEnumeration(EnumerateDevices(port));
-    const DeviceHandle handle = OpenDevice(port, "mivonusb-0");
-    io.SensorFor(handle)->SetFrameSource(
+    DirectoryRig rig("qor-bench-read");
+    rig.io.SensorFor(rig.handle)->SetFrameSource(
         [](uint32_t) { return std::vector<uint16_t>(1201 * 861, 1000); });
     Calibration none;
     none.set.imagerId = 0x00200000;
-    Arm(port, none, handle);
-    io.SensorFor(handle)->Expose(1);
+    Arm(rig.port, none, rig.handle);
+    rig.io.SensorFor(rig.handle)->Expose(1);
     std::vector<int32_t> buffer(1201 * 861);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            ReadImagePixels(port, handle, static_cast<int32_t>(buffer.size()), buffer.data()));
+        benchmark::DoNotOptimize(ReadImagePixels(rig.port, rig.handle,
+                                                 static_cast<int32_t>(buffer.size()), buffer.data()));
     }
-    fs::remove_all(root);
 }
 BENCHMARK(BM_FrameReadOut_SimulatorDirectory)->Unit(benchmark::kMillisecond);
 
