@@ -1,0 +1,85 @@
+// CImageQueue: the image store of the application. Every image stays in memory, as an 8-bit
+// bitmap file in "Images" below the installation folder and as an entry of "ImageInfo.ini"
+// until it is sent over the pipe or deleted; the next start loads the files again.
+//
+// The main thread makes every change; the pipe thread reads the counts at the same time, so one
+// lock inside makes each operation whole. Records returned by GetAt stay valid only on the main
+// thread (another thread asks PendingImages instead).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "common/core/image_record.h"
+
+class ImageList;
+class StoreMedium;
+
+class CImageQueue {
+public:
+    // Folder from the registry value "InstalPath"; without it, the folder of the program.
+    CImageQueue();
+    // An explicit installation folder (tests, and callers that already know it).
+    explicit CImageQueue(const wchar_t* installFolder);
+    ~CImageQueue();
+    CImageQueue(const CImageQueue&) = delete;
+    CImageQueue& operator=(const CImageQueue&) = delete;
+
+    // Image folder, a backslash and "%.2d%.2d%.2d%.3d.bmp" of the record's time of day.
+    std::wstring MakeImageFileName(const ImageDataStruct* record) const;
+
+    int GetCount() const;
+    // Null outside 0..count-1. Main thread only: the record may be freed by the next change.
+    ImageDataStruct* GetAt(int index) const;
+    int GetSelectedCount() const;
+    // 0 below 60 images, 1 for 60 to 63, 2 for 64.
+    int GetFillLevel() const;
+    // Number of selected images and the byte size of the oldest of them (0 when none), read
+    // under one lock: what another thread may ask.
+    int PendingImages(int32_t* firstSelectedSize) const;
+
+    // Takes ownership of the record (also on failure). Writes its file (a record arriving in
+    // the millisecond of a stored one gets its time moved on until its name is free), drops the
+    // oldest image at 64 and rewrites the information file. 1, or the result of dropping.
+    int Add(ImageDataStruct* record);
+    // Frees the record; with deleteFile also deletes its file and rewrites the information file.
+    // 0 when the index has no record or its file could not be deleted (it is unlisted anyway).
+    int RemoveAt(int index, BOOL deleteFile);
+    // Unlinks the record, deletes its file, rewrites the information file; the caller owns the
+    // record (FreeImageRecord). Null outside the list.
+    ImageDataStruct* TakeAt(int index);
+    // TakeAt of the oldest selected record; null when none is selected.
+    ImageDataStruct* TakeFirstSelected();
+    // RemoveAt(0, deleteFiles) for every image: 1 when all succeeded (also when empty).
+    int DeleteAll(BOOL deleteFiles);
+    // bSelected = low byte of value, written to the information file. 0 outside the list.
+    int SetSelection(int index, int value);
+    // Rewrites the information file from the whole list. 1.
+    int StoreInfo();
+
+    // 1 exactly once after a store file could not be written (the image stays in memory and is
+    // written again with the next change); the next failure after a good write reports again.
+    int TakeWriteFailureNotice();
+
+    const wchar_t* ImageFolder() const { return m_szImageFolder; }
+    const wchar_t* InfoFilePath() const { return m_szInfoFile; }
+    // True when "InstalPath" could not be read and the program's folder is used.
+    bool UsesFallbackFolder() const { return m_bFallbackFolder; }
+
+private:
+    void InitPaths(const wchar_t* installFolder);
+    void Load();
+
+    mutable std::mutex m_lock;
+    std::unique_ptr<StoreMedium> m_pMedium;
+    std::unique_ptr<ImageList> m_pList;
+    bool m_bFallbackFolder = false;
+    wchar_t m_szInfoFile[MAX_PATH] = {};
+    wchar_t m_szImageFolder[MAX_PATH] = {};
+    char m_szInfoFileA[MAX_PATH] = {};
+    char m_szImageFolderA[MAX_PATH] = {};
+};
