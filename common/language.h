@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "common/core/language_info.h"
+#include "external/orbel/orbel.h"
 
 class CLanguage {
 public:
