@@ -1,0 +1,234 @@
+// CLanguage: language choice from the Orbel table and string reading. Records come from a file
+// anyone can edit, so each is read defensively: the name must be terminated inside its field and
+// be a plain file name, and the identifier count is limited to the field.
+#include "common/language.h"
+
+#include "common/core/log_file.h"
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 names are read as wide text");
+
+// The record's name as wide text; it is not necessarily terminated.
+const wchar_t* NameField(const LanguageInfoStruct& record) {
+    return reinterpret_cast<const wchar_t*>(record.szName);
+}
+
+// The text in the ANSI code page, for the log.
+std::string Narrow(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return {};
+    }
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.resize(static_cast<size_t>(bytes) - 1);
+    return out;
+}
+
+// The record's name when it is terminated inside its field, not empty, and names a file in the
+// folder it is looked up in (no separators, drive or parent references); otherwise null.
+const wchar_t* UsableName(const LanguageInfoStruct& record) {
+    const wchar_t* name = NameField(record);
+    const size_t length = wcsnlen(name, kLanguageNameChars);
+    if (length == 0 || length == static_cast<size_t>(kLanguageNameChars) ||
+        wcspbrk(name, L"\\/:") != nullptr || wcscmp(name, L"..") == 0) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::LoadLanguage Invalid language name in the table!\n");
+        return nullptr;
+    }
+    return name;
+}
+
+bool ListsId(const LanguageInfoStruct& record, WORD languageId) {
+    const int count = record.nLangIds < 0 ? 0 : (record.nLangIds > kLanguageMaxIds ? kLanguageMaxIds : record.nLangIds);
+    for (int i = 0; i < count; ++i) {
+        if (record.wLangIds[i] == languageId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Copies `text` into a fixed field; false (and an empty field) when it does not fit.
+template <size_t N>
+bool CopyText(wchar_t (&field)[N], const wchar_t* text) {
+    const size_t length = wcslen(text);
+    if (length >= N) {
+        field[0] = L'\0';
+        return false;
+    }
+    wmemcpy(field, text, length + 1);
+    return true;
+}
+
+}  // namespace
+
+CLanguage::CLanguage()
+    : m_nLanguages(0), m_pLanguages(nullptr), m_szBasePath{L'.', L'/', L'\0'}, m_szCurrentLanguage{},
+      m_szDefaultLanguage{}, m_hLanguageDll(nullptr), m_hDefaultInstance(nullptr), m_szDllPath{} {}
+
+CLanguage::~CLanguage() {
+    ReleaseLanguage();
+    if (m_pLanguages != nullptr) {
+        FreeMem(m_pLanguages);
+        m_pLanguages = nullptr;
+    }
+}
+
+int CLanguage::Init(const char* tableFile, const wchar_t* defaultLanguage, HMODULE ownModule,
+                    const wchar_t* basePath) {
+    m_hDefaultInstance = ownModule;
+    if (tableFile == nullptr || defaultLanguage == nullptr || basePath == nullptr) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::Init Invalid Pointers\n");
+        return 0;
+    }
+    CopyText(m_szDefaultLanguage, defaultLanguage);
+    if (!CopyText(m_szBasePath, basePath)) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::Init Base path too long: install the QOR driver "
+                                     "suite in a shorter folder!\n");
+        return 0;
+    }
+    char path[MAX_PATH];
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, m_szBasePath, -1, path, MAX_PATH, nullptr, nullptr);
+    if (bytes <= 0 || static_cast<size_t>(bytes) - 1 + strlen(tableFile) >= MAX_PATH) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::Init Path of the language table too long: install "
+                                     "the QOR driver suite in a shorter folder!\n");
+        return 0;
+    }
+    strcat(path, tableFile);
+    if (m_nLanguages != 0 || m_pLanguages != nullptr) {
+        return 0;
+    }
+    int count = 0;
+    LanguageInfoStruct* table = nullptr;
+    const int result = GetSupportedLang(path, &count, &table);
+    if (result == 0 || count < 0 || (count > 0 && table == nullptr)) {
+        if (table != nullptr) {
+            FreeMem(table);
+        }
+        return 0;
+    }
+    m_nLanguages = count;
+    m_pLanguages = table;
+    return result;
+}
+
+int CLanguage::LoadLanguage(WORD languageId) {
+    ReleaseLanguage();
+    if (m_pLanguages == nullptr) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::LoadLanguage Invalid Sequence!\n");
+        ClearChoice();
+        return 0;
+    }
+    for (int i = 0; i < m_nLanguages; ++i) {
+        const LanguageInfoStruct& record = m_pLanguages[i];
+        if (!ListsId(record, languageId)) {
+            continue;
+        }
+        const wchar_t* name = UsableName(record);
+        if (name == nullptr) {
+            continue;
+        }
+        const int written = swprintf(m_szDllPath, MAX_PATH, L"%ls%ls%ls", m_szBasePath, name, L".dll");
+        if (written < 0 || written >= MAX_PATH) {
+            m_szDllPath[0] = L'\0';
+            continue;
+        }
+        CopyText(m_szCurrentLanguage, name);
+        if (_wcsicmp(name, m_szDefaultLanguage) == 0) {
+            return 1;
+        }
+        if (LoadChosenLibrary() != 0) {
+            return 1;
+        }
+    }
+    ClearChoice();
+    return 0;
+}
+
+int CLanguage::LoadLanguage(const wchar_t* name) {
+    ReleaseLanguage();
+    if (m_pLanguages == nullptr || name == nullptr) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::LoadLanguage Invalid Sequence!\n");
+        ClearChoice();
+        return 0;
+    }
+    const wchar_t* found = nullptr;
+    for (int i = 0; i < m_nLanguages && found == nullptr; ++i) {
+        const LanguageInfoStruct& record = m_pLanguages[i];
+        if (wcsnlen(NameField(record), kLanguageNameChars) < static_cast<size_t>(kLanguageNameChars) &&
+            _wcsicmp(NameField(record), name) == 0) {
+            found = UsableName(record);
+        }
+    }
+    if (found == nullptr) {
+        ClearChoice();
+        return 0;
+    }
+    swprintf(m_szDllPath, MAX_PATH, L"%ls%ls", found, L".dll");
+    CopyText(m_szCurrentLanguage, found);
+    if (_wcsicmp(found, m_szDefaultLanguage) == 0) {
+        return 1;
+    }
+    if (LoadChosenLibrary() != 0) {
+        return 1;
+    }
+    ClearChoice();
+    return 0;
+}
+
+int CLanguage::LoadChosenLibrary() {
+    if (GetFileAttributesW(m_szDllPath) == INVALID_FILE_ATTRIBUTES) {
+        TheLogFile().WriteFormat(LOG_WARN, "CLanguage::LoadLanguage Could not find %s!\n",
+                                 Narrow(m_szDllPath).c_str());
+        return 0;
+    }
+    m_hLanguageDll = LoadLibraryW(m_szDllPath);
+    if (m_hLanguageDll == nullptr) {
+        TheLogFile().WriteFormat(
+            LOG_WARN, "CLanguage::LoadLanguage LoadLibrary Failed while Loading %s with error code%d!\n",
+            Narrow(m_szDllPath).c_str(), static_cast<int>(GetLastError()));
+        return 0;
+    }
+    return 1;
+}
+
+int CLanguage::ReleaseLanguage() {
+    if (m_hLanguageDll == nullptr) {
+        return 0;
+    }
+    const BOOL freed = FreeLibrary(m_hLanguageDll);
+    m_hLanguageDll = nullptr;
+    if (!freed) {
+        TheLogFile().WriteFormat(LOG_WARN,
+                                 "CLanguage::ReleaseLanguage FreeLibrary failed with error code = %d!\n",
+                                 static_cast<int>(GetLastError()));
+    }
+    ClearChoice();
+    return freed;
+}
+
+int CLanguage::ReadStringFromDLL(UINT id, wchar_t* buffer, int size) {
+    // A size of 0 would make LoadStringW store a pointer into the buffer instead of text.
+    if (buffer == nullptr || size < 1) {
+        TheLogFile().Write(LOG_WARN, "CLanguage::ReadStringFromDLL Invalid Pointer!\n");
+        return 0;
+    }
+    const HMODULE module = m_hLanguageDll != nullptr ? m_hLanguageDll : m_hDefaultInstance;
+    SetLastError(ERROR_SUCCESS);
+    if (LoadStringW(module, id, buffer, size) != 0) {
+        return 1;
+    }
+    TheLogFile().WriteFormat(LOG_WARN,
+                             "CLanguage::ReadStringFromDLL LoadString failed with error code = %d!\n",
+                             static_cast<int>(GetLastError()));
+    return 0;
+}
+
+void CLanguage::ClearChoice() {
+    m_szDllPath[0] = L'\0';
+    m_szCurrentLanguage[0] = L'\0';
+}
