@@ -23,17 +23,17 @@ static_assert(sizeof(ImageTime) == 16);
 // One stored image. Allocated zeroed with NewImageRecord; both bitmaps are std::malloc'd and
 // owned by the record; FreeImageRecord releases the record and both bitmaps.
 struct ImageDataStruct {
-    int32_t nImageSize;       // bytes of the 8-bit bitmap file image
-    uint8_t* pImageData;      // the bitmap file image
-    int32_t nThumbnailSize;   // bytes of the thumbnail file image (11398)
-    uint8_t* pThumbnailData;  // the thumbnail file image
-    int32_t bSelected;        // non-zero: selected for transfer
-    ImageTime stTime;         // local time of arrival
+    int32_t nImageSize;      // bytes of the 8-bit bitmap file image
+    uint8_t* pImageData;     // the bitmap file image
+    int32_t nThumbnailSize;  // bytes of the thumbnail file image (11398)
+    uint8_t* pThumbnailData; // the thumbnail file image
+    int32_t bSelected;       // non-zero: selected for transfer
+    ImageTime stTime;        // local time of arrival
 };
 
 // One entry of the information file as the information library returns it.
 struct ImageInfoStuct {
-    int32_t nFileNumber;  // names the file: "%.9d.bmp"
+    int32_t nFileNumber; // names the file: "%.9d.bmp"
     ImageTime stTime;
     int32_t bSelected;
 };

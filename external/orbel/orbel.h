@@ -6,21 +6,13 @@
 #include <cstdint>
 
 #include "common/core/image_record.h"
+#include "common/core/language_info.h"
 
 #if defined(ORBEL_BUILDING_DLL)
 #define ORBEL_API __declspec(dllexport)
 #else
 #define ORBEL_API __declspec(dllimport)
 #endif
-
-// One language: its name (also the base name of its library) and the Windows language
-// identifiers that select it. 76 bytes in every build.
-struct LanguageInfoStruct {
-    wchar_t szName[15];
-    uint16_t wLangIds[21];
-    int32_t nLangIds;
-};
-static_assert(sizeof(LanguageInfoStruct) == 76);
 
 // Non-zero when the table file was read; then *count records in *table.
 ORBEL_API int GetSupportedLang(const char* path, int* count, LanguageInfoStruct** table);

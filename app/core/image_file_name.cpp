@@ -1,0 +1,58 @@
+#include "app/core/image_file_name.h"
+
+#include <cstdio>
+
+int32_t ImageFileNumber(const ImageTime& time) {
+    return static_cast<int32_t>(time.wHour) * 10000000 +
+           static_cast<int32_t>(time.wMinute) * 100000 + static_cast<int32_t>(time.wSecond) * 1000 +
+           static_cast<int32_t>(time.wMilliseconds);
+}
+
+std::string ImageFileName(const ImageTime& time) {
+    // Wide enough for any 16-bit fields, so a corrupt time can never overrun the buffer.
+    char name[48];
+    std::snprintf(name, sizeof name, "%.2d%.2d%.2d%.3d.bmp", time.wHour, time.wMinute, time.wSecond,
+                  time.wMilliseconds);
+    return name;
+}
+
+std::string ImageFileNameOfNumber(int32_t fileNumber) {
+    char name[24];
+    std::snprintf(name, sizeof name, "%.9d.bmp", static_cast<int>(fileNumber));
+    return name;
+}
+
+bool TimeOfDayFromFileNumber(int32_t fileNumber, ImageTime& time) {
+    if (fileNumber < 0) {
+        return false;
+    }
+    const int32_t hour = fileNumber / 10000000;
+    const int32_t minute = fileNumber / 100000 % 100;
+    const int32_t second = fileNumber / 1000 % 100;
+    if (hour >= 24 || minute >= 60 || second >= 60) {
+        return false;
+    }
+    time.wHour = static_cast<uint16_t>(hour);
+    time.wMinute = static_cast<uint16_t>(minute);
+    time.wSecond = static_cast<uint16_t>(second);
+    time.wMilliseconds = static_cast<uint16_t>(fileNumber % 1000);
+    return true;
+}
+
+void AdvanceOneMillisecond(ImageTime& time) {
+    if (++time.wMilliseconds < 1000) {
+        return;
+    }
+    time.wMilliseconds = 0;
+    if (++time.wSecond < 60) {
+        return;
+    }
+    time.wSecond = 0;
+    if (++time.wMinute < 60) {
+        return;
+    }
+    time.wMinute = 0;
+    if (++time.wHour >= 24) {
+        time.wHour = 0;
+    }
+}

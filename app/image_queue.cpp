@@ -1,0 +1,172 @@
+#include "app/image_queue.h"
+
+#include <cwchar>
+
+#include "app/core/image_file_name.h"
+#include "app/core/image_list.h"
+#include "app/disk_store_medium.h"
+
+namespace {
+
+// "InstalPath" of the suite's key; empty when the key or a text value is missing.
+std::wstring InstallPathFromRegistry() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    wchar_t value[MAX_PATH + 1] = {};
+    DWORD type = 0;
+    DWORD bytes = MAX_PATH * sizeof(wchar_t);
+    const LONG result = RegQueryValueExW(key, L"InstalPath", nullptr, &type,
+                                         reinterpret_cast<BYTE*>(value), &bytes);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return {};
+    }
+    // A stored value need not end in a terminator.
+    value[bytes / sizeof(wchar_t)] = L'\0';
+    return value;
+}
+
+// The folder of the running program: where the store lives without "InstalPath".
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        return L".";
+    }
+    std::wstring folder(path, n);
+    const size_t slash = folder.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring(L".") : folder.substr(0, slash);
+}
+
+bool ToAnsi(const std::wstring& wide, char (&out)[MAX_PATH]) {
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, wide.c_str(), -1, out, MAX_PATH,
+                                      nullptr, &lossy);
+    return n > 0 && !lossy;
+}
+
+} // namespace
+
+CImageQueue::CImageQueue() {
+    std::wstring folder = InstallPathFromRegistry();
+    if (folder.empty()) {
+        m_bFallbackFolder = true;
+        folder = ProgramFolder();
+    }
+    InitPaths(folder.c_str());
+    Load();
+}
+
+CImageQueue::CImageQueue(const wchar_t* installFolder) {
+    InitPaths(installFolder != nullptr ? installFolder : L".");
+    Load();
+}
+
+CImageQueue::~CImageQueue() = default;
+
+void CImageQueue::InitPaths(const wchar_t* installFolder) {
+    std::wstring base(installFolder);
+    while (base.size() > 1 && (base.back() == L'\\' || base.back() == L'/')) {
+        base.pop_back();
+    }
+    const std::wstring images = base + L"\\Images";
+    const std::wstring info = images + L"\\ImageInfo.ini";
+    if (info.size() >= MAX_PATH || !ToAnsi(info, m_szInfoFileA) ||
+        !ToAnsi(images, m_szImageFolderA)) {
+        // The information library takes ANSI paths of at most 260 bytes: without one the store
+        // keeps its images in memory only (every write reports a failure).
+        m_szInfoFileA[0] = m_szImageFolderA[0] = '\0';
+    } else {
+        wcscpy_s(m_szImageFolder, images.c_str());
+        wcscpy_s(m_szInfoFile, info.c_str());
+        CreateDirectoryW(m_szImageFolder, nullptr);
+        HANDLE file = CreateFileW(m_szInfoFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+    }
+    m_pMedium = std::make_unique<DiskStoreMedium>(m_szImageFolder, m_szInfoFileA);
+    m_pList = std::make_unique<ImageList>(*m_pMedium);
+}
+
+void CImageQueue::Load() {
+    std::lock_guard lock(m_lock);
+    m_pList->Load();
+}
+
+std::wstring CImageQueue::MakeImageFileName(const ImageDataStruct* record) const {
+    if (record == nullptr) {
+        return {};
+    }
+    const std::string name = ImageFileName(record->stTime);
+    return std::wstring(m_szImageFolder) + L"\\" + std::wstring(name.begin(), name.end());
+}
+
+int CImageQueue::GetCount() const {
+    std::lock_guard lock(m_lock);
+    return m_pList->Count();
+}
+
+ImageDataStruct* CImageQueue::GetAt(int index) const {
+    std::lock_guard lock(m_lock);
+    return m_pList->At(index);
+}
+
+int CImageQueue::GetSelectedCount() const {
+    std::lock_guard lock(m_lock);
+    return m_pList->SelectedCount();
+}
+
+int CImageQueue::GetFillLevel() const {
+    std::lock_guard lock(m_lock);
+    return m_pList->FillLevel();
+}
+
+int CImageQueue::PendingImages(int32_t* firstSelectedSize) const {
+    std::lock_guard lock(m_lock);
+    return m_pList->PendingImages(firstSelectedSize);
+}
+
+int CImageQueue::Add(ImageDataStruct* record) {
+    std::lock_guard lock(m_lock);
+    return m_pList->Add(record);
+}
+
+int CImageQueue::RemoveAt(int index, BOOL deleteFile) {
+    std::lock_guard lock(m_lock);
+    return m_pList->RemoveAt(index, deleteFile != FALSE);
+}
+
+ImageDataStruct* CImageQueue::TakeAt(int index) {
+    std::lock_guard lock(m_lock);
+    return m_pList->TakeAt(index);
+}
+
+ImageDataStruct* CImageQueue::TakeFirstSelected() {
+    std::lock_guard lock(m_lock);
+    return m_pList->TakeFirstSelected();
+}
+
+int CImageQueue::DeleteAll(BOOL deleteFiles) {
+    std::lock_guard lock(m_lock);
+    return m_pList->DeleteAll(deleteFiles != FALSE);
+}
+
+int CImageQueue::SetSelection(int index, int value) {
+    std::lock_guard lock(m_lock);
+    return m_pList->SetSelection(index, value);
+}
+
+int CImageQueue::StoreInfo() {
+    std::lock_guard lock(m_lock);
+    return m_pList->StoreInfo();
+}
+
+int CImageQueue::TakeWriteFailureNotice() {
+    std::lock_guard lock(m_lock);
+    return m_pList->TakeWriteFailureNotice();
+}

@@ -1,0 +1,225 @@
+// The store's list rules over a medium in memory: limits, fill levels, names, selection,
+// failed writes and loading.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "app/core/gray_bitmap.h"
+#include "app/core/image_file_name.h"
+#include "app/core/image_list.h"
+
+namespace {
+
+class MemoryMedium : public StoreMedium {
+public:
+    std::map<std::string, std::vector<uint8_t>> files;
+    std::vector<ImageInfoStuct> info;
+    int infoWrites = 0;
+    bool failWrites = false;
+    std::set<std::string> undeletable;
+
+    bool ReadInfo(std::vector<ImageInfoStuct>& entries) override {
+        entries = info;
+        return true;
+    }
+    int WriteInfo(ImageDataStruct** records, int count) override {
+        ++infoWrites;
+        info.clear();
+        for (int i = 0; i < count; ++i) {
+            info.push_back(
+                {ImageFileNumber(records[i]->stTime), records[i]->stTime, records[i]->bSelected});
+        }
+        return 1;
+    }
+    int WriteSelection(int index, int selected) override {
+        info.at(static_cast<size_t>(index)).bSelected = selected;
+        return 1;
+    }
+    uint8_t* ReadImageFile(const std::string& name, size_t* size) override {
+        auto file = files.find(name);
+        if (file == files.end() || file->second.empty()) {
+            return nullptr;
+        }
+        auto* bytes = static_cast<uint8_t*>(std::malloc(file->second.size()));
+        std::memcpy(bytes, file->second.data(), file->second.size());
+        *size = file->second.size();
+        return bytes;
+    }
+    bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) override {
+        if (failWrites) {
+            return false;
+        }
+        files[name].assign(bytes, bytes + size);
+        return true;
+    }
+    Removal DeleteImageFile(const std::string& name) override {
+        if (undeletable.count(name) != 0) {
+            return Removal::Failed;
+        }
+        return files.erase(name) != 0 ? Removal::Deleted : Removal::Missing;
+    }
+};
+
+// A 4 x 2 image whose pixels carry `tag`, arriving at 10:00:00 plus `ms` milliseconds.
+ImageDataStruct* NewImage(int ms, int32_t tag = 1000) {
+    ImageDataStruct* record = NewImageRecord();
+    const std::vector<int32_t> pixels(8, tag);
+    EXPECT_EQ(MakeGray8Bitmap(pixels.data(), 8, 4, 2, &record->pImageData, record), 1);
+    EXPECT_EQ(MakeThumbnail(record->pImageData, &record->pThumbnailData, &record->nThumbnailSize),
+              1);
+    record->bSelected = 1;
+    record->stTime = {
+        2026, 12, 1, 7, 10, 0, static_cast<uint16_t>(ms / 1000), static_cast<uint16_t>(ms % 1000)};
+    return record;
+}
+
+std::string NameAt(const ImageList& list, int i) {
+    return ImageFileName(list.At(i)->stTime);
+}
+
+TEST(ImageList, SixtyFifthImageDropsTheOldestWithFillLevelsOnTheWay) {
+    MemoryMedium medium;
+    ImageList list(medium);
+    for (int i = 0; i < 65; ++i) {
+        if (i == 6) {
+            list.SetSelection(0, 0); // the oldest goes whatever its selection
+        }
+        EXPECT_EQ(list.Add(NewImage(i * 10, i)), 1);
+        const int count = list.Count();
+        EXPECT_EQ(list.FillLevel(), count >= 64 ? 2 : count >= 60 ? 1 : 0) << count;
+    }
+    EXPECT_EQ(list.Count(), 64);
+    EXPECT_EQ(medium.files.size(), 64u);
+    EXPECT_EQ(medium.files.count("100000000.bmp"), 0u);
+    EXPECT_EQ(NameAt(list, 0), "100000010.bmp");
+    ASSERT_EQ(medium.info.size(), 64u);
+    EXPECT_EQ(medium.info.back().nFileNumber, 100000640);
+    EXPECT_EQ(list.TakeWriteFailureNotice(), 0);
+}
+
+TEST(ImageList, SameMillisecondGetsTheNextFreeName) {
+    MemoryMedium medium;
+    ImageList list(medium);
+    list.Add(NewImage(120, 1));
+    list.Add(NewImage(121, 2));
+    list.Add(NewImage(120, 3)); // 120 and 121 are taken
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(NameAt(list, 2), "100000122.bmp");
+    EXPECT_EQ(medium.files.size(), 3u);
+    // Each file still holds its own image.
+    EXPECT_EQ(medium.files["100000120.bmp"][1078], 0); // 1 * 255 / 4095
+    EXPECT_EQ(medium.info[2].nFileNumber, 100000122);
+}
+
+TEST(ImageList, SelectionTakingAndRemoving) {
+    MemoryMedium medium;
+    ImageList list(medium);
+    for (int i = 0; i < 4; ++i) {
+        list.Add(NewImage(i, 100 * i));
+    }
+    EXPECT_EQ(list.SetSelection(0, 0x100), 1); // low byte only: 0
+    EXPECT_EQ(list.SetSelection(1, 0), 1);
+    EXPECT_EQ(list.SetSelection(4, 1), 0);
+    EXPECT_EQ(medium.info[0].bSelected, 0);
+    int32_t size = -1;
+    EXPECT_EQ(list.PendingImages(&size), 2);
+    EXPECT_EQ(size, 1078 + 8);
+    EXPECT_EQ(list.SelectedCount(), 2);
+
+    ImageDataStruct* taken = list.TakeFirstSelected();
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(ImageFileName(taken->stTime), "100000002.bmp");
+    FreeImageRecord(taken);
+    EXPECT_EQ(medium.files.count("100000002.bmp"), 0u);
+    EXPECT_EQ(medium.info.size(), 3u);
+    EXPECT_EQ(list.TakeAt(3), nullptr);
+    EXPECT_EQ(list.RemoveAt(-1, true), 0);
+
+    // A file that cannot be deleted: the image still leaves the list and the information file.
+    medium.undeletable.insert("100000000.bmp");
+    EXPECT_EQ(list.RemoveAt(0, true), 0);
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(medium.info.size(), 2u);
+    // Without files: memory only, the information file untouched (exit keeps everything).
+    const int writes = medium.infoWrites;
+    EXPECT_EQ(list.DeleteAll(false), 1);
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(medium.files.size(), 3u);
+    EXPECT_EQ(medium.infoWrites, writes);
+    EXPECT_EQ(list.TakeFirstSelected(), nullptr);
+    EXPECT_EQ(list.DeleteAll(true), 1);
+}
+
+TEST(ImageList, FailedWritesKeepImagesAndAreReportedOncePerRun) {
+    MemoryMedium medium;
+    ImageList list(medium);
+    medium.failWrites = true;
+    for (int i = 0; i < 3; ++i) {
+        list.Add(NewImage(i));
+    }
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_TRUE(list.IsUnsaved(0) && list.IsUnsaved(2));
+    EXPECT_EQ(list.TakeWriteFailureNotice(), 1);
+    EXPECT_EQ(list.TakeWriteFailureNotice(), 0);
+    list.Add(NewImage(3));
+    EXPECT_EQ(list.TakeWriteFailureNotice(), 0); // the same run of failures
+
+    medium.failWrites = false;
+    list.Add(NewImage(4)); // the earlier images are written with it
+    EXPECT_EQ(medium.files.size(), 5u);
+    EXPECT_FALSE(list.IsUnsaved(0));
+    medium.failWrites = true;
+    list.Add(NewImage(5));
+    EXPECT_EQ(list.TakeWriteFailureNotice(), 1); // a new run
+}
+
+TEST(ImageList, LoadKeepsTheNewestValidEntriesAndRewritesALossyList) {
+    MemoryMedium medium;
+    {
+        ImageList writer(medium);
+        for (int i = 0; i < 64; ++i) {
+            writer.Add(NewImage(i * 10, i));
+        }
+        writer.SetSelection(63, 0);
+        writer.DeleteAll(false);
+    }
+    // Six more images listed before them (70 in all), one listed twice, one file missing, one
+    // not a bitmap, one entry with a file number that is no time of day.
+    std::vector<ImageInfoStuct> older;
+    for (int i = 0; i < 6; ++i) {
+        ImageDataStruct* extra = NewImage(50000 + i);
+        medium.files[ImageFileName(extra->stTime)].assign(extra->pImageData,
+                                                          extra->pImageData + extra->nImageSize);
+        older.push_back({ImageFileNumber(extra->stTime), extra->stTime, 1});
+        FreeImageRecord(extra);
+    }
+    medium.info.insert(medium.info.begin(), older.begin(), older.end());
+    medium.info.push_back(medium.info[6 + 30]); // listed twice: the later entry counts
+    medium.files.erase("100000100.bmp");
+    medium.files["100000200.bmp"][0] = 'X';
+    medium.info.push_back({246000000, {}, 1});
+    const int writes = medium.infoWrites;
+
+    ImageList list(medium);
+    EXPECT_EQ(list.Load(), 64);
+    // 62 of the original 64 survive, preceded by the two newest of the older six.
+    EXPECT_EQ(NameAt(list, 0), "100050004.bmp");
+    EXPECT_EQ(NameAt(list, 2), "100000000.bmp");
+    EXPECT_EQ(NameAt(list, 62), "100000630.bmp");
+    EXPECT_EQ(list.At(62)->bSelected, 0);
+    EXPECT_EQ(NameAt(list, 63), "100000300.bmp");
+    EXPECT_EQ(list.At(63)->nThumbnailSize, kThumbnailBytes);
+    EXPECT_EQ(medium.infoWrites, writes + 1);
+    EXPECT_EQ(medium.info.size(), 64u);
+
+    // A clean list loads without a rewrite.
+    ImageList again(medium);
+    EXPECT_EQ(again.Load(), 64);
+    EXPECT_EQ(medium.infoWrites, writes + 1);
+}
+
+} // namespace

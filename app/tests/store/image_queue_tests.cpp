@@ -1,0 +1,216 @@
+// CImageQueue on real files with the real Orbel.dll: a session and a restart, the 65th image,
+// a hostile information file, a folder that refuses a file, another thread reading, and the
+// folder chosen without "InstalPath".
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "app/core/gray_bitmap.h"
+#include "app/image_queue.h"
+#include "app/tests/store/store_folder.h"
+#include "external/orbel/orbel.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+ImageDataStruct* NewImage(uint16_t second, uint16_t ms, int32_t tag = 2048) {
+    ImageDataStruct* record = NewImageRecord();
+    std::vector<int32_t> pixels(130 * 90);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<int32_t>((i + static_cast<size_t>(tag)) % 4096);
+    }
+    EXPECT_EQ(MakeGray8Bitmap(pixels.data(), 130 * 90, 130, 90, &record->pImageData, record), 1);
+    EXPECT_EQ(MakeThumbnail(record->pImageData, &record->pThumbnailData, &record->nThumbnailSize),
+              1);
+    record->bSelected = 1;
+    record->stTime = {2026, 12, 1, 7, 11, 30, second, ms};
+    return record;
+}
+
+std::vector<uint8_t> FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<uint8_t> Bytes(const ImageDataStruct* record) {
+    return {record->pImageData, record->pImageData + record->nImageSize};
+}
+
+TEST(ImageQueue, SessionRestartAndTakingImages) {
+    StoreFolder folder(L"session");
+    std::vector<std::vector<uint8_t>> images;
+    {
+        CImageQueue store(folder.Path().c_str());
+        EXPECT_TRUE(fs::is_regular_file(folder.Images() / "ImageInfo.ini"));
+        EXPECT_EQ(store.GetCount(), 0);
+        EXPECT_EQ(store.Add(NewImage(5, 120, 1)), 1);
+        EXPECT_EQ(store.Add(NewImage(5, 120, 2)), 1); // same millisecond
+        EXPECT_EQ(store.Add(NewImage(6, 0, 3)), 1);
+        for (int i = 0; i < 3; ++i) {
+            images.push_back(Bytes(store.GetAt(i)));
+        }
+        EXPECT_EQ(FileBytes(folder.Images() / "113005120.bmp"), images[0]);
+        EXPECT_EQ(FileBytes(folder.Images() / "113005121.bmp"), images[1]);
+        EXPECT_EQ(store.MakeImageFileName(store.GetAt(2)),
+                  (folder.Images() / "113006000.bmp").wstring());
+        EXPECT_EQ(store.SetSelection(0, 0), 1);
+        int32_t size = 0;
+        EXPECT_EQ(store.PendingImages(&size), 2);
+        EXPECT_EQ(size, static_cast<int32_t>(images[1].size()));
+    } // files and the information file stay
+    {
+        CImageQueue store(folder.Path().c_str());
+        ASSERT_EQ(store.GetCount(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(Bytes(store.GetAt(i)), images[static_cast<size_t>(i)]);
+            EXPECT_EQ(store.GetAt(i)->nThumbnailSize, kThumbnailBytes);
+        }
+        EXPECT_EQ(store.GetAt(0)->bSelected, 0);
+        EXPECT_EQ(store.GetAt(1)->stTime.wMilliseconds, 121);
+        EXPECT_EQ(store.GetAt(1)->stTime.wYear, 2026);
+
+        ImageDataStruct* sent = store.TakeFirstSelected();
+        ASSERT_NE(sent, nullptr);
+        EXPECT_EQ(Bytes(sent), images[1]);
+        FreeImageRecord(sent);
+        EXPECT_FALSE(fs::exists(folder.Images() / "113005121.bmp"));
+        EXPECT_EQ(store.DeleteAll(TRUE), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.Images()), {}), 1); // the .ini
+    }
+    CImageQueue empty(folder.Path().c_str());
+    EXPECT_EQ(empty.GetCount(), 0);
+}
+
+TEST(ImageQueue, SixtyFifthImageDropsTheOldestFile) {
+    StoreFolder folder(L"full");
+    CImageQueue store(folder.Path().c_str());
+    for (uint16_t i = 0; i < 65; ++i) {
+        store.Add(NewImage(static_cast<uint16_t>(i / 10), static_cast<uint16_t>(i % 10 * 100)));
+        EXPECT_EQ(store.GetFillLevel(), i + 1 >= 64 ? 2 : i + 1 >= 60 ? 1 : 0);
+    }
+    EXPECT_EQ(store.GetCount(), 64);
+    EXPECT_FALSE(fs::exists(folder.Images() / "113000000.bmp"));
+    EXPECT_TRUE(fs::exists(folder.Images() / "113000100.bmp"));
+    ImageInfoStuct* entries = nullptr;
+    int count = 0;
+    ASSERT_EQ(GetImageInfo(folder.InfoAnsi().c_str(), &entries, &count), 1);
+    EXPECT_EQ(count, 64);
+    EXPECT_EQ(entries[0].nFileNumber, 113000100);
+    FreeMem(entries);
+}
+
+TEST(ImageQueue, HostileInformationFileLoadsWhatIsSound) {
+    StoreFolder folder(L"hostile");
+    fs::create_directories(folder.Images());
+    // 70 entries naming real, valid files, plus a missing file, a non-bitmap, a truncated
+    // bitmap and an entry that is no time of day.
+    std::string ini = "[ImageInfo]\r\nCount=75\r\n";
+    for (int i = 0; i < 70; ++i) {
+        ImageDataStruct* image =
+            NewImage(static_cast<uint16_t>(i / 10), static_cast<uint16_t>(i % 10));
+        char name[32];
+        std::snprintf(name, sizeof name, "%.9d", 113000000 + i / 10 * 1000 + i % 10);
+        std::ofstream(folder.Images() / (std::string(name) + ".bmp"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(image->pImageData), image->nImageSize);
+        ini += "Image" + std::to_string(i) + "=" + name + ",2026-12-07,1,1\r\n";
+        FreeImageRecord(image);
+    }
+    std::ofstream(folder.Images() / "120000000.bmp") << "not a bitmap";
+    const auto good = FileBytes(folder.Images() / "113000000.bmp");
+    std::ofstream(folder.Images() / "120000001.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(good.data()), 2000);
+    ini += "Image70=115959999\r\nImage71=120000000\r\nImage72=120000001\r\nImage73=999999999\r\n";
+    std::ofstream(folder.Images() / "ImageInfo.ini", std::ios::binary) << ini;
+
+    CImageQueue store(folder.Path().c_str());
+    ASSERT_EQ(store.GetCount(), 64);
+    EXPECT_EQ(store.MakeImageFileName(store.GetAt(0)),
+              (folder.Images() / "113000006.bmp").wstring());
+    EXPECT_EQ(store.MakeImageFileName(store.GetAt(63)),
+              (folder.Images() / "113006009.bmp").wstring());
+    // The information file now lists exactly what was loaded, so selection goes by index.
+    EXPECT_EQ(store.SetSelection(63, 0), 1);
+    ImageInfoStuct* entries = nullptr;
+    int count = 0;
+    ASSERT_EQ(GetImageInfo(folder.InfoAnsi().c_str(), &entries, &count), 1);
+    ASSERT_EQ(count, 64);
+    EXPECT_EQ(entries[63].nFileNumber, 113006009);
+    EXPECT_EQ(entries[63].bSelected, 0);
+    FreeMem(entries);
+    EXPECT_TRUE(fs::exists(folder.Images() / "113000000.bmp")); // unlisted, not deleted
+}
+
+TEST(ImageQueue, UnwritableFileKeepsTheImageAndIsReportedOnce) {
+    StoreFolder folder(L"unwritable");
+    CImageQueue store(folder.Path().c_str());
+    // A folder where each image file should go: the file cannot be created.
+    fs::create_directories(folder.Images() / "113001000.bmp");
+    fs::create_directories(folder.Images() / "113002000.bmp");
+    store.Add(NewImage(1, 0));
+    store.Add(NewImage(2, 0));
+    EXPECT_EQ(store.GetCount(), 2);
+    EXPECT_EQ(store.TakeWriteFailureNotice(), 1);
+    EXPECT_EQ(store.TakeWriteFailureNotice(), 0);
+    fs::remove(folder.Images() / "113001000.bmp");
+    fs::remove(folder.Images() / "113002000.bmp");
+    store.Add(NewImage(3, 0));
+    EXPECT_EQ(store.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(FileBytes(folder.Images() / "113001000.bmp"), Bytes(store.GetAt(0)));
+    EXPECT_EQ(FileBytes(folder.Images() / "113002000.bmp"), Bytes(store.GetAt(1)));
+}
+
+TEST(ImageQueue, AnotherThreadReadsWhileTheMainThreadChanges) {
+    StoreFolder folder(L"threads");
+    CImageQueue store(folder.Path().c_str());
+    std::atomic<bool> done{false};
+    std::atomic<int> badReads{0};
+    std::thread reader([&] {
+        while (!done) {
+            int32_t size = -1;
+            const int pending = store.PendingImages(&size);
+            if (pending < 0 || pending > 64 || (pending > 0) != (size > 0)) {
+                ++badReads;
+            }
+        }
+    });
+    for (uint16_t i = 0; i < 80; ++i) {
+        store.Add(NewImage(static_cast<uint16_t>(i / 10), static_cast<uint16_t>(i % 10)));
+        if (i % 3 == 0) {
+            FreeImageRecord(store.TakeFirstSelected());
+        }
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(badReads, 0);
+    EXPECT_EQ(store.GetCount(), 53);
+}
+
+TEST(ImageQueue, WithoutInstalPathTheProgramFolderHoldsTheStore) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    wchar_t saved[MAX_PATH] = {};
+    DWORD bytes = sizeof saved - sizeof(wchar_t);
+    const bool had = RegQueryValueExW(key, L"InstalPath", nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(saved), &bytes) == ERROR_SUCCESS;
+    RegDeleteValueW(key, L"InstalPath");
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    {
+        CImageQueue store;
+        EXPECT_TRUE(store.UsesFallbackFolder());
+        EXPECT_EQ(fs::path(store.ImageFolder()), fs::path(program).parent_path() / L"Images");
+    }
+    if (had) {
+        RegSetValueExW(key, L"InstalPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved), bytes);
+    }
+    RegCloseKey(key);
+}
+
+} // namespace
