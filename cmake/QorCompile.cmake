@@ -56,3 +56,30 @@ function(qor_windows_dll target table)
   target_link_libraries(${target}_implib INTERFACE ${implib})
   add_dependencies(${target}_implib ${target}_implib_build)
 endfunction()
+
+# An import library that binds every export of `table` (the format qor_windows_dll reads) BY
+# ORDINAL, for callers that must keep working with any build of `dll_name` whose ordinals hold.
+# Link it through the interface target `target`.
+function(qor_ordinal_import_library target dll_name table)
+  file(STRINGS ${table} lines REGEX "^[ \t]*[0-9]")
+  set(def "LIBRARY \"${dll_name}\"\nEXPORTS\n")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "^[ \t]*([0-9]+)[ \t]+([A-Za-z_0-9]+)[ \t]+([0-9]+)" _ "${line}")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      string(APPEND def "  ${CMAKE_MATCH_2}@${CMAKE_MATCH_3} @${CMAKE_MATCH_1} NONAME\n")
+    else()
+      string(APPEND def "  ${CMAKE_MATCH_2} @${CMAKE_MATCH_1} NONAME\n")
+    endif()
+  endforeach()
+  set(def_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+  file(CONFIGURE OUTPUT ${def_file} CONTENT "${def}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${table})
+  set(implib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}.a)
+  add_custom_command(OUTPUT ${implib}
+    COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${dll_name} -l ${implib}
+    DEPENDS ${def_file} VERBATIM)
+  add_custom_target(${target}_build DEPENDS ${implib})
+  add_library(${target} INTERFACE)
+  target_link_libraries(${target} INTERFACE ${implib})
+  add_dependencies(${target} ${target}_build)
+endfunction()

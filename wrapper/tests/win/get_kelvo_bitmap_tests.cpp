@@ -1,0 +1,287 @@
+// GetKelvoBitmap as an older imaging program calls it, on a simulated sensor: 8 and 16 bits, the
+// quarter turn, painting on and off (with a screenshot), and the refusals. The wrapper is loaded
+// after the simulator folder is chosen, since it brings Qor.dll with it.
+#include "driver/core/calibration_record.h"
+#include "driver/core/frame_correction.h"
+#include "external/imaging_toolkit/core/toolkit_bitmap.h"
+#include "external/sensor_sim/core/simulator_control.h"
+#include "imageproc/core/qor_image_proc.h"
+#include "tests/support/ui_robot.h"
+#include "wrapper/core/kelvo_conversion.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kImagerId = 0x0020100F;  // sensor type 2: 1201 x 861
+constexpr int32_t kWidth = 1201;
+constexpr int32_t kHeight = 861;
+
+using GetKelvoBitmapFn = int32_t(WINAPI*)(HANDLE, void*, int32_t, int32_t, int32_t, int32_t);
+using InitSystemFn = HANDLE(WINAPI*)(int32_t);
+using DeviceFn = int32_t(WINAPI*)(HANDLE);
+using CapStatusFn = int32_t(WINAPI*)(HANDLE, int32_t*);
+using FreeBitmapFn = int32_t(WINAPI*)(toolkit::Bitmap*);
+
+template <typename Fn>
+Fn Entry(const wchar_t* module, const char* name) {
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
+}
+
+class KelvoBitmap : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_root = fs::temp_directory_path() / "qor_kelvo_sim";
+        s_work = fs::temp_directory_path() / "qor_kelvo_work";
+        fs::remove_all(s_root);
+        fs::remove_all(s_work);
+        fs::create_directories(s_root);
+        fs::create_directories(s_work);
+        _wputenv_s(L"QOR_SENSOR_SIMULATOR", s_root.wstring().c_str());
+        SetCurrentDirectoryW(s_work.wstring().c_str());
+        s_control = new qor::sim::SimulatorControl(s_root);
+        qor::sim::PlugOptions plug;
+        plug.name = "kelvo";
+        plug.calibration.imagerId = kImagerId;
+        plug.calibration.formatVersion = 3;
+        qor::sim::FitGeometryToSensorType(plug.calibration);
+        std::string error;
+        ASSERT_TRUE(s_control->Plug(plug, error)) << error;
+
+        ASSERT_NE(nullptr, LoadLibraryW(L"kelvowrap2.dll"));
+        s_get = Entry<GetKelvoBitmapFn>(L"kelvowrap2.dll", "GetKelvoBitmap");
+        ASSERT_NE(nullptr, s_get);
+        ASSERT_EQ(reinterpret_cast<void*>(s_get),
+                  reinterpret_cast<void*>(Entry<GetKelvoBitmapFn>(
+                      L"kelvowrap2.dll", reinterpret_cast<const char*>(MAKEINTRESOURCEA(1)))));
+        s_init = Entry<InitSystemFn>(L"Qor.dll", "QorInitSystem");
+        s_initSensor = Entry<DeviceFn>(L"Qor.dll", "QorInitSensor");
+        s_acquire = Entry<DeviceFn>(L"Qor.dll", "QorAcquireImage");
+        s_capStatus = Entry<CapStatusFn>(L"Qor.dll", "QorGetCapStatus");
+        s_shutDown = Entry<DeviceFn>(L"Qor.dll", "QorShutDown");
+        s_free = Entry<FreeBitmapFn>(L"LTKRN13N.dll", "TkFreeBitmap");
+        ASSERT_TRUE(s_init && s_initSensor && s_acquire && s_capStatus && s_shutDown && s_free);
+    }
+    static void TearDownTestSuite() {
+        delete s_control;
+        s_control = nullptr;
+    }
+
+    // Arms the sensor and exposes it with `seed`: a frame then waits in the sensor.
+    static void Expose(HANDLE device, uint32_t seed) {
+        ASSERT_EQ(1, s_acquire(device));
+        std::string error;
+        ASSERT_TRUE(s_control->Expose("kelvo", seed, error)) << error;
+        int32_t status = 0;
+        ASSERT_EQ(1, s_capStatus(device, &status));
+        ASSERT_EQ(1, status);
+    }
+
+    // The corrected frame the driver delivers for `seed` (process flag 1).
+    static std::vector<int32_t> ExpectedFrame(uint32_t seed) {
+        std::vector<int32_t> frame;
+        std::string error;
+        EXPECT_TRUE(s_control->FrameForSeed("kelvo", seed, frame, error)) << error;
+        std::ifstream cache(s_work / (std::to_string(kImagerId) + ".dat"), std::ios::binary);
+        std::vector<uint8_t> image((std::istreambuf_iterator<char>(cache)),
+                                   std::istreambuf_iterator<char>());
+        qor::Calibration calibration;
+        EXPECT_TRUE(qor::LoadCalibration(calibration, image.data(), {}));
+        qor::CorrectionServices services;
+        services.enhance = QorImageProc1;
+        qor::CorrectFrame(frame.data(), frame.size(), calibration, 1023, 1, services);
+        return frame;
+    }
+
+    static inline fs::path s_root, s_work;
+    static inline qor::sim::SimulatorControl* s_control = nullptr;
+    static inline GetKelvoBitmapFn s_get = nullptr;
+    static inline InitSystemFn s_init = nullptr;
+    static inline DeviceFn s_initSensor = nullptr, s_acquire = nullptr, s_shutDown = nullptr;
+    static inline CapStatusFn s_capStatus = nullptr;
+    static inline FreeBitmapFn s_free = nullptr;
+};
+
+toolkit::Bitmap Untouched() {
+    toolkit::Bitmap bitmap;
+    std::memset(&bitmap, 0xCD, sizeof bitmap);
+    return bitmap;
+}
+
+bool IsUntouched(const toolkit::Bitmap& bitmap) {
+    const toolkit::Bitmap pattern = Untouched();
+    return std::memcmp(&bitmap, &pattern, sizeof bitmap) == 0;
+}
+
+// Something red where a painted bitmap would go: painting off must leave it.
+void PaintCornerRed() {
+    HDC screen = GetDC(nullptr);
+    HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    const RECT corner{0, 0, kHeight, kWidth};
+    FillRect(screen, &corner, red);
+    DeleteObject(red);
+    ReleaseDC(nullptr, screen);
+}
+
+COLORREF ScreenPixel(int x, int y) {
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour = GetPixel(screen, x, y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+TEST_F(KelvoBitmap, DevicesThatWereNeverInitialisedGetNoBitmap) {
+    for (HANDLE device : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE,
+                          reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x1234))}) {
+        for (int32_t bits : {8, 16, 12}) {
+            toolkit::Bitmap bitmap = Untouched();
+            EXPECT_EQ(0, s_get(device, &bitmap, 0, bits, 1, 1)) << bits;
+            EXPECT_TRUE(IsUntouched(bitmap));
+        }
+    }
+}
+
+TEST_F(KelvoBitmap, EightAndSixteenBitsTurnedOtherDepthsReadOutAndPainting) {
+    HANDLE device = s_init(0);
+    ASSERT_NE(nullptr, device);
+    ASSERT_EQ(1, s_initSensor(device));
+
+    // Armed, nothing exposed: 0 and the bitmap untouched.
+    ASSERT_EQ(1, s_acquire(device));
+    toolkit::Bitmap bitmap = Untouched();
+    EXPECT_EQ(0, s_get(device, &bitmap, 0, 8, 0, 1));
+    EXPECT_TRUE(IsUntouched(bitmap));
+
+    uint32_t seed = 21;
+    for (int32_t bits : {8, 16}) {
+        for (int32_t paint : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, paint " << paint);
+            Expose(device, seed);
+            PaintCornerRed();
+            EXPECT_EQ(0, s_get(device, nullptr, 0, bits, paint, 1)) << "no bitmap to fill";
+            ASSERT_EQ(1, s_get(device, &bitmap, 0, bits, paint, 1));
+            const std::vector<int32_t> frame = ExpectedFrame(seed++);
+            // Turned clockwise: 861 wide, 1201 high, the frame's last row as the left column.
+            ASSERT_EQ(kHeight, bitmap.width);
+            ASSERT_EQ(kWidth, bitmap.height);
+            ASSERT_EQ(bits, bitmap.bitsPerPixel);
+            int mismatches = 0;
+            bool saw4095 = false;
+            for (int32_t y = 0; y < kHeight; ++y) {
+                for (int32_t x = 0; x < kWidth; ++x) {
+                    const int32_t value = frame[static_cast<size_t>(y) * kWidth + x];
+                    uint8_t byte = 0;
+                    uint16_t word = 0;
+                    kelvo::ConvertTo8Bits(&value, 1, &byte);
+                    kelvo::ConvertTo16Bits(&value, 1, &word);
+                    const uint32_t expected = bits == 8 ? byte : word;
+                    mismatches += toolkit::Pixel(bitmap, kHeight - 1 - y, x) != expected;
+                    saw4095 = saw4095 || value == 4095;
+                }
+            }
+            EXPECT_EQ(0, mismatches);
+            if (saw4095) {
+                const uint32_t brightest = bits == 8 ? 255u : 65520u;
+                bool found = false;
+                for (int32_t y = 0; y < kWidth && !found; ++y) {
+                    for (int32_t x = 0; x < kHeight && !found; ++x) {
+                        found = toolkit::Pixel(bitmap, x, y) == brightest;
+                    }
+                }
+                EXPECT_TRUE(found);
+            }
+            // The screen's corner: red without painting, the bitmap's greys with it.
+            const int probes[][2] = {{0, 0}, {100, 200}, {860, 1000}, {431, 600}};  // 1280 x 1024
+            for (const auto& probe : probes) {
+                const uint32_t pixel = toolkit::Pixel(bitmap, probe[0], probe[1]);
+                const uint8_t grey = static_cast<uint8_t>(bits == 8 ? pixel : pixel >> 8);
+                const COLORREF expected = paint != 0 ? RGB(grey, grey, grey) : RGB(255, 0, 0);
+                EXPECT_EQ(expected, ScreenPixel(probe[0], probe[1]))
+                    << probe[0] << "," << probe[1];
+            }
+            if (paint != 0) {
+                EXPECT_TRUE(ui::SavePng(nullptr, ui::ArtefactDir() + "wrapper_paint_" +
+                                                      std::to_string(bits) + "bit.png"));
+            }
+            s_free(&bitmap);
+        }
+    }
+
+    // 12 bits: the image is read out of the sensor (1) and dropped; the bitmap stays untouched
+    // and nothing is painted over the last picture.
+    Expose(device, seed);
+    const COLORREF before = ScreenPixel(431, 600);
+    bitmap = Untouched();
+    EXPECT_EQ(1, s_get(device, &bitmap, 0, 12, 1, 1));
+    EXPECT_TRUE(IsUntouched(bitmap));
+    EXPECT_EQ(before, ScreenPixel(431, 600));
+    EXPECT_EQ(0, s_get(device, &bitmap, 0, 8, 0, 1)) << "the frame has left the sensor";
+    EXPECT_EQ(1, s_shutDown(device));
+}
+
+// The toolkit-style program in its own process: arm, expose, one GetKelvoBitmap, BMP and PNG.
+TEST_F(KelvoBitmap, ToolkitClientSavesTheTurnedBitmapAsBmpAndPng) {
+    const fs::path out = s_work / "client";
+    fs::create_directories(out);
+    SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", s_root.wstring().c_str());
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const fs::path client = fs::path(self).parent_path() / "toolkit_client.exe";
+    std::wstring commandLine = L"\"" + client.wstring() + L"\" --bits 16 --wait 20 --expose-seed 31 --out \"" +
+                               out.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               s_work.wstring().c_str(), &startup, &process));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000));
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_EQ(0u, code);
+
+    std::ifstream bmp(out / "kelvo_16bit.bmp", std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(bmp)),
+                                    std::istreambuf_iterator<char>());
+    const size_t stride = 864;  // 861 rounded up to 4
+    ASSERT_EQ(1078 + stride * kWidth, file.size());
+    auto word = [&](size_t at) {
+        return static_cast<int32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                                    file[at + 3] << 24);
+    };
+    EXPECT_EQ(kHeight, word(18));
+    EXPECT_EQ(kWidth, word(22));
+    // Bottom-up rows of the turned frame, each pixel the high byte of its 16-bit word.
+    const std::vector<int32_t> frame = ExpectedFrame(31);
+    int mismatches = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            uint8_t byte = 0;
+            kelvo::ConvertTo8Bits(&frame[static_cast<size_t>(y) * kWidth + x], 1, &byte);
+            const size_t row = static_cast<size_t>(kWidth - 1 - x);  // turned row x, stored last first
+            mismatches += file[1078 + row * stride + static_cast<size_t>(kHeight - 1 - y)] != byte;
+        }
+    }
+    EXPECT_EQ(0, mismatches);
+    std::ifstream png(out / "kelvo_16bit.png", std::ios::binary);
+    char signature[4] = {};
+    png.read(signature, 4);
+    EXPECT_EQ(std::string("\x89PNG"), std::string(signature, 4));
+    fs::copy_file(out / "kelvo_16bit.png", fs::path(ui::ArtefactDir()) / "toolkit_client_16bit.png",
+                  fs::copy_options::overwrite_existing);
+}
+
+}  // namespace
