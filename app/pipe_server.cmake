@@ -1,0 +1,10 @@
+# The image pipe's server side: the pipe thread and the sending of one image (Windows build).
+if(WIN32)
+  add_library(qor_pipe_server STATIC ${CMAKE_CURRENT_LIST_DIR}/pipe_server.cpp)
+  target_include_directories(qor_pipe_server PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(qor_pipe_server PUBLIC qor_image_queue qor_named_pipe)
+  qor_warnings(qor_pipe_server)
+  if(QOR_TESTS)
+    add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/tests/pipe ${CMAKE_CURRENT_BINARY_DIR}/tests/pipe)
+  endif()
+endif()

@@ -1,0 +1,53 @@
+// The server side of the image pipe in QOR APP: the pipe thread answers CHECK_PENDING_IMAGES
+// itself and hands GET_IMAGES to the main thread (a sent UM_IMAGE_EVENT, lParam 1), where the
+// image is written and only then leaves the store. A transfer that fails or is cut short leaves
+// the image where it was: in memory, on disk and in the information file.
+//
+// The logic is written against CPipeServerHost so that it runs the same in CQorApp and in the
+// tests' small host. CQorApp derives from it and starts the thread with
+//     CreateThread(nullptr, 0, &PipeCommThreadFunc, static_cast<CPipeServerHost*>(this), 0, nullptr)
+// and answers UM_IMAGE_EVENT with lParam 1 by calling OnSendImage().
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+class CImageQueue;
+class CNamedPipe;
+
+class CPipeServerHost {
+public:
+    // The store the images come from; the server end of the pipe.
+    virtual CImageQueue& PipeImageQueue() = 0;
+    virtual CNamedPipe& PipeChannel() = 0;
+    // The main window: UM_IMAGE_EVENT goes there, and its thread runs OnSendImage.
+    virtual HWND PipeMainWindow() = 0;
+    // m_bTerminatePipeCommThread.
+    virtual bool PipeStopRequested() = 0;
+    // After an image was sent: refresh the preview when it is open.
+    virtual void OnPipeImageSent() = 0;
+    // After GET_IMAGES left the store empty: stop the images icon's animation, remove the icon,
+    // clear m_bImagesIconShown (nothing when the icon is not shown).
+    virtual void OnPipeStoreEmptied() = 0;
+
+    // Main thread, for UM_IMAGE_EVENT with lParam 1: writes the oldest selected image.
+    void OnSendImage();
+
+protected:
+    ~CPipeServerHost() = default;
+
+private:
+    friend DWORD WINAPI PipeCommThreadFunc(LPVOID host);
+    // The size the last CHECK_PENDING_IMAGES reply announced to the client, -1 when none: a
+    // GET_IMAGES writes only an image of that size, so the client's stream stays in step.
+    // Written by the pipe thread before it sends UM_IMAGE_EVENT, read in the handler.
+    std::atomic<int32_t> m_nAnnouncedImageSize{-1};
+};
+
+// The pipe thread. `host` is a CPipeServerHost*. 0, or 1 when given none.
+DWORD WINAPI PipeCommThreadFunc(LPVOID host);
+
+// Longest time one image write may wait for a client that stopped reading, in ms.
+inline constexpr DWORD kPipeWriteTimeLimitMs = 10000;

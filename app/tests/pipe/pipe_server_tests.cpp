@@ -1,0 +1,162 @@
+// The pipe server end to end: a real store and server end in this process, qorpipe.exe as the
+// client in another process. Counts and sizes as announced, images oldest first and byte for
+// byte, the store's files and information file after each exchange, and every client fault.
+#include "app/tests/pipe/pipe_test_host.h"
+
+#include "common/core/pipe_messages.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+namespace {
+
+constexpr int32_t kFullImageBytes = 1037722;  // 1201 x 861: 1078 + 1204 x 861
+
+std::filesystem::path FileOf(const nlohmann::json& image) {
+    const std::string text = image["file"].get<std::string>();
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::wstring OutArgument(const std::filesystem::path& folder) {
+    return L"--out \"" + folder.wstring() + L"\"";
+}
+
+TEST(PipeServer, EmptyAndUnselectedStoresAnnounceNothing) {
+    PipeTestHost host(L"empty");
+    ASSERT_TRUE(host.Start());
+    nlohmann::json reply;
+    ASSERT_EQ(0, host.RunClient(L"check", &reply));
+    EXPECT_EQ(0, reply["pending"]);
+    EXPECT_EQ(0, reply["size"]);
+
+    host.AddImage(64, 48, 1, false);
+    host.AddImage(64, 48, 2, false);
+    ASSERT_EQ(0, host.RunClient(L"check", &reply));
+    EXPECT_EQ(0, reply["pending"]);
+    EXPECT_EQ(0, reply["size"]);
+    // GET_IMAGES anyway: nothing is written, nothing leaves the store.
+    ASSERT_EQ(0, host.RunClient(L"--timeout 500 send --bytes 2 --read 1", &reply));
+    EXPECT_TRUE(reply["received"].empty());
+    EXPECT_EQ(2, host.PipeImageQueue().GetCount());
+    EXPECT_EQ(2u, host.ImageFiles().size());
+    EXPECT_EQ(0, host.ImagesSent());
+    EXPECT_EQ(0, host.StoreEmptied());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+}
+
+TEST(PipeServer, SelectedImagesLeaveOldestFirstAndUnselectedOnesStay) {
+    PipeTestHost host(L"three");
+    const auto first = host.AddImage(999, 664, 1, true);
+    const auto kept = host.AddImage(999, 664, 2, false);
+    const auto second = host.AddImage(1201, 861, 3, true);
+    const auto third = host.AddImage(40, 30, 4, true);
+    ASSERT_TRUE(host.Start());
+    const std::filesystem::path out = host.Folder() / L"fetched";
+    nlohmann::json result;
+    ASSERT_EQ(0, host.RunClient(L"fetch --count 3 " + OutArgument(out), &result));
+    ASSERT_EQ(3u, result["images"].size());
+    const std::vector<std::vector<uint8_t>> expected = {first, second, third};
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& image = result["images"][i];
+        EXPECT_EQ(static_cast<int>(3 - i), image["pending_before"]);
+        EXPECT_EQ(expected[i].size(), image["bytes"]);
+        EXPECT_EQ(expected[i], ReadFileBytes(FileOf(image)));
+    }
+    EXPECT_EQ(0, result["pending_after"]);
+    // Only the unselected image is left: in memory, on disk and in the information file.
+    EXPECT_EQ(1, host.PipeImageQueue().GetCount());
+    EXPECT_EQ(1u, host.ImageFiles().size());
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{kept}, host.ReloadedImages());
+    EXPECT_EQ(3, host.ImagesSent());
+    EXPECT_EQ(0, host.StoreEmptied());  // the images icon stays
+
+    host.PipeImageQueue().SetSelection(0, 1);
+    ASSERT_EQ(0, host.RunClient(L"fetch " + OutArgument(out), &result));
+    ASSERT_EQ(1u, result["images"].size());
+    EXPECT_EQ(kept, ReadFileBytes(FileOf(result["images"][0])));
+    EXPECT_EQ(0, host.PipeImageQueue().GetCount());
+    EXPECT_TRUE(host.ImageFiles().empty());
+    EXPECT_TRUE(host.ReloadedImages().empty());
+    EXPECT_EQ(1, host.StoreEmptied());  // the images icon goes
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+}
+
+TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
+    PipeTestHost host(L"faults");
+    const auto image = host.AddImage(1201, 861, 7, true);
+    ASSERT_EQ(static_cast<size_t>(kFullImageBytes), image.size());
+    const auto storedFiles = host.ImageFiles();
+    ASSERT_EQ(1u, storedFiles.size());
+    ASSERT_EQ(image, ReadFileBytes(storedFiles[0]));
+    ASSERT_TRUE(host.Start());
+    NewLogMessages();
+
+    // Connects and closes without a word; the next client is served.
+    nlohmann::json reply;
+    ASSERT_EQ(0, host.RunClient(L"send", &reply));
+    ASSERT_EQ(0, host.RunClient(L"check", &reply));
+    EXPECT_EQ(1, reply["pending"]);
+    EXPECT_EQ(kFullImageBytes, reply["size"]);
+
+    // Killed in the middle of the image: it stays in memory, on disk under its name and in the
+    // information file, in its place.
+    const std::filesystem::path out = host.Folder() / L"fetched";
+    EXPECT_EQ(3, host.RunClient(L"fetch --abort-after 300000 " + OutArgument(out)));
+    EXPECT_TRUE(host.PumpUntil([&] { return host.PipeChannel().IsOpen() &&
+                                            !host.PipeChannel().IsConnected(); }, 5000));
+    ASSERT_EQ(1, host.PipeImageQueue().GetCount());
+    const ImageDataStruct* record = host.PipeImageQueue().GetAt(0);
+    EXPECT_EQ(image, std::vector<uint8_t>(record->pImageData, record->pImageData + record->nImageSize));
+    EXPECT_EQ(storedFiles, host.ImageFiles());
+    EXPECT_EQ(image, ReadFileBytes(storedFiles[0]));
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{image}, host.ReloadedImages());
+    const auto log = NewLogMessages();
+    EXPECT_TRUE(LogContains(log, "OnSendImage: the image was not sent")) << log.size();
+    EXPECT_EQ(0, host.ImagesSent());
+
+    // Bytes that are no command get no reply: the 8 bytes read are the reply to the last one.
+    ASSERT_EQ(0, host.RunClient(L"send --bytes 0,0x7f,0xff,3,1 --read 8 --hold 300", &reply));
+    const auto expected = qor::pipe::EncodePendingImages({1, kFullImageBytes});
+    EXPECT_EQ(std::vector<uint8_t>(expected.begin(), expected.end()),
+              reply["received"].get<std::vector<uint8_t>>());
+    EXPECT_EQ(0, reply["left_over"]);
+
+    // A hundred clients one after another.
+    ASSERT_EQ(0, host.RunClient(L"check --clients 100", &reply));
+    EXPECT_EQ(1, reply["pending"]);
+
+    // And the image still arrives whole, equal to the stored file.
+    nlohmann::json result;
+    ASSERT_EQ(0, host.RunClient(L"fetch " + OutArgument(out), &result));
+    ASSERT_EQ(1u, result["images"].size());
+    EXPECT_EQ(image, ReadFileBytes(FileOf(result["images"][0])));
+    EXPECT_TRUE(host.ImageFiles().empty());
+    std::cout << "one 1201 x 861 exchange (CHECK_PENDING_IMAGES + GET_IMAGES): "
+              << result["images"][0]["ms"].get<double>() << " ms in "
+              << result["images"][0]["reads"] << " read(s)\n";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+}
+
+TEST(PipeServer, ExitIsNotHeldUpByASilentClient) {
+    PipeTestHost host(L"silent");
+    host.AddImage(64, 48, 1, true);
+    ASSERT_TRUE(host.Start());
+    HANDLE client = host.StartClient(L"send --hold 30000");
+    ASSERT_NE(nullptr, client);
+    EXPECT_TRUE(host.PumpUntil([&] { return host.PipeChannel().IsConnected(); }, 10000));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+    EXPECT_FALSE(host.PipeChannel().IsOpen());
+    TerminateProcess(client, 0);
+    WaitForSingleObject(client, 5000);
+    CloseHandle(client);
+    EXPECT_EQ(1, host.PipeImageQueue().GetCount());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    OpenTestLog();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,201 @@
+// qorpipe: checks a running QOR APP over its image pipe and fetches the waiting images into
+// files, for integrators and service technicians. Output is JSON on stdout; problems go to
+// stderr with what to do, and the exit code is 1.
+#include "tools/qorpipe/pipe_client.h"
+
+#include "common/core/log_file.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+struct Options {
+    DWORD timeoutMs = 10000;
+    std::string logFile;
+    int clients = 1;
+    int count = -1;
+    std::string outDir;
+    int64_t abortAfter = -1;
+    std::vector<std::string> bytes;
+    size_t read = 0;
+    DWORD holdMs = 0;
+};
+
+std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+[[noreturn]] void Fail(const std::string& problem) {
+    std::cerr << "qorpipe: " << problem << '\n';
+    throw CLI::RuntimeError(1);
+}
+
+void OpenLog(const Options& options) {
+    if (!options.logFile.empty() && !TheLogFile().Open(options.logFile.c_str(), LOG_INFO)) {
+        Fail("cannot open the log file " + options.logFile + ": choose a folder you may write to");
+    }
+}
+
+void Print(const nlohmann::json& result) { std::cout << result.dump(2) << std::endl; }
+
+void RunCheck(const Options& options) {
+    OpenLog(options);
+    qor::pipe::PendingImages reply;
+    for (int client = 0; client < options.clients; ++client) {
+        qorpipe::PipeClient pipe(options.timeoutMs);
+        std::string problem;
+        if (!pipe.Connect(problem) || !pipe.CheckPendingImages(reply, problem)) {
+            Fail(problem + (options.clients > 1 ? " (client " + std::to_string(client + 1) + ")"
+                                                : ""));
+        }
+    }
+    Print({{"clients", options.clients}, {"pending", reply.nPendingCount},
+           {"size", reply.nImageSize}});
+}
+
+std::filesystem::path FreeFileName(const std::filesystem::path& folder, int& number) {
+    std::filesystem::path file;
+    do {
+        char name[32];
+        std::snprintf(name, sizeof name, "image_%03d.bmp", ++number);
+        file = folder / name;
+    } while (std::filesystem::exists(file));
+    return file;
+}
+
+void RunFetch(const Options& options) {
+    OpenLog(options);
+    const std::filesystem::path folder = PathFromUtf8(options.outDir);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!std::filesystem::is_directory(folder)) {
+        Fail("cannot create the folder " + options.outDir + ": choose a folder you may write to");
+    }
+    qorpipe::PipeClient pipe(options.timeoutMs);
+    std::string problem;
+    if (!pipe.Connect(problem)) {
+        Fail(problem);
+    }
+    nlohmann::json images = nlohmann::json::array();
+    qor::pipe::PendingImages reply;
+    int number = 0;
+    for (int fetched = 0; options.count < 0 || fetched < options.count; ++fetched) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!pipe.CheckPendingImages(reply, problem)) {
+            Fail(problem);
+        }
+        if (reply.nPendingCount == 0) {
+            break;
+        }
+        std::vector<uint8_t> image;
+        int reads = 0;
+        if (!pipe.GetImage(reply.nImageSize, image, reads, problem, options.abortAfter)) {
+            Fail(problem);
+        }
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        const std::filesystem::path file = FreeFileName(folder, number);
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
+        if (!out.flush()) {
+            Fail("cannot write " + Utf8(file) + " (the image has left QOR APP already): " +
+                 "free disk space and keep the other images in QOR APP until then");
+        }
+        images.push_back({{"file", Utf8(file)}, {"bytes", image.size()},
+                          {"pending_before", reply.nPendingCount}, {"ms", ms}, {"reads", reads}});
+    }
+    if (options.count >= 0 && static_cast<int>(images.size()) == options.count &&
+        !pipe.CheckPendingImages(reply, problem)) {
+        Fail(problem);
+    }
+    Print({{"images", images}, {"pending_after", reply.nPendingCount}});
+}
+
+std::vector<uint8_t> ParseBytes(const std::vector<std::string>& texts) {
+    std::vector<uint8_t> bytes;
+    for (const std::string& text : texts) {
+        size_t used = 0;
+        unsigned long value = 256;
+        try {
+            value = std::stoul(text, &used, 0);
+        } catch (const std::exception&) {
+        }
+        if (used != text.size() || value > 255) {
+            Fail("'" + text + "' is not a byte: give numbers 0 to 255, e.g. 1 or 0x7f");
+        }
+        bytes.push_back(static_cast<uint8_t>(value));
+    }
+    return bytes;
+}
+
+void RunSend(const Options& options) {
+    OpenLog(options);
+    const std::vector<uint8_t> bytes = ParseBytes(options.bytes);
+    qorpipe::PipeClient pipe(options.timeoutMs);
+    std::string problem;
+    if (!pipe.Connect(problem) || (!bytes.empty() && !pipe.Send(bytes, problem))) {
+        Fail(problem);
+    }
+    const std::vector<uint8_t> received = pipe.Receive(options.read);
+    if (options.holdMs > 0) {
+        Sleep(options.holdMs);
+    }
+    Print({{"sent", bytes.size()}, {"received", received}, {"left_over", pipe.Waiting()}});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"qorpipe - check QOR APP's image pipe and fetch the waiting images"};
+    app.require_subcommand(1);
+    app.allow_windows_style_options(false);
+    Options options;
+    app.add_option("--timeout", options.timeoutMs,
+                   "longest wait of one read or write in ms (default 10000)");
+    app.add_option("--log", options.logFile, "write the pipe's log lines to this file");
+
+    CLI::App* check = app.add_subcommand("check", "number of selected images and the next size");
+    check->add_option("--clients", options.clients, "connect this many times, one after another")
+        ->check(CLI::Range(1, 100000));
+    check->callback([&] { RunCheck(options); });
+
+    CLI::App* fetch = app.add_subcommand("fetch", "fetch images (oldest first) into files; they "
+                                                  "leave QOR APP's store");
+    fetch->add_option("--count", options.count, "at most this many (default: all waiting)")
+        ->check(CLI::NonNegativeNumber);
+    fetch->add_option("--out", options.outDir, "folder for image_NNN.bmp")->required();
+    fetch->add_option("--abort-after", options.abortAfter,
+                      "test aid: end abruptly after this many bytes of an image")
+        ->check(CLI::NonNegativeNumber);
+    fetch->callback([&] { RunFetch(options); });
+
+    CLI::App* send = app.add_subcommand("send", "diagnostic: send raw request bytes, read the reply");
+    send->add_option("--bytes", options.bytes, "bytes to send, e.g. 1 or 0x7f,2")->delimiter(',');
+    send->add_option("--read", options.read, "reply bytes to read (waits up to --timeout)");
+    send->add_option("--hold", options.holdMs, "stay connected and silent this many ms");
+    send->callback([&] { RunSend(options); });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    } catch (const std::exception& error) {
+        std::cerr << "qorpipe: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}

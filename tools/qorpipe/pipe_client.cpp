@@ -1,0 +1,136 @@
+// PipeClient: one exchange at a time over the client end of the image pipe.
+#include "tools/qorpipe/pipe_client.h"
+
+#include <algorithm>
+
+namespace qorpipe {
+
+namespace {
+
+const wchar_t* PipeName() { return reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName); }
+
+}  // namespace
+
+std::string DescribeError(DWORD error) {
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, 256, nullptr);
+    char narrow[512] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    std::string message(narrow);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return "error " + std::to_string(error) + (message.empty() ? "" : " (" + message + ")");
+}
+
+bool PipeClient::Connect(std::string& problem) {
+    m_Pipe.SetTimeLimit(m_nTimeLimitMs);
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (m_Pipe.Create(PipeName(), 1, L"")) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        const DWORD spent = GetTickCount() - start;
+        if (error != ERROR_PIPE_BUSY || spent >= m_nTimeLimitMs) {
+            problem = "cannot open the image pipe \\\\.\\PIPE\\QOR COMM: " + DescribeError(error) +
+                      (error == ERROR_FILE_NOT_FOUND ? "; is QOR APP running? Start it and try again"
+                                                     : "; try again when QOR APP is free");
+            return false;
+        }
+        // Another client is being served: wait for the instance the server makes next.
+        WaitNamedPipeW(PipeName(), std::min<DWORD>(m_nTimeLimitMs - spent, 1000));
+    }
+}
+
+bool PipeClient::Send(const std::vector<uint8_t>& bytes, std::string& problem) {
+    DWORD written = 0;
+    if (!m_Pipe.Write(bytes.data(), static_cast<DWORD>(bytes.size()), &written) ||
+        written != bytes.size()) {
+        problem = "the request could not be sent: " + DescribeError(GetLastError()) +
+                  "; QOR APP may have ended, start it and try again";
+        return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> PipeClient::Receive(size_t expect) {
+    std::vector<uint8_t> bytes(expect);
+    size_t have = 0;
+    while (have < expect) {
+        DWORD read = 0;
+        if (!m_Pipe.Read(bytes.data() + have, static_cast<DWORD>(expect - have), &read) ||
+            read == 0) {
+            break;
+        }
+        have += read;
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+DWORD PipeClient::Waiting() {
+    DWORD available = 0;
+    return m_Pipe.Peek(&available) ? available : 0;
+}
+
+bool PipeClient::CheckPendingImages(qor::pipe::PendingImages& reply, std::string& problem) {
+    if (!Send({qor::pipe::CHECK_PENDING_IMAGES}, problem)) {
+        return false;
+    }
+    uint8_t bytes[qor::pipe::kPendingReplyBytes] = {};
+    DWORD read = 0;
+    if (!m_Pipe.Read(bytes, sizeof bytes, &read)) {
+        problem = "no reply to CHECK_PENDING_IMAGES: " + DescribeError(GetLastError()) +
+                  "; QOR APP may be busy or ended, try again";
+        return false;
+    }
+    const qor::pipe::ReplyCheck check = qor::pipe::DecodePendingImages(bytes, read, &reply);
+    if (check != qor::pipe::ReplyCheck::Ok && check != qor::pipe::ReplyCheck::NoImages) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    return true;
+}
+
+bool PipeClient::GetImage(int32_t size, std::vector<uint8_t>& image, int& reads,
+                          std::string& problem, int64_t abortAfter) {
+    if (!Send({qor::pipe::GET_IMAGES}, problem)) {
+        return false;
+    }
+    image.assign(static_cast<size_t>(size), 0);
+    size_t have = 0;
+    reads = 0;
+    while (have < image.size()) {
+        size_t want = image.size() - have;
+        if (abortAfter >= 0) {
+            want = std::min<size_t>(want, static_cast<size_t>(abortAfter) - have);
+        }
+        DWORD read = 0;
+        if (want > 0) {
+            if (!m_Pipe.Read(image.data() + have, static_cast<DWORD>(want), &read) || read == 0) {
+                problem = "the image stopped after " + std::to_string(have) + " of " +
+                          std::to_string(size) + " bytes: " + DescribeError(GetLastError()) +
+                          "; it stays stored in QOR APP, fetch it again";
+                return false;
+            }
+            ++reads;
+            have += read;
+        }
+        if (abortAfter >= 0 && have >= static_cast<size_t>(abortAfter)) {
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    }
+    const qor::pipe::ImageCheck check = qor::pipe::CheckImageReply(image.data(), have, size);
+    if (check != qor::pipe::ImageCheck::Ok) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qorpipe
