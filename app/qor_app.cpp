@@ -1,0 +1,576 @@
+// CQorApp: start-up, the tray menus, the commands and the exit of QOR APP.
+#include "app/qor_app.h"
+
+#include "app/about_box.h"
+#include "app/confirm_box.h"
+#include "app/core/gray_bitmap.h"
+#include "app/pipe_server.h"
+#include "app/resources/app_resource.h"
+#include "common/core/log_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kRegistryKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
+constexpr wchar_t kPipeName[] = L"\\\\.\\PIPE\\QOR COMM";
+constexpr UINT kBalloonTimeout = 10000;
+constexpr UINT kAnimationPeriodMs = 1000;
+
+// String ids of the status texts start at 104 (QOR_NOT_CONNECTED).
+constexpr UINT kStatusTextBase = 104;
+
+// The registry view the installer writes: the shipped 32-bit program reads the 32-bit view;
+// the 64-bit test build reads its own view, where the test set-up writes the values.
+#if defined(_WIN64)
+constexpr REGSAM kLanguageKeyView = 0;
+#else
+constexpr REGSAM kLanguageKeyView = KEY_WOW64_32KEY;
+#endif
+
+HICON LoadTrayIcon(HMODULE module, int id) {
+    // An icon of its own (not shared), so it outlives the library it came from.
+    return static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+}  // namespace
+
+CQorApp::CQorApp() {
+    // The store has already loaded the images from disk (its constructor).
+    m_hIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                            MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0,
+                                            LR_DEFAULTSIZE));
+}
+
+CQorApp::~CQorApp() {
+    // Frames still waiting when the program ends without OnExitqor are freed here.
+    while (RawFrame* frame = m_HandOffList.TakeHead()) {
+        FreeRawFrame(frame);
+    }
+    if (m_hTrayMenu != nullptr) {
+        DestroyMenu(m_hTrayMenu);
+    }
+    if (m_hSensorMenu != nullptr) {
+        DestroyMenu(m_hSensorMenu);
+    }
+    for (HICON icon : {m_hReadyIcon, m_hNotConnectedIcon, m_hErrorIcon, m_hImagesFrame1,
+                       m_hImagesFrame2, m_hIcon}) {
+        if (icon != nullptr) {
+            DestroyIcon(icon);
+        }
+    }
+}
+
+INT_PTR CQorApp::DoModal() {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_QORAPP_DIALOG),
+                           nullptr, &CQorApp::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CQorApp::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<CQorApp*>(lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->m_hWnd = window;
+        return self->OnInitDialog();
+    }
+    auto* self = reinterpret_cast<CQorApp*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr) {
+        return FALSE;
+    }
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam));
+        return TRUE;
+    case WM_PAINT:
+        OnPaint();
+        return TRUE;
+    case WM_CLOSE:
+        if (m_pImageView != nullptr) {
+            m_pImageView = nullptr;
+        }
+        m_bImageViewActive = FALSE;
+        EndDialog(m_hWnd, IDCANCEL);
+        return TRUE;
+    case UM_SHOW_IMAGE_VIEW:
+        OnViewImages();
+        return TRUE;
+    case UM_TRAY_MENU:
+        OnTrayMenu(static_cast<int>(wParam), static_cast<int>(lParam));
+        return TRUE;
+    case UM_IMAGE_VIEW_CLOSED:
+        OnImageViewClosed();
+        return TRUE;
+    case UM_REMOVE_IMAGES_ICON:
+        RemoveNotifyIcon();
+        return TRUE;
+    case UM_IMAGE_EVENT:
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnImageEvent(wParam, lParam));
+        return TRUE;
+    case UM_SET_SENSOR_ICON:
+        OnSensorIcon(wParam);
+        return TRUE;
+    case UM_SENSOR_MENU:
+        OnSensorMenu(static_cast<int>(wParam), static_cast<int>(lParam));
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void CQorApp::OnCommand(UINT id) {
+    switch (id) {
+    case IDM_DELETE_ALL_IMAGES:
+        OnDeleteAllImages();
+        break;
+    case IDM_VIEW_IMAGES:
+        OnViewImages();
+        break;
+    case IDM_TEST_MODE:
+        OnTestmode();
+        break;
+    case IDM_REMOVE_SENSOR:
+        OnRemoveSensor();
+        break;
+    case IDM_ACTIVATE_SENSOR:
+        OnActivateSensor();
+        break;
+    case IDM_ABOUT:
+        OnAbout();
+        break;
+    case IDM_EXIT_QOR:
+        OnExitqor();
+        break;
+    case IDM_SENSOR_REMOVE:
+        if (m_eQORAPPStatus != QOR_NOT_CONNECTED) {
+            OnRemoveSensor();
+        }
+        break;
+    case IDCANCEL:
+        // Escape on the hidden dialog must not end the program; only "Exit QOR" does.
+    default:
+        break;
+    }
+}
+
+void CQorApp::OnPaint() {
+    if (IsIconic(m_hWnd)) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(m_hWnd, &paint);
+        RECT client;
+        GetClientRect(m_hWnd, &client);
+        const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+        DrawIcon(dc, x, y, m_hIcon);
+        EndPaint(m_hWnd, &paint);
+    } else {
+        PAINTSTRUCT paint;
+        BeginPaint(m_hWnd, &paint);
+        EndPaint(m_hWnd, &paint);
+    }
+    ShowWindow(m_hWnd, SW_HIDE);
+}
+
+const wchar_t* CQorApp::Text(UINT id) {
+    m_szMessage[0] = L'\0';
+    m_Language.ReadStringFromDLL(id, m_szMessage, static_cast<int>(std::size(m_szMessage)));
+    return m_szMessage;
+}
+
+void CQorApp::ShowMessage(UINT id) {
+    m_szCaption[0] = L'\0';
+    m_Language.ReadStringFromDLL(131, m_szCaption, static_cast<int>(std::size(m_szCaption)));
+    MessageBoxW(m_hWnd, Text(id), m_szCaption, MB_OK);
+}
+
+BOOL CQorApp::OnInitDialog() {
+    HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
+    if (systemMenu != nullptr && Text(101)[0] != L'\0') {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, m_szMessage);
+    }
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    LoadTrayIcons();
+    ShowWindow(m_hWnd, SW_HIDE);
+
+    m_SensorIcon.Create(m_hWnd, UM_SENSOR_TRAY_NOTIFY, UM_SENSOR_MENU, UM_TRAY_MENU, Text(142),
+                        m_hNotConnectedIcon, 0, nullptr, nullptr, 0, kBalloonTimeout);
+    Initialise();
+    if (m_ImageQueue.GetCount() >= 1) {
+        CreateImagesIcon();
+        m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
+    }
+    return TRUE;
+}
+
+void CQorApp::LoadTrayIcons() {
+    HMODULE icons = LoadLibraryW(L"QorIcons");
+    if (icons != nullptr) {
+        m_hReadyIcon = LoadTrayIcon(icons, 1002);
+        m_hNotConnectedIcon = LoadTrayIcon(icons, 1001);
+        m_hErrorIcon = LoadTrayIcon(icons, 1003);
+        m_hImagesFrame1 = LoadTrayIcon(icons, 5);
+        m_hImagesFrame2 = LoadTrayIcon(icons, 1007);
+        FreeLibrary(icons);
+        m_bIconsFromLibrary = true;
+        return;
+    }
+    HMODULE own = GetModuleHandleW(nullptr);
+    m_hReadyIcon = LoadTrayIcon(own, IDI_SENSOR_READY);
+    m_hNotConnectedIcon = LoadTrayIcon(own, IDI_SENSOR_NOT_CONNECTED);
+    m_hErrorIcon = LoadTrayIcon(own, IDI_SENSOR_ERROR);
+    m_hImagesFrame1 = LoadTrayIcon(own, IDI_IMAGES_FRAME1);
+    m_hImagesFrame2 = LoadTrayIcon(own, IDI_IMAGES_FRAME2);
+    ShowMessage(103);
+    TheLogFile().Write(LOG_WARN, "CQorApp: OnInitDialog(): LoadLibrary(QorIcons) Failed\n");
+}
+
+int CQorApp::Initialise() {
+    m_bReadyIconShown = FALSE;
+    m_bDriverVersionValid = FALSE;
+    m_bHWInfoValid = FALSE;
+    m_bImageViewActive = FALSE;
+    m_pImageAcqThread = nullptr;
+    m_pPipeCommThread = nullptr;
+    m_bTerminateImageAcqThread = false;
+    m_bTerminatePipeCommThread = false;
+    m_pImageView = nullptr;
+    m_eQORAPPStatus = QOR_NOT_CONNECTED;
+    HINSTANCE own = GetModuleHandleW(nullptr);
+    m_hTrayMenu = LoadMenuW(own, MAKEINTRESOURCEW(IDR_TRAY_MENU));
+    m_hSensorMenu = LoadMenuW(own, MAKEINTRESOURCEW(IDR_SENSOR_MENU));
+    m_bImagesIconShown = FALSE;
+
+    // Log level.
+    DWORD logLevel = 0;
+    bool logLevelRead = false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        ShowMessage(103);
+    } else {
+        DWORD size = sizeof(logLevel);
+        DWORD type = 0;
+        if (RegQueryValueExW(key, L"LogLevel", nullptr, &type, reinterpret_cast<BYTE*>(&logLevel),
+                             &size) != ERROR_SUCCESS ||
+            size != sizeof(logLevel)) {
+            logLevel = 0;
+            ShowMessage(103);
+        } else {
+            logLevelRead = true;
+        }
+        RegCloseKey(key);
+    }
+    // A value outside 0..2 would leave the log closed: everything is logged instead.
+    const bool logLevelValid = logLevel <= LOG_FATAL;
+    m_nLogLevel = logLevelValid ? static_cast<int>(logLevel) : 0;
+    TheLogFile().Open("./QorAPPLog.txt", static_cast<unsigned>(m_nLogLevel));
+    if (logLevelRead && !logLevelValid) {
+        TheLogFile().WriteFormat(LOG_WARN,
+                                 "Initialise(): LogLevel %lu is outside 0..2; logging at level 0. "
+                                 "Set LogLevel to 0, 1 or 2.\n",
+                                 static_cast<unsigned long>(logLevel));
+    }
+    if (m_ImageQueue.UsesFallbackFolder()) {
+        char folder[MAX_PATH * 3] = {};
+        WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
+                            nullptr, nullptr);
+        TheLogFile().WriteFormat(LOG_WARN,
+                                 "Initialise(): InstalPath is not readable; images are stored in "
+                                 "%s. Reinstall the QOR driver suite to set it.\n",
+                                 folder);
+    }
+
+    // Language.
+    DWORD languageId = 1033;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ | kLanguageKeyView, &key) !=
+        ERROR_SUCCESS) {
+        ShowMessage(103);
+        TheLogFile().Write(LOG_WARN,
+                           "Initialise():  RegOpenKeyEx(): LANG_ID_REG_KEY:  Failed: One or more "
+                           "software components are missing \n");
+    } else {
+        DWORD size = sizeof(languageId);
+        if (RegQueryValueExW(key, L"LanguageID", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&languageId), &size) != ERROR_SUCCESS ||
+            size != sizeof(languageId)) {
+            languageId = 1033;
+            ShowMessage(103);
+            TheLogFile().Write(LOG_WARN,
+                               "Initialise():  RegQueryValueEx() LanguageID Failed: One or more "
+                               "software components are missing \n");
+        }
+        RegCloseKey(key);
+    }
+    if (!m_Language.Init("Language.ini", L"english", own, L"./")) {
+        ShowMessage(103);
+        TheLogFile().Write(LOG_WARN,
+                           "Initialise():  Language Init() Failed: One or more software "
+                           "components are missing \n");
+    }
+    if (!m_Language.LoadLanguage(static_cast<WORD>(languageId))) {
+        ShowMessage(103);
+        TheLogFile().Write(LOG_FATAL,
+                           "Initialise():  LoadLanguage() Failed: One or more software components "
+                           "are missing \n");
+    }
+
+    // Pipe server and its thread.
+    if (!m_Pipe.Create(kPipeName, 0, L"")) {
+        ShowMessage(102);
+        TheLogFile().Write(LOG_FATAL, "Initialise():  PipeServer create Failed \n");
+        return 0;
+    }
+    m_pPipeCommThread = CreateThread(nullptr, 0, &PipeCommThreadFunc,
+                                     static_cast<CPipeServerHost*>(this), 0, nullptr);
+    if (m_pPipeCommThread == nullptr) {
+        ShowMessage(102);
+        TheLogFile().Write(LOG_FATAL,
+                           "Initialise(): Unexpected Error! m_pPipeCommThread = NULL \n");
+        return 0;
+    }
+
+    // Driver library and sensor.
+    if (!m_Qor.Initialize()) {
+        ShowMessage(103);
+        m_eQORAPPStatus = QOR_NOT_CONNECTED;
+        TheLogFile().Write(LOG_INFO, "Initialise(): QorSensor Initialize() failed \n");
+        return 0;
+    }
+    InitializeAcqSystem();
+    return 1;
+}
+
+void CQorApp::RelabelMenuItem(HMENU menu, UINT id, const wchar_t* text) {
+    ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING, id, text);
+}
+
+void CQorApp::ShowPopup(HMENU menu, int x, int y) {
+    HMENU popup = GetSubMenu(menu, 0);
+    if (popup == nullptr) {
+        return;
+    }
+    SetForegroundWindow(m_SensorIcon.Window() != nullptr ? m_SensorIcon.Window() : m_hWnd);
+    TrackPopupMenu(popup, TPM_RIGHTALIGN, x, y, 0, m_hWnd, nullptr);
+    PostMessageW(m_hWnd, WM_NULL, 0, 0);
+}
+
+void CQorApp::OnTrayMenu(int x, int y) {
+    m_TrayMenuPos = {x, y};
+    HMENU popup = GetSubMenu(m_hTrayMenu, 0);
+    if (popup == nullptr) {
+        return;
+    }
+    const int status = m_eQORAPPStatus;
+    const bool sensorActive = status >= QOR_INITIALIZING && status <= QOR_ACQUIRING;
+    RelabelMenuItem(popup, IDM_STATUS, Text(kStatusTextBase + static_cast<UINT>(status)));
+
+    wchar_t label[200];
+    Text(110);
+    std::swprintf(label, std::size(label), L"%ls: %d", m_szMessage, m_ImageQueue.GetCount());
+    RelabelMenuItem(popup, IDM_IMAGE_COUNT, label);
+    RelabelMenuItem(popup, IDM_DELETE_ALL_IMAGES, Text(111));
+    EnableMenuItem(popup, IDM_DELETE_ALL_IMAGES,
+                   MF_BYCOMMAND | (m_ImageQueue.GetCount() == 0 ? MF_GRAYED : MF_ENABLED));
+    for (UINT id = IDM_VIEW_IMAGES; id <= IDM_EXIT_QOR; ++id) {
+        RelabelMenuItem(popup, id, Text(id));
+    }
+    EnableMenuItem(popup, IDM_REMOVE_SENSOR,
+                   MF_BYCOMMAND | (sensorActive ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(popup, IDM_ACTIVATE_SENSOR,
+                   MF_BYCOMMAND | (sensorActive ? MF_GRAYED : MF_ENABLED));
+    ShowPopup(m_hTrayMenu, x, y);
+}
+
+void CQorApp::OnSensorMenu(int x, int y) {
+    m_SensorMenuPos = {x, y};
+    HMENU popup = GetSubMenu(m_hSensorMenu, 0);
+    if (popup == nullptr) {
+        return;
+    }
+    const int status = m_eQORAPPStatus;
+    const bool sensorActive = status >= QOR_INITIALIZING && status <= QOR_ACQUIRING;
+    RelabelMenuItem(popup, IDM_SENSOR_REMOVE, Text(sensorActive ? 114 : 139));
+    ShowPopup(m_hSensorMenu, x, y);
+}
+
+void CQorApp::OnDeleteAllImages() {
+    if (m_ImageQueue.GetCount() == 0) {
+        return;
+    }
+    wchar_t question[200];
+    wchar_t caption[200];
+    wchar_t yes[200];
+    wchar_t no[200];
+    std::wcscpy(question, Text(118));
+    std::wcscpy(caption, Text(131));
+    std::wcscpy(yes, Text(119));
+    std::wcscpy(no, Text(120));
+    if (ConfirmBox(question, caption, 2, 2, yes, no) != 1) {
+        return;
+    }
+    TheLogFile().Write(LOG_INFO, "Delete all images ? : \n");
+    m_ImageQueue.DeleteAll(TRUE);
+    RemoveImagesIcon();
+}
+
+void CQorApp::OnViewImages() {
+    // The preview window comes with its own change; until then there is nothing to show.
+    TheLogFile().Write(LOG_INFO, "OnViewImages: the preview is not available in this build.\n");
+}
+
+void CQorApp::OnImageViewClosed() {
+    m_bImageViewActive = FALSE;
+    m_pImageView = nullptr;
+}
+
+void CQorApp::OnTestmode() {
+    HANDLE file = CreateFileW(L"./TestImage.bmp", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ShowMessage(102);
+        TheLogFile().Write(LOG_WARN, " OnTestmode(): hFile = NULL\n");
+        return;
+    }
+    LARGE_INTEGER length{};
+    const BOOL sized = GetFileSizeEx(file, &length);
+    CloseHandle(file);
+    // A bitmap larger than any sensor image is not one the store can take.
+    if (!sized || length.QuadPart <= 0 || length.QuadPart > 64 * 1024 * 1024) {
+        ShowMessage(103);
+        TheLogFile().Write(LOG_WARN, " OnTestmode(): Not valid Bitmap\n");
+        return;
+    }
+    const size_t size = static_cast<size_t>(length.QuadPart);
+    auto* bytes = static_cast<uint8_t*>(std::malloc(size));
+    FILE* stream = bytes != nullptr ? _wfopen(L"./TestImage.bmp", L"rb") : nullptr;
+    if (stream == nullptr) {
+        std::free(bytes);
+        ShowMessage(102);
+        TheLogFile().Write(LOG_WARN, " OnTestmode(): fp = NULL\n");
+        return;
+    }
+    const size_t read = std::fread(bytes, 1, size, stream);
+    std::fclose(stream);
+    if (read != size) {
+        TheLogFile().Write(LOG_WARN, " OnTestmode(): Error - fread()\n");
+    }
+    // Only the bytes actually read are checked and stored.
+    if (IsValidGray8Bitmap(bytes, read)) {
+        HandleNewImage(NewImageKind::FinishedBitmap, bytes, static_cast<int>(read), 0, 0);
+    } else {
+        std::free(bytes);
+        ShowMessage(103);
+        TheLogFile().Write(LOG_WARN, " OnTestmode(): Not valid Bitmap\n");
+    }
+}
+
+void CQorApp::OnRemoveSensor() {
+    if (ShutdownAcqSystem()) {
+        TheLogFile().Write(LOG_INFO, "OnRemoveSensor: ShutdownAcqSystem successful.\n");
+        m_SensorIcon.ShowBalloon(Text(122), nullptr, NIIF_NONE, kBalloonTimeout);
+    } else {
+        TheLogFile().Write(LOG_WARN, "OnRemoveSensor: ShutdownAcqSystem failed!\n");
+        ShowMessage(102);
+    }
+}
+
+void CQorApp::OnActivateSensor() {
+    InitializeAcqSystem();
+}
+
+void CQorApp::OnAbout() {
+    ShowAboutBox(m_hWnd, m_bDriverVersionValid, m_bHWInfoValid, m_DriverVersion, m_HWInfo,
+                 m_Language);
+}
+
+void CQorApp::CreateImagesIcon() {
+    m_ImagesIcon.Create(m_hWnd, UM_IMAGES_TRAY_NOTIFY, UM_SHOW_IMAGE_VIEW, 0, Text(143),
+                        m_hImagesFrame1, 1, nullptr, nullptr, 0, kBalloonTimeout);
+    m_bImagesIconShown = TRUE;
+}
+
+void CQorApp::RemoveImagesIcon() {
+    m_ImagesIcon.StopAnimation();
+    m_ImagesIcon.RemoveIcon();
+    m_bImagesIconShown = FALSE;
+}
+
+void CQorApp::OnPipeStoreEmptied() {
+    if (m_bImagesIconShown) {
+        RemoveImagesIcon();
+    }
+}
+
+void CQorApp::RemoveNotifyIcon() {
+    if (!m_bImagesIconShown) {
+        TheLogFile().Write(LOG_WARN, "RemoveNotifyIcon: Invalid sequence!\n");
+        return;
+    }
+    RemoveImagesIcon();
+}
+
+void CQorApp::OnExitqor() {
+    if (m_pPipeCommThread != nullptr) {
+        TheLogFile().Write(LOG_INFO, "OnExitqor: Waiting for Pipe Comm Thread to exit...\n");
+        m_bTerminatePipeCommThread = true;
+        const DWORD wait = WaitForSingleObject(m_pPipeCommThread, 2000);
+        if (wait == WAIT_OBJECT_0) {
+            TheLogFile().Write(LOG_INFO, "OnExitqor: Pipe Comm Thread exited successfully.\n");
+        } else if (wait == WAIT_TIMEOUT) {
+            TheLogFile().Write(LOG_INFO,
+                               "OnExitqor: Waiting for Pipe Comm Thread to exit. Wait timed out!\n");
+        } else {
+            TheLogFile().WriteFormat(LOG_INFO,
+                                     "OnExitqor: Waiting for Pipe Comm Thread to exit. Unknown "
+                                     "Error! Error Code: %d\n",
+                                     static_cast<int>(GetLastError()));
+        }
+    } else {
+        TheLogFile().Write(LOG_INFO, "OnExitqor: Thread variable, invalid state!\n");
+    }
+    if (m_pImageView != nullptr || m_bImageViewActive) {
+        m_pImageView = nullptr;
+        m_bImageViewActive = FALSE;
+    }
+    if (m_eQORAPPStatus != QOR_NOT_CONNECTED) {
+        // The sensor stops before the store lets go of its images, so that a frame read during
+        // the exit still reaches the disk (ShutdownAcqSystem stores what is waiting).
+        ShutdownAcqSystem();
+    }
+    if (!m_ImageQueue.DeleteAll(FALSE)) {
+        TheLogFile().Write(LOG_INFO, "OnExitqor: CImageQueue::DeleteAll() Failed!\n");
+    }
+    if (!m_Pipe.Close()) {
+        TheLogFile().Write(LOG_WARN, "OnExitqor: CNamedPipe::Close() Failed!\n");
+    }
+    // The pipe thread sees its stop flag once the pipe is closed under a silent client.
+    if (m_pPipeCommThread != nullptr) {
+        WaitForSingleObject(m_pPipeCommThread, 2000);
+        CloseHandle(m_pPipeCommThread);
+        m_pPipeCommThread = nullptr;
+    }
+    if (m_bImagesIconShown) {
+        if (!m_ImagesIcon.StopAnimation()) {
+            TheLogFile().Write(LOG_WARN,
+                               "OnExitqor: CSystemTray::StopAnimation() of Notify Icon Failed!\n");
+        }
+        if (!m_ImagesIcon.RemoveIcon()) {
+            TheLogFile().Write(LOG_WARN,
+                               "OnExitqor: CSystemTray::RemoveIcon() of Notify Icon Failed!\n");
+        }
+        m_bImagesIconShown = FALSE;
+    }
+    if (!m_SensorIcon.RemoveIcon()) {
+        TheLogFile().Write(LOG_WARN, "OnExitqor: CSystemTray::RemoveIcon() of QOR Icon Failed!\n");
+    }
+    SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
+}

@@ -1,0 +1,134 @@
+// CQorApp: the hidden main dialog of QOR APP. It owns the sensor (through CQor and the
+// acquisition thread), the image store, the pipe server, the two tray icons and the texts.
+// Every handler runs on the main thread; the acquisition and pipe threads reach it only through
+// posted or sent messages and the stop flags.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "app/app_messages.h"
+#include "app/image_queue.h"
+#include "app/qor_binding.h"
+#include "app/pipe_server.h"
+#include "app/raw_frame_list.h"
+#include "app/system_tray.h"
+#include "common/language.h"
+#include "common/named_pipe.h"
+#include "driver/win/qor_api.h"
+
+class CImageView;
+
+// What HandleNewImage is given.
+enum class NewImageKind { RawSensorImage, FinishedBitmap };
+
+class CQorApp : public CPipeServerHost {
+public:
+    CQorApp();
+    ~CQorApp();
+    CQorApp(const CQorApp&) = delete;
+    CQorApp& operator=(const CQorApp&) = delete;
+
+    // Shows the dialog modally; returns when it ends.
+    INT_PTR DoModal();
+
+    HWND Window() const { return m_hWnd; }
+    CImageQueue& Store() { return m_ImageQueue; }
+    CNamedPipe& Pipe() { return m_Pipe; }
+    int Status() const { return m_eQORAPPStatus; }
+    BOOL ImagesIconShown() const { return m_bImagesIconShown; }
+
+    // Part of the start-up (also called by tests in this order).
+    BOOL OnInitDialog();
+    int Initialise();
+
+    // Commands.
+    void OnDeleteAllImages();
+    void OnViewImages();
+    void OnTestmode();
+    void OnRemoveSensor();
+    void OnActivateSensor();
+    void OnAbout();
+    void OnExitqor();
+
+    // Messages.
+    void OnTrayMenu(int x, int y);
+    void OnSensorMenu(int x, int y);
+    void OnSensorIcon(WPARAM kind);
+    LRESULT OnImageEvent(WPARAM wParam, LPARAM lParam);
+    void OnImageViewClosed();
+    void RemoveNotifyIcon();
+
+    // Acquisition.
+    void InitializeAcqSystem();
+    int ShutdownAcqSystem();
+    int HandleNewImage(NewImageKind kind, void* data, int size, int height, int width);
+    static DWORD WINAPI ImageAcqThreadFunc(LPVOID app);
+
+    // The pipe server's view of the application.
+    CImageQueue& PipeImageQueue() override { return m_ImageQueue; }
+    CNamedPipe& PipeChannel() override { return m_Pipe; }
+    HWND PipeMainWindow() override { return m_hWnd; }
+    bool PipeStopRequested() override { return m_bTerminatePipeCommThread; }
+    void OnPipeImageSent() override {}
+    void OnPipeStoreEmptied() override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCommand(UINT id);
+    void OnPaint();
+
+    // The language string `id` in m_szMessage (empty when missing).
+    const wchar_t* Text(UINT id);
+    // A message box with string `id` and caption 131.
+    void ShowMessage(UINT id);
+    void LoadTrayIcons();
+    void CreateImagesIcon();
+    void RemoveImagesIcon();
+    void RelabelMenuItem(HMENU menu, UINT id, const wchar_t* text);
+    void ShowPopup(HMENU menu, int x, int y);
+    void SetSensorIcon(HICON icon);
+    void DrainHandOffList();
+    void TellStoreWriteFailure();
+    void CountAcquisitionFailure(int& failures);
+
+    // Members in the order of the controller's data model.
+    HICON m_hIcon = nullptr;
+    std::atomic<int> m_eQORAPPStatus{QOR_NOT_CONNECTED};
+    BOOL m_bDriverVersionValid = FALSE;
+    BOOL m_bHWInfoValid = FALSE;
+    DriverVersion m_DriverVersion{};
+    wchar_t m_szMessage[200] = {};
+    wchar_t m_szCaption[200] = {};
+    HWInfo m_HWInfo{};
+    CQor m_Qor;
+    CImageQueue m_ImageQueue;
+    CNamedPipe m_Pipe;
+    CSystemTray m_SensorIcon;
+    CSystemTray m_ImagesIcon;
+    CLanguage m_Language;
+    HMENU m_hTrayMenu = nullptr;
+    HMENU m_hSensorMenu = nullptr;
+    POINT m_TrayMenuPos{};
+    POINT m_SensorMenuPos{};
+    CImageView* m_pImageView = nullptr;
+    HANDLE m_pImageAcqThread = nullptr;
+    HANDLE m_pPipeCommThread = nullptr;
+    HICON m_hReadyIcon = nullptr;
+    HICON m_hNotConnectedIcon = nullptr;
+    HICON m_hErrorIcon = nullptr;
+    HICON m_hImagesFrame1 = nullptr;
+    HICON m_hImagesFrame2 = nullptr;
+    BOOL m_bImagesIconShown = FALSE;
+    std::atomic<BOOL> m_bImageViewActive{FALSE};
+    RawFrameList m_HandOffList;
+    std::atomic<BOOL> m_bReadyIconShown{FALSE};
+    std::atomic<bool> m_bTerminateImageAcqThread{false};
+    std::atomic<bool> m_bTerminatePipeCommThread{false};
+    int m_nLogLevel = 0;
+
+    HWND m_hWnd = nullptr;
+    bool m_bIconsFromLibrary = false;
+};

@@ -1,0 +1,13 @@
+// Resource identifiers of QOR APP (shared by app.rc and the code).
+#pragma once
+
+#define IDD_QORAPP_DIALOG 102
+#define IDR_MAINFRAME 128
+#define IDR_TRAY_MENU 130
+#define IDR_SENSOR_MENU 139
+#define IDI_SENSOR_READY 148
+#define IDI_SENSOR_ERROR 150
+#define IDI_SENSOR_NOT_CONNECTED 152
+#define IDI_IMAGES_FRAME1 153
+#define IDI_IMAGES_FRAME2 154
+#define IDM_ABOUTBOX 16
