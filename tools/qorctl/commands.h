@@ -9,6 +9,8 @@ namespace qorctl {
 void AddCorrectionCommands(CLI::App& app);
 // verify-cache: portable.
 void AddCacheCommands(CLI::App& app);
+// bitmap: the application's bitmap and thumbnail of a corrected frame; portable.
+void AddBitmapCommands(CLI::App& app);
 
 #if defined(_WIN32)
 // info, demo: through the driver library binding (Windows build only).

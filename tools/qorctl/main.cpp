@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     qorctl::AddCorrectionCommands(app);
 #endif
     qorctl::AddCacheCommands(app);
+    qorctl::AddBitmapCommands(app);
     qor::sim::AddSimulatorCommands(*app.add_subcommand(
         "sim", "plug, unplug and expose simulated sensors")->require_subcommand(1));
 #if defined(_WIN32)
