@@ -11,6 +11,7 @@
 #include "imageproc/core/enhance_grid.h"
 #include "imageproc/core/frame_enhancement.h"
 #include "imageproc/core/grid_transfer.h"
+#include "imageproc/core/shared_resources.h"
 #include "imageproc/core/smoothing.h"
 #include "imageproc/core/tile_extremes.h"
 #include "imageproc/core/window_function.h"
@@ -39,15 +40,27 @@ struct GridFixture {
     void Reload() { LoadColumns(frame.data(), width, height, values.data(), KernelPath::Vector); }
 };
 
+// range(2): 0 = widest loops (AVX2 where the processor has it), 1 = SSE2, 2 = scalar;
+// range(3): threads of the whole-frame runs.
 KernelPath PathOf(const benchmark::State& state) {
-    return state.range(2) == 0 ? KernelPath::Vector : KernelPath::Scalar;
+    constexpr KernelPath paths[] = {KernelPath::Vector, KernelPath::Sse2, KernelPath::Scalar};
+    return paths[state.range(2)];
 }
+
+// Sets the threads of the whole-frame runs for one benchmark and restores the default after.
+struct Threads {
+    explicit Threads(const benchmark::State& state) {
+        SetEnhancementThreads(static_cast<int32_t>(state.range(3)));
+    }
+    ~Threads() { SetEnhancementThreads(0); }
+};
 
 void BM_ImageProc1(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     const int32_t h = static_cast<int32_t>(state.range(1));
     const auto frame = MakeFrame(w, h);
     std::vector<int32_t> image(frame.size());
+    const Threads threads(state);
     for (auto _ : state) {
         state.PauseTiming();
         image = frame;
@@ -58,6 +71,7 @@ void BM_ImageProc1(benchmark::State& state) {
 
 void BM_ImageProc2(benchmark::State& state) {
     GridFixture f(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
+    const Threads threads(state);
     for (auto _ : state) {
         state.PauseTiming();
         f.Reload();
@@ -149,25 +163,40 @@ void BM_StageAccumulateAndMap(benchmark::State& state) {
     }
 }
 
-// {width, height, path}: path 0 = vector loops, 1 = scalar loops. With repetitions, "min" is
-// the figure to read on a shared machine.
-void SensorSizes(benchmark::internal::Benchmark* b) {
-    for (const int64_t path : {0, 1}) {
-        b->Args({1201, 861, path});
-        b->Args({999, 664, path});
-    }
+// {width, height, path, threads}. With repetitions, "min" is the figure to read on a shared
+// machine; real time, since the work is shared between threads.
+void Statistics(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond);
+    b->UseRealTime();
     b->ComputeStatistics(
         "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
-BENCHMARK(BM_ImageProc1)->Apply(SensorSizes);
-BENCHMARK(BM_ImageProc2)->Apply(SensorSizes);
-BENCHMARK(BM_StageLoadColumns)->Apply(SensorSizes);
-BENCHMARK(BM_StageSmoothing)->Apply(SensorSizes);
-BENCHMARK(BM_StageTileExtremes)->Apply(SensorSizes);
-BENCHMARK(BM_StageAccumulateAndMap)->Apply(SensorSizes);
-BENCHMARK(BM_StageStoreRescaled)->Apply(SensorSizes);
+void WholeFrames(benchmark::internal::Benchmark* b) {
+    for (const int64_t threads : {1, 2}) {
+        for (const int64_t path : {0, 1, 2}) {
+            b->Args({1201, 861, path, threads});
+        }
+        b->Args({999, 664, 0, threads});
+    }
+    Statistics(b);
+}
+
+// Stages on one thread, on the large frame.
+void Stages(benchmark::internal::Benchmark* b) {
+    for (const int64_t path : {0, 1, 2}) {
+        b->Args({1201, 861, path, 1});
+    }
+    Statistics(b);
+}
+
+BENCHMARK(BM_ImageProc1)->Apply(WholeFrames);
+BENCHMARK(BM_ImageProc2)->Apply(WholeFrames);
+BENCHMARK(BM_StageLoadColumns)->Apply(Stages);
+BENCHMARK(BM_StageSmoothing)->Apply(Stages);
+BENCHMARK(BM_StageTileExtremes)->Apply(Stages);
+BENCHMARK(BM_StageAccumulateAndMap)->Apply(Stages);
+BENCHMARK(BM_StageStoreRescaled)->Apply(Stages);
 
 } // namespace
 } // namespace qor::imageproc

@@ -1,6 +1,8 @@
 // Blends the block extremes over the image and maps every pixel through the tone curve.
 #include "imageproc/core/block_accumulation.h"
 
+#include "imageproc/core/band_terms.h"
+
 #include <algorithm>
 
 #if defined(__SSE2__)
@@ -9,23 +11,6 @@
 
 namespace qor::imageproc {
 namespace {
-
-// One block's contribution to the pixels of a column segment within one band of tile rows:
-// weight = float(column x row[v - band start]).
-struct Term {
-    const float* row;
-    double blockMax;
-    double blockMin;
-    float column;
-};
-
-// Up to 4 x 4 inner blocks, 4 last-row, 4 last-column blocks and the corner.
-constexpr int32_t kMaxTerms = 25;
-
-struct Band {
-    Term terms[kMaxTerms];
-    int32_t count = 0;
-};
 
 // Pixels of column u in band t (rows t x tileSize .. (t+1) x tileSize - 1, clipped) lie in the
 // same blocks, listed here in the order the blocks are visited.
@@ -70,27 +55,6 @@ void CollectTerms(const TileGeometry& g, const BlendProfiles& p, const BlockExtr
         }
     }
     band.count = n;
-}
-
-// Pixel `offset` rows into the band.
-void MapPixelScalar(const Band& band, int32_t offset, const ToneCurve& curve, float& grid,
-                    float detail) {
-    float maxAcc = 0.0f;
-    float minAcc = 0.0f;
-    float weightAcc = 0.0f;
-    for (int32_t i = 0; i < band.count; ++i) {
-        const Term& term = band.terms[i];
-        const double w = static_cast<double>(static_cast<float>(
-            static_cast<double>(term.column) * static_cast<double>(term.row[offset])));
-        maxAcc = static_cast<float>(static_cast<double>(maxAcc) + term.blockMax * w);
-        minAcc = static_cast<float>(static_cast<double>(minAcc) + term.blockMin * w);
-        weightAcc = static_cast<float>(static_cast<double>(weightAcc) + w);
-    }
-    const float mx =
-        static_cast<float>(static_cast<double>(maxAcc) / static_cast<double>(weightAcc));
-    const float mn =
-        static_cast<float>(static_cast<double>(minAcc) / static_cast<double>(weightAcc));
-    grid = MapPixel(curve, mx, mn, grid, detail);
 }
 
 #if defined(__SSE2__)
@@ -200,29 +164,62 @@ void MapBandVector(const Band& band, int32_t length, const ToneCurve& curve, flo
 
 } // namespace
 
+void MapPixelScalar(const Band& band, int32_t offset, const ToneCurve& curve, float& grid,
+                    float detail) {
+    float maxAcc = 0.0f;
+    float minAcc = 0.0f;
+    float weightAcc = 0.0f;
+    for (int32_t i = 0; i < band.count; ++i) {
+        const Term& term = band.terms[i];
+        const double w = static_cast<double>(static_cast<float>(
+            static_cast<double>(term.column) * static_cast<double>(term.row[offset])));
+        maxAcc = static_cast<float>(static_cast<double>(maxAcc) + term.blockMax * w);
+        minAcc = static_cast<float>(static_cast<double>(minAcc) + term.blockMin * w);
+        weightAcc = static_cast<float>(static_cast<double>(weightAcc) + w);
+    }
+    const float mx =
+        static_cast<float>(static_cast<double>(maxAcc) / static_cast<double>(weightAcc));
+    const float mn =
+        static_cast<float>(static_cast<double>(minAcc) / static_cast<double>(weightAcc));
+    grid = MapPixel(curve, mx, mn, grid, detail);
+}
+
 void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
                       const BlendProfiles& profiles, const BlockExtremes& blocks,
-                      const ToneCurve& curve, KernelPath path) {
+                      const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd) {
     const bool vector = UsesVectorLoops(path);
+    const bool avx2 = UsesAvx2Loops(path);
     Band band;
-    for (int32_t u = 0; u < g.width; ++u) {
+    for (int32_t u = uBegin; u < uEnd; ++u) {
         const float* detailColumn = detail + static_cast<size_t>(u) * static_cast<size_t>(g.height);
         for (int32_t t = 0, v0 = 0; v0 < g.height; ++t, v0 += g.tileSize) {
             CollectTerms(g, profiles, blocks, u, t, band);
             const int32_t length = std::min(g.tileSize, g.height - v0);
             float* gridBand = columns[u] + v0;
             const float* detailBand = detailColumn + v0;
+            if (avx2) {
+                MapBandAvx2(band, length, curve, gridBand, detailBand);
+                continue;
+            }
 #if defined(__SSE2__)
             if (vector) {
                 MapBandVector<kGroupQuads>(band, length, curve, gridBand, detailBand);
                 continue;
             }
+#else
+            (void)vector;
 #endif
             for (int32_t v = 0; v < length; ++v) {
                 MapPixelScalar(band, v, curve, gridBand[v], detailBand[v]);
             }
         }
     }
+}
+
+void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
+                      const BlendProfiles& profiles, const BlockExtremes& blocks,
+                      const ToneCurve& curve, KernelPath path) {
+    AccumulateAndMap(columns, detail, g, profiles, blocks, curve, path, 0, g.width);
 }
 
 } // namespace qor::imageproc

@@ -27,4 +27,10 @@ void AccumulateAndMap(float* const* columns, const float* detail, const TileGeom
                       const BlendProfiles& profiles, const BlockExtremes& blocks,
                       const ToneCurve& curve, KernelPath path);
 
+// The same for columns [uBegin, uEnd) only: each column's pixels depend on nothing written for
+// other columns, so column ranges may be done by different threads.
+void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
+                      const BlendProfiles& profiles, const BlockExtremes& blocks,
+                      const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd);
+
 } // namespace qor::imageproc

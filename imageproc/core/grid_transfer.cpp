@@ -112,12 +112,12 @@ void StoreVector(const float* columns, int32_t width, int32_t height, float scal
 } // namespace
 
 void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* columns,
-                 KernelPath path) {
+                 KernelPath path, int32_t uBegin, int32_t uEnd) {
     const bool vector = UsesVectorLoops(path);
     for (int32_t v0 = 0; v0 < height; v0 += kBlock) {
         const int32_t v1 = height - v0 < kBlock ? height : v0 + kBlock;
-        for (int32_t u0 = 0; u0 < width; u0 += kBlock) {
-            const int32_t u1 = width - u0 < kBlock ? width : u0 + kBlock;
+        for (int32_t u0 = uBegin; u0 < uEnd; u0 += kBlock) {
+            const int32_t u1 = uEnd - u0 < kBlock ? uEnd : u0 + kBlock;
 #if defined(__SSE2__)
             if (vector) {
                 LoadColumnsVector(image, width, height, columns, u0, u1, v0, v1);
@@ -129,6 +129,11 @@ void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* col
             LoadColumnsScalar(image, width, height, columns, u0, u1, v0, v1);
         }
     }
+}
+
+void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* columns,
+                 KernelPath path) {
+    LoadColumns(image, width, height, columns, path, 0, width);
 }
 
 float LargestValue(const float* values, size_t count) {
@@ -161,10 +166,10 @@ float RescaleFactor(float max) {
 }
 
 void StoreRescaled(const float* columns, int32_t width, int32_t height, float scale, int32_t* image,
-                   KernelPath path) {
+                   KernelPath path, int32_t uBegin, int32_t uEnd) {
     const bool vector = UsesVectorLoops(path);
-    for (int32_t u0 = 0; u0 < width; u0 += kBlock) {
-        const int32_t u1 = width - u0 < kBlock ? width : u0 + kBlock;
+    for (int32_t u0 = uBegin; u0 < uEnd; u0 += kBlock) {
+        const int32_t u1 = uEnd - u0 < kBlock ? uEnd : u0 + kBlock;
         for (int32_t v0 = 0; v0 < height; v0 += kBlock) {
             const int32_t v1 = height - v0 < kBlock ? height : v0 + kBlock;
 #if defined(__SSE2__)
@@ -178,6 +183,11 @@ void StoreRescaled(const float* columns, int32_t width, int32_t height, float sc
             StoreScalar(columns, width, height, scale, image, u0, u1, v0, v1);
         }
     }
+}
+
+void StoreRescaled(const float* columns, int32_t width, int32_t height, float scale, int32_t* image,
+                   KernelPath path) {
+    StoreRescaled(columns, width, height, scale, image, path, 0, width);
 }
 
 } // namespace qor::imageproc

@@ -11,6 +11,9 @@ namespace qor::imageproc {
 // columns[u * height + v] = float(image[v * width + u]).
 void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* columns,
                  KernelPath path);
+// Columns [uBegin, uEnd) only.
+void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* columns,
+                 KernelPath path, int32_t uBegin, int32_t uEnd);
 
 // The largest value, starting from 0.0: never negative, and a NaN never counts.
 float LargestValue(const float* values, size_t count);
@@ -24,5 +27,8 @@ float RescaleFactor(float max);
 // maximum is 0 or denormal still comes out as 12-bit values.
 void StoreRescaled(const float* columns, int32_t width, int32_t height, float scale, int32_t* image,
                    KernelPath path);
+// Columns [uBegin, uEnd) only.
+void StoreRescaled(const float* columns, int32_t width, int32_t height, float scale, int32_t* image,
+                   KernelPath path, int32_t uBegin, int32_t uEnd);
 
 } // namespace qor::imageproc

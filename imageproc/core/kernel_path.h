@@ -1,11 +1,15 @@
 // Choice between the vectorised loops of the enhancement and their plain per-pixel twins.
 #pragma once
 
+#include "imageproc/core/cpu_features.h"
+
 namespace qor::imageproc {
 
-// Both paths give bit-identical results. Vector falls back to Scalar where SSE2 is missing;
-// Scalar is kept callable so that tests can hold the two against each other.
-enum class KernelPath { Vector, Scalar };
+// Every path gives bit-identical results. Vector takes the widest loops the processor runs
+// (AVX2 where the processor and the system support it, else SSE2, else scalar); Sse2 holds them
+// to 128 bits and Scalar to one pixel at a time, so that tests and benchmarks can hold the paths
+// against each other.
+enum class KernelPath { Vector, Sse2, Scalar };
 
 // True when this build has the SSE2 loops (otherwise Vector runs the scalar loops).
 constexpr bool HasVectorKernels() {
@@ -18,6 +22,10 @@ constexpr bool HasVectorKernels() {
 
 constexpr bool UsesVectorLoops(KernelPath path) {
     return HasVectorKernels() && path != KernelPath::Scalar;
+}
+
+inline bool UsesAvx2Loops(KernelPath path) {
+    return HasAvx2Kernels() && HasVectorKernels() && path == KernelPath::Vector && CpuRunsAvx2();
 }
 
 } // namespace qor::imageproc

@@ -92,11 +92,27 @@ int32_t FilterDownVector(const float* padded, const float* kernel, int32_t taps,
 Smoother::Smoother(float* const* columns, int32_t width, int32_t height, const float* kernel,
                    int32_t radius, float* detail, const Buffers& buffers, KernelPath path)
     : m_pColumns(columns), m_nWidth(width), m_nHeight(height), m_pKernel(kernel), m_nRadius(radius),
-      m_pDetail(detail), m_buffers(buffers), m_bVector(UsesVectorLoops(path)) {}
+      m_pDetail(detail), m_buffers(buffers), m_bVector(UsesVectorLoops(path)),
+      m_range{0, width, nullptr, nullptr} {}
+
+Smoother::Smoother(float* const* columns, int32_t width, int32_t height, const float* kernel,
+                   int32_t radius, float* detail, const Buffers& buffers, KernelPath path,
+                   const Range& range)
+    : Smoother(columns, width, height, kernel, radius, detail, buffers, path) {
+    m_range = range;
+}
 
 // Columns left of the current one already hold smooth values; the filter reaches at most
-// `radius` columns back (also through the mirror), and those originals were saved.
+// `radius` columns back (also through the mirror), and those originals were saved. Columns
+// outside the range belong to other threads: their originals were copied beforehand.
 const float* Smoother::Original(int32_t column, int32_t current) const {
+    const size_t h = static_cast<size_t>(m_nHeight);
+    if (column < m_range.begin) {
+        return m_range.before + static_cast<size_t>(column - (m_range.begin - m_nRadius)) * h;
+    }
+    if (column >= m_range.end) {
+        return m_range.after + static_cast<size_t>(column - m_range.end) * h;
+    }
     if (column >= current) {
         return m_pColumns[column];
     }

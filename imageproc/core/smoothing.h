@@ -11,7 +11,7 @@ namespace qor::imageproc {
 // about the edges; sums run in double in ascending tap order. Column by column, left to right:
 // after Column(u), columns[u][v] holds the smooth value S and detail[u * height + v] the detail
 // G - S (S before rounding to float). Every column must be done, in order, before the grid is
-// read elsewhere.
+// read elsewhere; with a Range, every column of the range, in order.
 class Smoother {
 public:
     struct Buffers {
@@ -20,8 +20,22 @@ public:
         float* savedColumns;         // radius x height entries: originals of columns overwritten
     };
 
+    // A range of columns [begin, end) smoothed on its own while other threads smooth the
+    // others: the originals of the `radius` columns on each side, copied before any range
+    // started (column begin - radius + j at before + j x height, column end + j at after + j x
+    // height). Ranges must be at least `radius` columns wide.
+    struct Range {
+        int32_t begin;
+        int32_t end;
+        const float* before;
+        const float* after;
+    };
+
     Smoother(float* const* columns, int32_t width, int32_t height, const float* kernel,
              int32_t radius, float* detail, const Buffers& buffers, KernelPath path);
+    Smoother(float* const* columns, int32_t width, int32_t height, const float* kernel,
+             int32_t radius, float* detail, const Buffers& buffers, KernelPath path,
+             const Range& range);
 
     void Column(int32_t u);
 
@@ -36,6 +50,7 @@ private:
     float* m_pDetail;
     Buffers m_buffers;
     bool m_bVector;
+    Range m_range;
 };
 
 // The whole grid at once.

@@ -22,6 +22,10 @@ void CheckAllocationAllowed() {
         }
     }
 }
+
+bool SimulatingExhaustion() {
+    return g_allowedAllocations.load(std::memory_order_relaxed) >= 0;
+}
 } // namespace detail
 
 namespace testing {

@@ -10,6 +10,8 @@ namespace qor::imageproc {
 namespace detail {
 // Throws std::bad_alloc when the test seam says memory has run out.
 void CheckAllocationAllowed();
+// True while the test seam counts allocations: memory kept from earlier calls is not used then.
+bool SimulatingExhaustion();
 } // namespace detail
 
 // An array whose every element the caller writes before reading it; left unfilled because the

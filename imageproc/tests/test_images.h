@@ -42,7 +42,7 @@ private:
 };
 
 // Every loop variant: each must give the reference's bits.
-constexpr KernelPath kAllPaths[] = {KernelPath::Vector, KernelPath::Scalar};
+constexpr KernelPath kAllPaths[] = {KernelPath::Vector, KernelPath::Sse2, KernelPath::Scalar};
 
 enum class Content {
     Noise,    // every pixel independent, far outside 0..4095 on both sides

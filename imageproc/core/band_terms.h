@@ -1,0 +1,37 @@
+// The blocks that cover one column segment within one band of tile rows, shared by the 128-bit
+// and the 256-bit loops of the accumulation.
+#pragma once
+
+#include <cstdint>
+
+#include "imageproc/core/tone_curve.h"
+
+namespace qor::imageproc {
+
+// One block's contribution to the pixels of a column segment within one band of tile rows:
+// weight = float(column x row[v - band start]).
+struct Term {
+    const float* row;
+    double blockMax;
+    double blockMin;
+    float column;
+};
+
+// Up to 4 x 4 inner blocks, 4 last-row, 4 last-column blocks and the corner.
+constexpr int32_t kMaxTerms = 25;
+
+struct Band {
+    Term terms[kMaxTerms];
+    int32_t count = 0;
+};
+
+// Pixel `offset` rows into the band, one at a time.
+void MapPixelScalar(const Band& band, int32_t offset, const ToneCurve& curve, float& grid,
+                    float detail);
+
+// Rows [0, length) of the band with the 256-bit loops; only called where the processor runs
+// AVX2 and FMA.
+void MapBandAvx2(const Band& band, int32_t length, const ToneCurve& curve, float* grid,
+                 const float* detail);
+
+} // namespace qor::imageproc
