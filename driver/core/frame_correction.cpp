@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
+#include <vector>
 
 #include "driver/core/flat_field.h"
 #include "driver/core/line_repair.h"
@@ -98,6 +100,21 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
         TurnFrame(frame, count);
     }
     return true;
+}
+
+void PrepareFrameCorrection(const Calibration& calibration, const CorrectionServices& services) {
+    const CalibrationSet& set = calibration.set;
+    const std::size_t count = FrameSize(set);
+    if (count == 0 || !services.enhance || set.width < kMinEnhanceSize ||
+        set.height < kMinEnhanceSize) {
+        return;
+    }
+    try {
+        std::vector<int32_t> blank(count);
+        services.enhance(blank.data(), set.width, set.height, 1);
+    } catch (const std::bad_alloc&) {
+        // Only slower: the first frame then takes the memory itself.
+    }
 }
 
 bool CorrectLegacyFrame(int32_t* frame, std::size_t frameValues, const Calibration& calibration,

@@ -40,6 +40,12 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
 bool CorrectLegacyFrame(int32_t* frame, std::size_t frameValues, const Calibration& calibration,
                         int32_t processFlag, const CorrectionServices& services = {});
 
+// Makes the first frame after a sensor's initialisation as fast as the later ones: runs the
+// enhancement once on a blank frame of the set's size, so that the enhancement library starts
+// its workers and takes and faults in the memory it keeps for that size before the exposure.
+// Does nothing without a known geometry large enough for the enhancement, or without one.
+void PrepareFrameCorrection(const Calibration& calibration, const CorrectionServices& services);
+
 // Pipeline stages, exposed for tests and benchmarks.
 double ExposureMean(const int32_t* frame, std::size_t count);
 // v -> 4095 - v when v read as unsigned is at most 4095, else 0.

@@ -311,6 +311,21 @@ TEST(CorrectionUnsafeInput, IncompleteSetIsNotUsedForCalibration) {
     EXPECT_EQ(eight, std::vector<int32_t>(8, 4085));
 }
 
+TEST(CorrectFrame, PreparationRunsTheEnhancementOnceAtTheSensorSize) {
+    CorrectionServices services;
+    services.enhance = &EnhanceRecorder::Enhance;
+    EnhanceRecorder::Reset();
+    PrepareFrameCorrection(PlusThirtyTwo(140, 141), services);
+    EXPECT_EQ(EnhanceRecorder::calls, 1);
+    EXPECT_EQ(EnhanceRecorder::lastFlag, 1);
+    EXPECT_EQ(EnhanceRecorder::lastWidth, 140);
+    // No geometry, a frame too small to enhance, or no enhancement: nothing to prepare.
+    PrepareFrameCorrection(Calibration{}, services);
+    PrepareFrameCorrection(PlusThirtyTwo(139, 141), services);
+    PrepareFrameCorrection(PlusThirtyTwo(140, 141), CorrectionServices{});
+    EXPECT_EQ(EnhanceRecorder::calls, 1);
+}
+
 TEST(CorrectionUnsafeInput, SmallFramesSkipTheEnhancement) {
     EnhanceRecorder::Reset();
     CorrectionServices services{&EnhanceRecorder::Enhance, {}};
