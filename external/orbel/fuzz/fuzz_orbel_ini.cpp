@@ -10,7 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char16_t> block(size / 2);
-    std::memcpy(block.data(), data, block.size() * 2);
+    if (!block.empty()) {
+        std::memcpy(block.data(), data, block.size() * 2);
+    }
     const auto lines = orbel::SplitSectionBlock(block.data(), block.size());
 
     const auto entries = orbel::ParseImageInfo(lines);
