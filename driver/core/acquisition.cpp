@@ -10,10 +10,12 @@ bool Rejected(DeviceHandle device) {
     return device == kNoDevice || device == kInvalidDevice;
 }
 
-void SendArm(SensorPort& port, DeviceHandle device, uint32_t byteCount) {
+// False when the arm command itself could not be sent: the sensor is then not armed, and a
+// caller told otherwise would wait for an image that never comes.
+bool SendArm(SensorPort& port, DeviceHandle device, uint32_t byteCount) {
     CommandBlock block = SimpleCommand(CmdArm);
     block.Put32(2, byteCount);
-    SendSimpleCommand(port, device, block, ReplyLength(CmdArm));
+    return SendCommand(port, device, block, ReplyLength(CmdArm));
 }
 
 enum class Pipeline { Current, Legacy };
@@ -84,8 +86,7 @@ int32_t Arm(SensorPort& port, const Calibration& calibration, DeviceHandle devic
         }
         pixels = calibration.set.pixelCount;
     }
-    SendArm(port, device, static_cast<uint32_t>(pixels * 2));
-    return 1;
+    return SendArm(port, device, static_cast<uint32_t>(pixels * 2)) ? 1 : 0;
 }
 
 int32_t ArmTestImage(SensorPort& port, const Calibration& calibration, DeviceHandle device) {
@@ -96,7 +97,9 @@ int32_t ArmTestImage(SensorPort& port, const Calibration& calibration, DeviceHan
     if (calibration.set.pixelCount <= 0) {
         return 0;
     }
-    SendArm(port, device, static_cast<uint32_t>(calibration.set.pixelCount) * 2);
+    if (!SendArm(port, device, static_cast<uint32_t>(calibration.set.pixelCount) * 2)) {
+        return 0;
+    }
     SendSimpleCommand(port, device, SimpleCommand(CmdTestImage), ReplyLength(CmdTestImage));
     return 1;
 }

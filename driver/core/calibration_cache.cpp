@@ -241,7 +241,8 @@ int32_t readFlashAndWriteToFile(SensorPort& port, DeviceHandle device, const cha
     return WriteFlashDump(path, bytes.get(), kFlashBytes);
 }
 
-int32_t KelvoInitMcs(SensorPort& port, DeviceHandle device, const int32_t* staging) {
+int32_t KelvoInitMcs(SensorPort& port, DeviceHandle device, const int32_t* staging,
+                     Calibration& calibration, const std::filesystem::path& cacheDirectory) {
     if (staging == nullptr) {
         return 0;
     }
@@ -249,6 +250,18 @@ int32_t KelvoInitMcs(SensorPort& port, DeviceHandle device, const int32_t* stagi
         const uint32_t offset = window * kFlashWindowBytes;
         WriteFlashWindow(port, device, offset, kFlashWindowBytes, staging + offset);
     }
+    // The flash now holds another calibration: neither the loaded one nor a cache file of the
+    // old or the new identity may be used again, or the next images would be corrected with
+    // the calibration that was just replaced.
+    uint8_t header[kFlashHeaderBytes];
+    for (uint32_t i = 0; i < kFlashHeaderBytes; ++i) {
+        header[i] = static_cast<uint8_t>(staging[i]);
+    }
+    for (const uint32_t imagerId : {calibration.set.imagerId, PeekImagerId(header)}) {
+        std::error_code ignored;
+        std::filesystem::remove(cacheDirectory / CacheFileName(imagerId), ignored);
+    }
+    ReleaseCalibration(calibration);
     return 1;
 }
 

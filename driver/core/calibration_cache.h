@@ -65,7 +65,10 @@ int32_t WriteFlashDump(const char* path, const uint8_t* bytes, size_t count);
 int32_t readFlashAndWriteToFile(SensorPort& port, DeviceHandle device, const char* path);
 // KelvoInitMcs: writes the low bytes of 0x200000 int32 elements into the flash in 64 windows.
 // 1; 0 for a null array.
-int32_t KelvoInitMcs(SensorPort& port, DeviceHandle device, const int32_t* staging);
+// Afterwards the calibration is released and the cache files of the old and the new identity
+// are removed, so the next initialisation reads the new calibration from the flash.
+int32_t KelvoInitMcs(SensorPort& port, DeviceHandle device, const int32_t* staging,
+                     Calibration& calibration, const std::filesystem::path& cacheDirectory = {});
 // KelvoInitDemoMcs: writes the 0x200000 int32 elements as 0x800000 little-endian bytes to
 // `path` (the library passes kDemoFlashPath). 1; 0 for a null array or a file that could not be
 // written.

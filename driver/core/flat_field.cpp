@@ -37,7 +37,10 @@ int32_t LegacyPixel(int32_t v, float entry) {
 
 struct GainRule {
     static bool Defective(float g) { return g == 0.0f; }
-    static int32_t Correct(int32_t v, float g) { return GainPixel(v, g); }
+    // A defect's correction is computed and thrown away (branch-free loops); dividing by its
+    // gain of 0 would raise a division-by-zero or invalid exception, which a host with unmasked
+    // exceptions takes as a crash. It divides by 1 instead.
+    static int32_t Correct(int32_t v, float g) { return GainPixel(v, Defective(g) ? 1.0f : g); }
 };
 
 struct LegacyRule {

@@ -90,20 +90,26 @@ void CloseDevice(SensorPort& port, DeviceHandle device) {
     }
 }
 
-int32_t SendSimpleCommand(SensorPort& port, DeviceHandle device, const CommandBlock& block,
-                          uint32_t replyLength, uint8_t* reply) {
+bool SendCommand(SensorPort& port, DeviceHandle device, const CommandBlock& block,
+                 uint32_t replyLength, uint8_t* reply) {
     uint8_t buffer[kCommandBlockSize] = {};
     replyLength = std::min(replyLength, kCommandBlockSize);
     const bool sent = SendBlock(port, device, block);
     if (!sent && block.type() == CmdGetStatus) {
-        return 1;
+        return false;
     }
-    // The reply is read even after a failed send, so that the pipes stay in step.
+    // Other replies are read even after a failed send, so that the pipes stay in step.
     Read(port, device, PipeReplyIn, buffer, replyLength);
     if (reply != nullptr) {
         std::copy(buffer, buffer + replyLength, reply);
     }
-    return 0;
+    return sent;
+}
+
+int32_t SendSimpleCommand(SensorPort& port, DeviceHandle device, const CommandBlock& block,
+                          uint32_t replyLength, uint8_t* reply) {
+    const bool sent = SendCommand(port, device, block, replyLength, reply);
+    return !sent && block.type() == CmdGetStatus ? 1 : 0;
 }
 
 void SendSensorParams(SensorPort& port, DeviceHandle device, const Calibration& calibration) {

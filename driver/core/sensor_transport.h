@@ -66,6 +66,10 @@ void CloseDevice(SensorPort& port, DeviceHandle device);
 // replyLength bytes). 0; for CmdGetStatus 1 when the block could not be sent (no reply read).
 int32_t SendSimpleCommand(SensorPort& port, DeviceHandle device, const CommandBlock& block,
                           uint32_t replyLength, uint8_t* reply = nullptr);
+// The same exchange, telling whether the block itself was sent (for commands whose failure the
+// caller must report, such as arming).
+bool SendCommand(SensorPort& port, DeviceHandle device, const CommandBlock& block,
+                 uint32_t replyLength, uint8_t* reply = nullptr);
 // CmdSetSensorParams from the calibration (defaults while none is loaded).
 void SendSensorParams(SensorPort& port, DeviceHandle device, const Calibration& calibration);
 // CmdGetStatus: 1 when the block could not be sent, else 0. The status byte is written into

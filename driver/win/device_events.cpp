@@ -8,6 +8,7 @@
 #include "driver/win/notification_thread.h"
 #include "driver/win/win32_device_io.h"
 
+#include <mutex>
 #include <string>
 
 namespace {
@@ -15,7 +16,19 @@ namespace {
 UINT g_arrivalMessage = 0;
 UINT g_removalMessage = 0;
 HDEVNOTIFY g_interfaceRegistration = nullptr;
+// The handle registration is made on the caller's thread (open, shutdown) and cancelled on the
+// notification thread (removal): one lock for both, and for the device it belongs to.
+std::mutex g_handleRegistrationMutex;
 HDEVNOTIFY g_handleRegistration = nullptr;
+qor::DeviceHandle g_registeredDevice = qor::kNoDevice;
+
+void CancelHandleRegistrationLocked() {
+    if (g_handleRegistration != nullptr) {
+        UnregisterDeviceNotification(g_handleRegistration);
+        g_handleRegistration = nullptr;
+    }
+    g_registeredDevice = qor::kNoDevice;
+}
 
 qor::DeviceRegistry& Devices() { return Driver().port.devices; }
 
@@ -70,16 +83,16 @@ void OnHandleEvent(WPARAM event, const DEV_BROADCAST_HANDLE* header) {
         Debug("HandleDeviceChange::DBT_DEVICEREMOVECOMPLETE::Device Removed");
         SignalDeviceChange();
     }
-    if (result.cancelRegistration && g_handleRegistration != nullptr) {
-        UnregisterDeviceNotification(g_handleRegistration);
-        g_handleRegistration = nullptr;
+    if (result.cancelRegistration) {
+        std::lock_guard<std::mutex> lock(g_handleRegistrationMutex);
+        CancelHandleRegistrationLocked();
     }
 }
 
 }  // namespace
 
 void SignalDeviceChange() {
-    if (HANDLE event = Driver().deviceChangeEvent) {
+    if (HANDLE event = Driver().deviceChangeEvent.load()) {
         SetEvent(event);
     }
 }
@@ -126,10 +139,8 @@ void CancelDeviceNotifications() {
         UnregisterDeviceNotification(g_interfaceRegistration);
         g_interfaceRegistration = nullptr;
     }
-    if (g_handleRegistration != nullptr) {
-        UnregisterDeviceNotification(g_handleRegistration);
-        g_handleRegistration = nullptr;
-    }
+    std::lock_guard<std::mutex> lock(g_handleRegistrationMutex);
+    CancelHandleRegistrationLocked();
 }
 
 void RegisterHandleNotification(qor::DeviceHandle device) {
@@ -141,7 +152,20 @@ void RegisterHandleNotification(qor::DeviceHandle device) {
     filter.dbch_size = sizeof filter;
     filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
     filter.dbch_handle = reinterpret_cast<HANDLE>(device);
-    // The earlier registration is replaced without being cancelled, as callers expect one
-    // registration: the one of the sensor opened last.
+    // One registration is kept, the one of the sensor opened last; the earlier one is
+    // cancelled, so initialise/shutdown cycles leave no registrations behind.
+    std::lock_guard<std::mutex> lock(g_handleRegistrationMutex);
+    CancelHandleRegistrationLocked();
     g_handleRegistration = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (g_handleRegistration != nullptr) {
+        g_registeredDevice = device;
+    }
 }
+
+void CancelHandleNotification(qor::DeviceHandle device) {
+    std::lock_guard<std::mutex> lock(g_handleRegistrationMutex);
+    if (device == g_registeredDevice) {
+        CancelHandleRegistrationLocked();
+    }
+}
+

@@ -14,5 +14,7 @@ void CancelDeviceNotifications();
 // Registers the notification window for handle events of a newly opened sensor (one
 // registration is kept; a later open replaces it).
 void RegisterHandleNotification(qor::DeviceHandle device);
+// Cancels the registration when it belongs to `device` (the sensor is being shut down).
+void CancelHandleNotification(qor::DeviceHandle device);
 // Sets the caller's device-change event, if one was given.
 void SignalDeviceChange();

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
+#include <atomic>
 
 #include "driver/core/calibration_record.h"
 #include "driver/core/demo_image.h"
@@ -17,21 +17,24 @@ struct TimerAcquisition {
     UINT_PTR timerId = 0;
     HANDLE timerDevice = INVALID_HANDLE_VALUE;
     int32_t elapsedMs = 0;
-    int32_t* imageBuffer = nullptr;  // committed and locked; null when none
+    int32_t* imageBuffer = nullptr;  // committed; null when none
     size_t imageBufferBytes = 0;
+    bool imageBufferLocked = false;
 };
 
 struct DriverState {
     int32_t demoRequested = 0;
     int32_t demoActive = 0;
+    // Both changed only under the notification thread's start lock; the event is read by the
+    // notification thread.
     bool notificationThreadStarted = false;
-    HANDLE deviceChangeEvent = nullptr;
+    std::atomic<HANDLE> deviceChangeEvent{nullptr};
     // Named "Qor Enumerate": set for outside tools. QorInitSystem waits on the private event
     // instead, because a named event is shared by every process that loads the library.
     HANDLE enumerationEvent = nullptr;
     HANDLE privateEnumerationEvent = nullptr;
-    // The way to the sensors (Win32 or simulator), the device tables and the last error.
-    std::unique_ptr<qor::DeviceIo> deviceIo;
+    // The way to the sensors (port.io, chosen by device_backend.cpp at the first use), the
+    // device tables and the last error.
     qor::SensorPort port;
     qor::Calibration calibration;
     TimerAcquisition timer;

@@ -1,5 +1,6 @@
 // Entry points of the polled acquisition: arm, capture status, image data, cancel.
 #include "driver/win/qor_api.h"
+#include "driver/win/export_guard.h"
 #include "driver/win/driver_state.h"
 #include "driver/win/sensor_access.h"
 
@@ -20,62 +21,80 @@ int32_t DeliverDemoImage(int32_t* buffer, int32_t bufferBytes) {
 }  // namespace
 
 QOR_API int32_t WINAPI KelvoAcquireImage(HANDLE device) {
-    DriverState& state = Driver();
-    state.timer.notifyWindow = nullptr;
-    return qor::Arm(state.port, state.calibration, ToDevice(device));
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        DriverState& state = Driver();
+        state.timer.notifyWindow = nullptr;
+        return qor::Arm(state.port, state.calibration, ToDevice(device));
+    });
 }
 
 QOR_API int32_t WINAPI QorAcquireImage(HANDLE device) {
-    if (Driver().demoActive != 0) {
-        return 1;
-    }
-    return KelvoAcquireImage(device);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        if (Driver().demoActive != 0) {
+            return 1;
+        }
+        return KelvoAcquireImage(device);
+    });
 }
 
 QOR_API int32_t WINAPI GetKelvoCapStatus(HANDLE device, int32_t* rawStatus) {
-    return qor::GetKelvoCapStatus(Driver().port, ToDevice(device), rawStatus);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        return qor::GetKelvoCapStatus(Driver().port, ToDevice(device), rawStatus);
+    });
 }
 
 QOR_API int32_t WINAPI QorGetCapStatus(HANDLE device, int32_t* status) {
-    if (Driver().demoActive != 0) {
-        if (status == nullptr) {
-            return 0;
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        if (Driver().demoActive != 0) {
+            if (status == nullptr) {
+                return 0;
+            }
+            *status = 1;
+            return 1;
         }
-        *status = 1;
-        return 1;
-    }
-    return qor::QorGetCapStatus(Driver().port, ToDevice(device), status);
+        return qor::QorGetCapStatus(Driver().port, ToDevice(device), status);
+    });
 }
 
 QOR_API int32_t WINAPI KelvoGetImgData(HANDLE device, int32_t bufferBytes, int32_t* buffer,
                                        int32_t processFlag) {
-    DriverState& state = Driver();
-    return qor::KelvoGetImgData(state.port, state.calibration, ToDevice(device), bufferBytes,
-                                buffer, processFlag, AcquisitionServices());
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        DriverState& state = Driver();
+        return qor::KelvoGetImgData(state.port, state.calibration, ToDevice(device), bufferBytes,
+                                    buffer, processFlag, AcquisitionServices());
+    });
 }
 
 QOR_API int32_t WINAPI NewKelvoGetImgData(HANDLE device, int32_t bufferBytes, int32_t* buffer,
                                           int32_t processFlag) {
-    DriverState& state = Driver();
-    return qor::NewKelvoGetImgData(state.port, state.calibration, ToDevice(device), bufferBytes,
-                                   buffer, processFlag, AcquisitionServices());
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        DriverState& state = Driver();
+        return qor::NewKelvoGetImgData(state.port, state.calibration, ToDevice(device), bufferBytes,
+                                       buffer, processFlag, AcquisitionServices());
+    });
 }
 
 QOR_API int32_t WINAPI QorGetImgData(HANDLE device, int32_t* buffer, int32_t bufferBytes) {
-    if (Driver().demoActive != 0) {
-        return DeliverDemoImage(buffer, bufferBytes);
-    }
-    return KelvoGetImgData(device, bufferBytes, buffer, 1);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        if (Driver().demoActive != 0) {
+            return DeliverDemoImage(buffer, bufferBytes);
+        }
+        return KelvoGetImgData(device, bufferBytes, buffer, 1);
+    });
 }
 
 QOR_API int32_t WINAPI KelvoGetRawImgData(HANDLE device, int32_t bufferBytes, int32_t* buffer,
                                           int32_t) {
-    return qor::KelvoGetRawImgData(Driver().port, ToDevice(device), bufferBytes, buffer);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        return qor::KelvoGetRawImgData(Driver().port, ToDevice(device), bufferBytes, buffer);
+    });
 }
 
 QOR_API int32_t WINAPI QorCancelAcquireImage(HANDLE device) {
-    if (Driver().demoActive != 0) {
-        return Driver().demoActive;
-    }
-    return qor::QorCancelAcquireImage(Driver().port, ToDevice(device));
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        if (Driver().demoActive != 0) {
+            return Driver().demoActive;
+        }
+        return qor::QorCancelAcquireImage(Driver().port, ToDevice(device));
+    });
 }

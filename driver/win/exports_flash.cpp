@@ -1,5 +1,6 @@
 // Entry points that read, dump or write calibration flash contents.
 #include "driver/win/qor_api.h"
+#include "driver/win/export_guard.h"
 #include "driver/win/driver_state.h"
 #include "driver/win/message_boxes.h"
 
@@ -36,31 +37,39 @@ void Release(LockedGlobal& memory, const char* unlockWarning, const char* freeWa
 }  // namespace
 
 QOR_API int32_t WINAPI KelvoInitMcs(HANDLE device, const int32_t* image, int32_t) {
-    return qor::KelvoInitMcs(Driver().port, ToDevice(device), image);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        return qor::KelvoInitMcs(Driver().port, ToDevice(device), image, Driver().calibration);
+    });
 }
 
 QOR_API int32_t WINAPI KelvoInitDemoMcs(int32_t, const int32_t* image, int32_t) {
-    return qor::KelvoInitDemoMcs(image, qor::kDemoFlashPath);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        return qor::KelvoInitDemoMcs(image, qor::kDemoFlashPath);
+    });
 }
 
 QOR_API int32_t WINAPI KelvoReadFlashFile(uint8_t* buffer, int32_t size, int32_t imagerId) {
-    return qor::ReadCalibrationCache(buffer, size, static_cast<uint32_t>(imagerId), ShowMessageBox);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        return qor::ReadCalibrationCache(buffer, size, static_cast<uint32_t>(imagerId), ShowMessageBox);
+    });
 }
 
 QOR_API int32_t WINAPI readFlashAndWriteToFile(HANDLE device, const char* path) {
-    LockedGlobal staging(qor::kFlashStagingBytes);
-    LockedGlobal bytes(qor::kFlashBytes);
-    int32_t result = -1;  // no memory: nothing read, nothing written
-    if (staging.data != nullptr && bytes.data != nullptr) {
-        auto* flash = static_cast<int32_t*>(staging.data);
-        auto* image = static_cast<uint8_t*>(bytes.data);
-        qor::ReadFlashImage(Driver().port, ToDevice(device), flash);
-        for (uint32_t i = 0; i < qor::kFlashBytes; ++i) {
-            image[i] = static_cast<uint8_t>(flash[i]);
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        LockedGlobal staging(qor::kFlashStagingBytes);
+        LockedGlobal bytes(qor::kFlashBytes);
+        int32_t result = -1;  // no memory: nothing read, nothing written
+        if (staging.data != nullptr && bytes.data != nullptr) {
+            auto* flash = static_cast<int32_t*>(staging.data);
+            auto* image = static_cast<uint8_t*>(bytes.data);
+            qor::ReadFlashImage(Driver().port, ToDevice(device), flash);
+            for (uint32_t i = 0; i < qor::kFlashBytes; ++i) {
+                image[i] = static_cast<uint8_t>(flash[i]);
+            }
+            result = qor::WriteFlashDump(path, image, qor::kFlashBytes);
         }
-        result = qor::WriteFlashDump(path, image, qor::kFlashBytes);
-    }
-    Release(staging, "(GlobalUnlock(hlFlashData) != 0)", "(GlobalFree(hlFlashData) != 0)");
-    Release(bytes, "(GlobalUnlock(hbFlashData) != 0)", "(GlobalFree(hbFlashData) != 0)");
-    return result;
+        Release(staging, "(GlobalUnlock(hlFlashData) != 0)", "(GlobalFree(hlFlashData) != 0)");
+        Release(bytes, "(GlobalUnlock(hbFlashData) != 0)", "(GlobalFree(hbFlashData) != 0)");
+        return result;
+    });
 }

@@ -1,21 +1,20 @@
 // Entry point that starts device-change notification.
 #include "driver/win/qor_api.h"
+#include "driver/win/export_guard.h"
+#include "driver/win/device_backend.h"
 #include "driver/win/driver_state.h"
 #include "driver/win/notification_thread.h"
 
 QOR_API int32_t WINAPI QorInitEventNotification(HANDLE event) {
-    if (event == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    DriverState& state = Driver();
-    state.deviceChangeEvent = event;
-    // One notification window per process: a second call only replaces the event.
-    if (state.notificationThreadStarted) {
-        return 1;
-    }
-    if (!StartNotificationThread()) {
-        return 0;
-    }
-    state.notificationThreadStarted = true;
-    return 1;
+    return Guarded<int32_t>(0, [&]() -> int32_t {
+        if (event == INVALID_HANDLE_VALUE) {
+            return 0;
+        }
+        EnsureDeviceBackend();
+        // One notification window per process: a second call only replaces the event.
+        return StartNotificationThreadOnce(event, ChangeEvent::SetAlways) ==
+                       NotificationStart::Failed
+                   ? 0
+                   : 1;
+    });
 }

@@ -3,9 +3,32 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "driver/win/export_guard.h"
+
 namespace {
 
-void CALLBACK EndBoxLoop(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
+// The self-closing box is found among the calling thread's windows by its caption and closed
+// like a press of OK. No WM_QUIT is involved, so a quit request the host has posted stays
+// where the host's own loop will find it (the box's modal loop re-posts one it takes).
+thread_local std::string g_closingCaption;
+
+BOOL CALLBACK CloseBoxWithCaption(HWND window, LPARAM) {
+    return Guarded<BOOL>(TRUE, [&]() -> BOOL {
+        char caption[256] = {};
+        GetWindowTextA(window, caption, sizeof caption);
+        if (g_closingCaption == caption) {
+            PostMessageW(window, WM_COMMAND, IDOK, 0);
+            return FALSE;
+        }
+        return TRUE;
+    });
+}
+
+void CALLBACK CloseBoxTimer(HWND, UINT, UINT_PTR, DWORD) {
+    Guarded([] { EnumThreadWindows(GetCurrentThreadId(), CloseBoxWithCaption, 0); });
+}
 
 }  // namespace
 
@@ -14,12 +37,10 @@ void ShowMessageBox(const qor::UserNotice& notice) {
 }
 
 void ShowSelfClosingMessageBox(const qor::UserNotice& notice, unsigned timeoutMs) {
-    const UINT_PTR timer = SetTimer(nullptr, 0, timeoutMs, EndBoxLoop);
+    g_closingCaption = notice.title;
+    const UINT_PTR timer = SetTimer(nullptr, 0, timeoutMs, CloseBoxTimer);
     MessageBoxA(nullptr, notice.text.c_str(), notice.title.c_str(), MB_OK);
     if (timer != 0) {
         KillTimer(nullptr, timer);
     }
-    // The quit request only ended the box; it must not end the caller's own message loop.
-    MSG message;
-    PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }

@@ -2,42 +2,49 @@
 #include "driver/win/notification_thread.h"
 
 #include "driver/win/device_events.h"
+#include "driver/win/driver_state.h"
+#include "driver/win/export_guard.h"
+
+#include <atomic>
+#include <mutex>
 
 namespace {
 
 HINSTANCE g_module = nullptr;
-HANDLE g_thread = nullptr;
-HANDLE g_loopEnded = nullptr;
-HWND g_window = nullptr;
+std::atomic<HWND> g_window{nullptr};
+std::mutex g_startMutex;
 const wchar_t kClassName[] = L"EventWnd";
 
 LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_CREATE:
-        OnEventWindowCreate(window);
-        break;
-    case WM_DEVICECHANGE:
-        return OnDeviceChange(wParam, lParam);
-    case WM_POWERBROADCAST:
-        if (wParam == 0 /* PBT_APMQUERYSUSPEND */) {
-            OnSuspendQuery();
+    return Guarded<LRESULT>(0, [&]() -> LRESULT {
+        switch (message) {
+        case WM_CREATE:
+            g_window = window;
+            OnEventWindowCreate(window);
+            break;
+        case WM_DEVICECHANGE:
+            return OnDeviceChange(wParam, lParam);
+        case WM_POWERBROADCAST:
+            if (wParam == 0 /* PBT_APMQUERYSUSPEND */) {
+                OnSuspendQuery();
+            }
+            break;
+        case WM_CLOSE:
+            CancelDeviceNotifications();
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            CancelDeviceNotifications();
+            PostQuitMessage(0);
+            break;
+        default:
+            break;
         }
-        break;
-    case WM_CLOSE:
-        CancelDeviceNotifications();
-        DestroyWindow(window);
-        return 0;
-    case WM_DESTROY:
-        CancelDeviceNotifications();
-        PostQuitMessage(0);
-        break;
-    default:
-        break;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
+    });
 }
 
-DWORD WINAPI NotificationThread(void*) {
+void RunWindow() {
     WNDCLASSW windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = EventWindowProc;
@@ -47,8 +54,6 @@ DWORD WINAPI NotificationThread(void*) {
     RegisterClassW(&windowClass);
     HWND window = CreateWindowExW(0, kClassName, L"Event", 0, 10, 10, 100, 100, nullptr, nullptr,
                                   g_module, nullptr);
-    g_window = window;
-    int exitCode = 0;
     if (window != nullptr) {
         ShowWindow(window, SW_HIDE);
         MSG message;
@@ -56,50 +61,55 @@ DWORD WINAPI NotificationThread(void*) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        exitCode = static_cast<int>(message.wParam);
     }
     g_window = nullptr;
     UnregisterClassW(kClassName, g_module);
-    // From here on the thread runs no more of the library's code, so an unload may go ahead.
-    SetEvent(g_loopEnded);
-    ExitThread(static_cast<DWORD>(exitCode));
+}
+
+// `parameter` is the library reference taken for this thread by its starter.
+DWORD WINAPI NotificationThread(void* parameter) {
+    Guarded(RunWindow);
+    FreeLibraryAndExitThread(static_cast<HMODULE>(parameter), 0);
+}
+
+bool StartThread() {
+    // The reference is taken before the thread exists, so there is no moment in which the
+    // thread runs library code that an unload could remove.
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&g_module), &self)) {
+        return false;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, NotificationThread, self, 0, nullptr);
+    if (thread == nullptr) {
+        FreeLibrary(self);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
 }
 
 }  // namespace
 
 void SetNotificationModule(HINSTANCE instance) { g_module = instance; }
 
+HINSTANCE NotificationModule() { return g_module; }
+
 HWND NotificationWindow() { return g_window; }
 
-bool StartNotificationThread() {
-    if (g_loopEnded == nullptr) {
-        g_loopEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+NotificationStart StartNotificationThreadOnce(HANDLE changeEvent, ChangeEvent rule) {
+    std::lock_guard<std::mutex> lock(g_startMutex);
+    DriverState& state = Driver();
+    if (rule == ChangeEvent::SetAlways) {
+        state.deviceChangeEvent = changeEvent;
     }
-    HANDLE thread = CreateThread(nullptr, 0, NotificationThread, nullptr, 0, nullptr);
-    if (thread == nullptr) {
-        return false;
+    if (state.notificationThreadStarted) {
+        return NotificationStart::AlreadyRunning;
     }
-    if (g_thread != nullptr) {
-        CloseHandle(g_thread);
+    state.deviceChangeEvent = changeEvent;
+    if (!StartThread()) {
+        return NotificationStart::Failed;
     }
-    g_thread = thread;
-    return true;
-}
-
-void StopNotificationThread() {
-    if (g_thread == nullptr) {
-        return;
-    }
-    // The window may not exist yet if the thread has only just started; give it a moment.
-    for (int i = 0; i < 100 && g_window == nullptr &&
-                    WaitForSingleObject(g_loopEnded, 0) != WAIT_OBJECT_0;
-         ++i) {
-        Sleep(10);
-    }
-    if (HWND window = g_window) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        WaitForSingleObject(g_loopEnded, 5000);
-    }
-    CloseHandle(g_thread);
-    g_thread = nullptr;
+    state.notificationThreadStarted = true;
+    return NotificationStart::Started;
 }

@@ -2,6 +2,8 @@
 #include "driver/win/sensor_access.h"
 
 #include "driver/core/calibration_cache.h"
+#include "driver/win/device_backend.h"
+#include "driver/win/device_events.h"
 #include "driver/win/driver_state.h"
 #include "driver/win/exposure_threshold.h"
 #include "driver/win/message_boxes.h"
@@ -14,6 +16,7 @@ constexpr unsigned kUnderExposureBoxMs = 5000;
 void ShowNoticeBox(const qor::UserNotice& notice) { ShowMessageBox(notice); }
 
 HANDLE InitialiseSensor(const char* deviceName, InitKind kind) {
+    EnsureDeviceBackend();
     DriverState& state = Driver();
     const qor::DeviceHandle device = qor::OpenDevice(state.port, deviceName);
     if (device == qor::kNoDevice) {
@@ -28,7 +31,10 @@ HANDLE InitialiseSensor(const char* deviceName, InitKind kind) {
     return ToHandle(device);
 }
 
-void CloseSensor(HANDLE device) { qor::CloseDevice(Driver().port, ToDevice(device)); }
+void CloseSensor(HANDLE device) {
+    CancelHandleNotification(ToDevice(device));
+    qor::CloseDevice(Driver().port, ToDevice(device));
+}
 
 const qor::AcquisitionServices& AcquisitionServices() {
     static const qor::AcquisitionServices services = [] {

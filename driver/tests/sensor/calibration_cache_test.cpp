@@ -243,23 +243,31 @@ TEST_F(CalibrationCacheTest, FlashDumpWritesTheImageOrReportsFileErrors) {
     }
 }
 
-TEST_F(CalibrationCacheTest, InitMcsWritesTheWholeFlashFromTheLowBytes) {
+TEST_F(CalibrationCacheTest, InitMcsWritesTheWholeFlashAndForgetsTheOldCalibration) {
     PlugSensors(1);
     const DeviceHandle h = Open(0);
-    const std::vector<uint8_t>& image = Flash(0x00312345, 3, false, 499, 664);
+    Calibration calibration;
+    ASSERT_EQ(Load(calibration, h), 1);
+    ASSERT_TRUE(fs::exists(cacheDir_ / CacheFileName(0x00200123)));
+
+    // A recalibration of the same sensor: same identity, other geometry and maps.
+    const std::vector<uint8_t>& image = Flash(0x00200123, 3, false, 499, 664);
     std::vector<int32_t> staging(kFlashBytes);
     for (size_t i = 0; i < staging.size(); ++i) {
         staging[i] = 0x7700 | image[i]; // high bits are ignored
     }
-    EXPECT_EQ(KelvoInitMcs(port_, h, staging.data()), 1);
+    EXPECT_EQ(KelvoInitMcs(port_, h, staging.data(), calibration, cacheDir_), 1);
     EXPECT_EQ(Sensor(0)->CommandCount(CmdWriteFlash), 64u);
     EXPECT_EQ(Sensor(0)->Flash(), image);
-    EXPECT_EQ(KelvoInitMcs(port_, h, nullptr), 0);
+    EXPECT_FALSE(calibration.loaded) << "the replaced calibration must not correct more images";
+    EXPECT_FALSE(fs::exists(cacheDir_ / CacheFileName(0x00200123)));
+    EXPECT_EQ(KelvoInitMcs(port_, h, nullptr, calibration, cacheDir_), 0);
 
-    Calibration calibration;
+    const uint32_t readsBefore = FlashReads();
     ASSERT_EQ(Load(calibration, h), 1);
-    EXPECT_EQ(calibration.set.imagerId, 0x00312345u) << "the new identity is read back";
-    EXPECT_EQ(calibration.set.width, 999);
+    EXPECT_EQ(FlashReads(), readsBefore + 1u + 64u) << "the new calibration comes from the flash";
+    EXPECT_EQ(calibration.set.imagerId, 0x00200123u);
+    EXPECT_EQ(calibration.set.width, 499);
 }
 
 TEST_F(CalibrationCacheTest, DemoFlashFileHoldsTheStagingArrayAsIs) {

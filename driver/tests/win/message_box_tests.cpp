@@ -143,4 +143,32 @@ TEST_F(MessageBoxes, TheUnderExposureWarningClosesItselfAfterFiveSeconds) {
     ShutDown(device);
 }
 
+TEST_F(MessageBoxes, TheHostsQuitRequestOutlivesTheWarningAndTheInitialisation) {
+    // Posted before the calls, the quit request must still be in the host's queue afterwards:
+    // the box's own loop and the message pump of the calibration load leave it there.
+    MSG message;
+    fs::remove(CacheFile());
+    PostQuitMessage(7);
+    HANDLE device = Initialise();
+    ASSERT_NE(nullptr, device);
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(7u, message.wParam);
+
+    std::vector<int32_t> buffer(4194304 / 4);
+    SetExposureLevel(70000);
+    ASSERT_EQ(1, Entry<decltype(&::QorAcquireImage)>("QorAcquireImage")(device));
+    std::string error;
+    ASSERT_TRUE(qor::sim::SimulatorControl(s_root).Expose("boxes", 4u, error)) << error;
+    BoxWatcher robot(L"Warning ( ", 300);
+    PostQuitMessage(8);
+    EXPECT_EQ(1, Entry<decltype(&::QorGetImgData)>("QorGetImgData")(device, buffer.data(),
+                                                                     4194304));
+    robot.Join();
+    SetExposureLevel(1023);
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(8u, message.wParam);
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    ShutDown(device);
+}
+
 }  // namespace

@@ -1,0 +1,28 @@
+// The boundary of every entry point and Windows callback of the library: the body runs with the
+// floating-point state the pipeline is written for (the caller's is restored afterwards), and an
+// exception never leaves it. In the 32-bit build an exception cannot unwind through a caller's
+// or a Windows callback frame, so it becomes the entry point's failure value here.
+#pragma once
+
+#include "common/core/floating_point_guard.h"
+
+#include <type_traits>
+
+template <typename Result, typename Body>
+Result Guarded(Result failure, Body&& body) noexcept {
+    try {
+        const qor::FloatingPointGuard floatingPoint;
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+template <typename Body>
+void Guarded(Body&& body) noexcept {
+    try {
+        const qor::FloatingPointGuard floatingPoint;
+        body();
+    } catch (...) {
+    }
+}
