@@ -133,11 +133,10 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
                 continue;
             }
             if (ready == 1) {
+                // A captured exposure is read even when a stop is asked for: the patient has
+                // been exposed, and ShutdownAcqSystem stores what was read before the stop.
                 if (stopRequested()) {
-                    app->m_Qor.QorCancelAcquireImage();
                     log.Write(LOG_WARN, kStopLine);
-                    running = false;
-                    break;
                 }
                 app->m_eQORAPPStatus = QOR_ACQUIRING;
                 RawFrame* frame = NewRawFrame();
@@ -315,7 +314,12 @@ int CQorApp::ShutdownAcqSystem() {
         TheLogFile().Write(LOG_WARN, "ShutdownAcqSystem: Thread variable, invalid state!\n");
     }
     // A frame read just before the stop is stored now, not lost with the pending message.
-    DrainHandOffList();
+    if (const size_t waiting = m_HandOffList.Count(); waiting > 0) {
+        TheLogFile().WriteFormat(LOG_INFO,
+                                 "ShutdownAcqSystem: %d image(s) read before the stop are stored.\n",
+                                 static_cast<int>(waiting));
+        DrainHandOffList();
+    }
     m_pImageAcqThread = nullptr;
     m_bTerminateImageAcqThread = false;
     m_eQORAPPStatus = QOR_NOT_CONNECTED;

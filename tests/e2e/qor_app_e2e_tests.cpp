@@ -287,4 +287,60 @@ TEST_F(QorAppTest, FullStoreWarnsAndDropsTheOldest) {
     EXPECT_EQ(64u, rig.StoredFiles().size());
 }
 
+// Exit a moment after an exposure, while the image is read and handed to the main thread: the
+// image still reaches the disk and the information file, and no thread is left behind.
+TEST_F(QorAppTest, ExitDuringAnExposureKeepsTheImage) {
+    QorAppRig rig("exit_during_exposure");
+    rig.PlugSensor();
+    ASSERT_NE(0u, rig.Start());
+    HWND mainWindow = rig.MainWindow(kWaitMs);
+    ASSERT_NE(nullptr, mainWindow);
+    ASSERT_TRUE(WaitForSensorColour(true));
+    Sleep(500);  // armed
+    std::string error;
+    ASSERT_TRUE(rig.Simulator().Expose(QorAppRig::kSensorName, 21u, error)) << error;
+    Sleep(200);  // captured; the program is reading it
+    PostMessageW(mainWindow, WM_COMMAND, 117, 0);
+    ASSERT_TRUE(rig.WaitForExit(kWaitMs));
+    ASSERT_EQ(1u, rig.StoredFiles().size()) << "the exposed image is stored";
+    EXPECT_TRUE(e2e::ReadFileBytes(rig.StoredFiles().front()) == rig.ExpectedBitmap(21));
+    ImageInfoStuct* entries = nullptr;
+    int count = 0;
+    const std::string info = (rig.ImagesFolder() / "ImageInfo.ini").string();
+    ASSERT_NE(0, GetImageInfo(info.c_str(), &entries, &count));
+    EXPECT_EQ(1, count);
+    FreeMem(entries);
+    const std::string log = rig.Log();
+    EXPECT_NE(std::string::npos, log.find("ImageAcqThreadFunc: End of ImgAcqThreadFunction."));
+    std::printf("stored during the stop: %s\n",
+                log.find("read before the stop") != std::string::npos ? "yes" : "no (before)");
+}
+
+// Registry values outside what the installer writes: a "LogLevel" above 2 logs everything with
+// one warning; without "InstalPath" the store lives beside the program and the log says where.
+TEST_F(QorAppTest, LogLevelOutOfRangeAndNoInstallationFolder) {
+    QorAppRig rig("odd_registry");
+    rig.Registry().SetDword(L"LogLevel", 7);
+    rig.Registry().Delete(L"InstalPath");
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const fs::path fallback = fs::path(program).parent_path() / "Images";
+    const bool fallbackExisted = fs::exists(fallback);
+    rig.PlugSensor();
+    ASSERT_NE(0u, rig.Start());
+    ASSERT_NE(nullptr, rig.MainWindow(kWaitMs));
+    ASSERT_TRUE(WaitForSensorColour(true));
+    ChooseTrayItem(kExitItem);
+    ASSERT_TRUE(rig.WaitForExit(kWaitMs));
+    const std::string log = rig.Log();
+    EXPECT_NE(std::string::npos, log.find("WARN - Initialise(): LogLevel 7 is outside 0..2"));
+    EXPECT_NE(std::string::npos, log.find("INFO - OnExitqor:")) << "level 0 lines are written";
+    EXPECT_NE(std::string::npos, log.find("InstalPath is not readable; images are stored in"));
+    EXPECT_TRUE(fs::exists(fallback));
+    if (!fallbackExisted) {
+        std::error_code ignored;
+        fs::remove_all(fallback, ignored);
+    }
+}
+
 }  // namespace
