@@ -54,7 +54,8 @@ public:
     ImageDataStruct* TakeAt(int index);
     // TakeAt of the oldest selected record; null when none is selected.
     ImageDataStruct* TakeFirstSelected();
-    // RemoveAt(0, deleteFiles) for every image: 1 when all succeeded (also when empty).
+    // Removes every image, with its file when deleteFiles is set, and then rewrites the
+    // information file once. 1 when every file went (also when empty).
     int DeleteAll(BOOL deleteFiles);
     // bSelected = low byte of value, written to the information file. 0 outside the list.
     int SetSelection(int index, int value);

@@ -154,17 +154,22 @@ ImageDataStruct* ImageList::Unlink(int index) {
 }
 
 int ImageList::RemoveAt(int index, bool deleteFile) {
+    const int result = Remove(index, deleteFile);
+    if (result != kNoRecord && deleteFile) {
+        StoreInfo();
+    }
+    return result == 1 ? 1 : 0;
+}
+
+int ImageList::Remove(int index, bool deleteFile) {
     ImageDataStruct* record = Unlink(index);
     if (record == nullptr) {
-        return 0;
+        return kNoRecord;
     }
     int result = 1;
-    if (deleteFile) {
-        if (m_medium.DeleteImageFile(ImageFileName(record->stTime)) ==
-            StoreMedium::Removal::Failed) {
-            result = 0;
-        }
-        StoreInfo();
+    if (deleteFile &&
+        m_medium.DeleteImageFile(ImageFileName(record->stTime)) == StoreMedium::Removal::Failed) {
+        result = 0;
     }
     FreeImageRecord(record);
     return result;
@@ -193,9 +198,13 @@ ImageDataStruct* ImageList::TakeFirstSelected() {
 int ImageList::DeleteAll(bool deleteFiles) {
     int result = 1;
     for (int n = Count(); n > 0; --n) {
-        if (RemoveAt(0, deleteFiles) == 0) {
+        if (Remove(0, deleteFiles) != 1) {
             result = 0;
         }
+    }
+    // One rewrite for the whole deletion: one per image takes about a second for a full store.
+    if (deleteFiles) {
+        StoreInfo();
     }
     return result;
 }

@@ -76,6 +76,10 @@ private:
     // Tries again every image whose file could not be written.
     void WriteUnsavedFiles();
     ImageDataStruct* Unlink(int index);
+    // RemoveAt without rewriting the information file: 1, 0 when the file could not be
+    // deleted, kNoRecord when the index has no record.
+    static constexpr int kNoRecord = -1;
+    int Remove(int index, bool deleteFile);
 
     StoreMedium& m_medium;
     std::vector<Node> m_nodes;

@@ -23,7 +23,7 @@ void CheckThumbnailOf(const uint8_t* bitmap, bool mustSucceed) {
     std::free(thumbnail);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 54) {

@@ -99,6 +99,11 @@ TEST(ImageList, SixtyFifthImageDropsTheOldestWithFillLevelsOnTheWay) {
     ASSERT_EQ(medium.info.size(), 64u);
     EXPECT_EQ(medium.info.back().nFileNumber, 100000640);
     EXPECT_EQ(list.TakeWriteFailureNotice(), 0);
+    // Delete All: every file, and one rewrite of the information file.
+    const int writes = medium.infoWrites;
+    EXPECT_EQ(list.DeleteAll(true), 1);
+    EXPECT_EQ(medium.infoWrites, writes + 1);
+    EXPECT_TRUE(medium.files.empty() && medium.info.empty());
 }
 
 TEST(ImageList, SameMillisecondGetsTheNextFreeName) {

@@ -86,4 +86,4 @@ void BM_AddToFullStore(benchmark::State& state) {
 }
 BENCHMARK(BM_AddToFullStore)->Unit(benchmark::kMillisecond)->Iterations(200);
 
-}  // namespace
+} // namespace
