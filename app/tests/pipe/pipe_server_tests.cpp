@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <iostream>
+#include <thread>
 
 namespace {
 
@@ -136,6 +138,66 @@ TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
               << result["images"][0]["ms"].get<double>() << " ms in "
               << result["images"][0]["reads"] << " read(s)\n";
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+}
+
+TEST(PipeServer, RepliesStayWholeWhileTheMainThreadChangesTheStore) {
+    PipeTestHost host(L"busy");
+    for (int i = 0; i < 6; ++i) {
+        host.AddImage(100 + 4 * i, 50, i, i % 2 == 0);
+    }
+    ASSERT_TRUE(host.Start());
+    // Every reply is checked by the client: a count without a valid size fails it.
+    HANDLE client = host.StartClient(L"check --clients 150");
+    ASSERT_NE(nullptr, client);
+    int flips = 0;
+    host.PumpUntil([&] {
+        const int index = flips++ % 6;
+        host.PipeImageQueue().SetSelection(index, host.PipeImageQueue().GetAt(index)->bSelected ^ 1);
+        return WaitForSingleObject(client, 0) == WAIT_OBJECT_0;
+    }, 120000);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(client, &exitCode);
+    CloseHandle(client);
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_GT(flips, 10);
+}
+
+TEST(PipeServer, ClientIsLetGoWhenTheAnnouncedImageIsNoLongerSelected) {
+    PipeTestHost host(L"changed");
+    host.AddImage(64, 48, 1, true);
+    ASSERT_TRUE(host.Start());
+    CNamedPipe client;
+    client.SetTimeLimit(5000);
+    ASSERT_TRUE(client.Create(reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName), 1, L""));
+    std::atomic<int> step{0};
+    DWORD getError = 0;
+    std::thread exchange([&] {
+        uint8_t reply[8];
+        uint8_t request = qor::pipe::CHECK_PENDING_IMAGES;
+        DWORD done = 0;
+        client.Write(&request, 1, &done);
+        client.Read(reply, 8, &done);
+        step = 1;
+        while (step != 2) {
+            Sleep(5);
+        }
+        request = qor::pipe::GET_IMAGES;
+        std::vector<uint8_t> image(64 * 48 + 1078);
+        if (!client.Write(&request, 1, &done) || !client.Read(image.data(), 3126, &done)) {
+            getError = GetLastError();
+        }
+        step = 3;
+    });
+    host.PumpUntil([&] { return step == 1; }, 10000);
+    host.PipeImageQueue().SetSelection(0, 0);
+    step = 2;
+    host.PumpUntil([&] { return step == 3; }, 10000);
+    exchange.join();
+    // Not left waiting for ever, and nothing left the store.
+    EXPECT_TRUE(getError == ERROR_BROKEN_PIPE || getError == ERROR_PIPE_NOT_CONNECTED) << getError;
+    EXPECT_EQ(1, host.PipeImageQueue().GetCount());
+    EXPECT_EQ(1u, host.ImageFiles().size());
+    EXPECT_TRUE(LogContains(NewLogMessages(), "it is disconnected and must ask again"));
 }
 
 TEST(PipeServer, ExitIsNotHeldUpByASilentClient) {

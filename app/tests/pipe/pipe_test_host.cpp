@@ -153,16 +153,24 @@ bool PipeTestHost::PumpUntil(const std::function<bool()>& condition, DWORD milli
     return true;
 }
 
-HANDLE PipeTestHost::StartClient(const std::wstring& arguments) {
+HANDLE PipeTestHost::StartClient(const std::wstring& arguments, const std::filesystem::path& out) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const std::filesystem::path tool = std::filesystem::path(self).parent_path() / L"qorpipe.exe";
     std::wstring command = L"\"" + tool.wstring() + L"\" " + arguments;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileW((out.empty() ? m_folder / L"client.json" : out).c_str(),
+                                GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    CloseHandle(output);
+    if (!started) {
         return nullptr;
     }
     CloseHandle(process.hThread);
@@ -171,35 +179,17 @@ HANDLE PipeTestHost::StartClient(const std::wstring& arguments) {
 
 int PipeTestHost::RunClient(const std::wstring& arguments, nlohmann::json* output) {
     static int run = 0;
-    const std::filesystem::path outFile =
-        m_folder / (L"client-" + std::to_wstring(++run) + L".json");
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::filesystem::path tool = std::filesystem::path(self).parent_path() / L"qorpipe.exe";
-    std::wstring command = L"\"" + tool.wstring() + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
-    CloseHandle(out);
-    if (!started) {
+    const auto out = m_folder / (L"client-" + std::to_wstring(++run) + L".json");
+    HANDLE process = StartClient(arguments, out);
+    if (process == nullptr) {
         return -1;
     }
-    CloseHandle(process.hThread);
-    PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 120000);
+    PumpUntil([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, 120000);
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(process, &exitCode);
+    CloseHandle(process);
     if (output != nullptr) {
-        std::ifstream in(outFile);
+        std::ifstream in(out);
         *output = nlohmann::json::parse(in, nullptr, false);
     }
     return static_cast<int>(exitCode);

@@ -44,8 +44,8 @@ public:
     // Runs qorpipe.exe with `arguments` until it ends, handling this thread's messages; its exit
     // code, and its stdout parsed as JSON (null when it printed none).
     int RunClient(const std::wstring& arguments, nlohmann::json* output = nullptr);
-    // Starts qorpipe.exe without waiting; the caller ends it.
-    HANDLE StartClient(const std::wstring& arguments);
+    // Starts qorpipe.exe without waiting, its stdout into `out`; the caller ends it.
+    HANDLE StartClient(const std::wstring& arguments, const std::filesystem::path& out = {});
     // Handles messages until `condition` holds or `milliseconds` passed.
     bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 
