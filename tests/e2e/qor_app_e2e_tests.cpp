@@ -149,6 +149,15 @@ TEST_F(QorAppTest, WholeDayOnTheSimulatedSensor) {
     ChooseTrayItem(kActivateItem);
     EXPECT_TRUE(WaitForSensorColour(true));
 
+    // The data source's road: the oldest image fetched over the pipe leaves the store.
+    const auto oldestBytes = e2e::ReadFileBytes(files[0]);
+    const fs::path fetched = rig.Work() / "fetched";
+    ASSERT_EQ(0, rig.RunTool(L"qorpipe.exe", L"fetch --count 1 --out \"" + fetched.wstring() + L"\"",
+                             kWaitMs));
+    EXPECT_TRUE(e2e::ReadFileBytes(fetched / "image_001.bmp") == oldestBytes);
+    EXPECT_EQ(2u, rig.StoredFiles().size());
+    EXPECT_FALSE(fs::exists(files[0]));
+
     // Delete All Images: No keeps everything, Yes deletes the files and the images icon.
     ChooseTrayItem(kDeleteAllItem, "tray_menu_ready.png");
     HWND question = rig.WaitForDialog(L"QOR APP", kWaitMs);
@@ -158,7 +167,7 @@ TEST_F(QorAppTest, WholeDayOnTheSimulatedSensor) {
     ui::Press(question, 24);
     ASSERT_TRUE(ui::WaitGone(question, kWaitMs));
     Sleep(300);
-    EXPECT_EQ(3u, rig.StoredFiles().size()) << "No deletes nothing";
+    EXPECT_EQ(2u, rig.StoredFiles().size()) << "No deletes nothing";
     ChooseTrayItem(kDeleteAllItem);
     question = rig.WaitForDialog(L"QOR APP", kWaitMs);
     ASSERT_NE(nullptr, question);

@@ -205,6 +205,30 @@ int QorAppRig::StartAnotherAndWait(int timeoutMs) {
     return result;
 }
 
+int QorAppRig::RunTool(const std::wstring& program, const std::wstring& arguments,
+                       int timeoutMs) {
+    const std::wstring path = (m_bin / program).wstring();
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        m_work.wstring().c_str(), &startup, &info)) {
+        return -2;
+    }
+    CloseHandle(info.hThread);
+    int result = -1;
+    if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(info.hProcess, &code);
+        result = static_cast<int>(code);
+    } else {
+        TerminateProcess(info.hProcess, 99);
+    }
+    CloseHandle(info.hProcess);
+    return result;
+}
+
 HWND QorAppRig::MainWindow(int timeoutMs) const {
     const std::wstring title = L"QOR APP";
     Search search{m_processId, &title, false};

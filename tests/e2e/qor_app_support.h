@@ -59,6 +59,8 @@ public:
     // running).
     int StartAnotherAndWait(int timeoutMs);
     HANDLE Process() const { return m_process; }
+    // Runs a program of the build folder with arguments; its exit code (-1 when it hangs).
+    int RunTool(const std::wstring& program, const std::wstring& arguments, int timeoutMs);
     // The hidden main dialog; nullptr until it exists.
     HWND MainWindow(int timeoutMs) const;
     // A visible message box or dialog of the program whose title starts with `title`.
