@@ -1,5 +1,6 @@
 // CNamedPipe: creation, the connection thread, overlapped transfers waited for synchronously,
-// re-creation after the client has gone, and a close that frees a thread still waiting.
+// a fresh wait for the next client after one has gone, and a close that frees a thread still
+// waiting.
 #include "common/named_pipe.h"
 
 #include "common/core/log_file.h"
@@ -9,13 +10,13 @@
 
 namespace {
 
-// A departed client shows as ERROR_BROKEN_PIPE under Wine and as ERROR_NO_DATA on Windows; a
-// client that was disconnected meanwhile as ERROR_PIPE_NOT_CONNECTED.
 // The server serves one client at a time, so one instance is all it needs; the limit also makes
 // the system refuse the instance of any second server under the name (where the first-instance
 // flag alone is not enforced).
 constexpr DWORD kServerInstances = 1;
 
+// A departed client shows as ERROR_BROKEN_PIPE under Wine and as ERROR_NO_DATA on Windows; a
+// client that was disconnected meanwhile as ERROR_PIPE_NOT_CONNECTED.
 bool ClientGone(DWORD error) {
     return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED;
 }
@@ -38,11 +39,16 @@ CNamedPipe::~CNamedPipe() {
 }
 
 BOOL CNamedPipe::Create(const wchar_t* name, int client, const wchar_t* tag) {
+    // An open end keeps its own name, tag and kind: changing them under it would make its Close
+    // treat a server end as a client end.
+    if (m_hPipe != nullptr) {
+        return FALSE;
+    }
     m_bClient = client;
     CopyText(m_szPipeName, MAX_PATH, name);
     CopyText(m_szTag, sizeof m_szTag / sizeof m_szTag[0], tag);
     WideCharToMultiByte(CP_ACP, 0, m_szTag, -1, m_szLogTag, sizeof m_szLogTag, nullptr, nullptr);
-    if (m_hPipe != nullptr || name == nullptr || tag == nullptr || (client != 0 && client != 1)) {
+    if (name == nullptr || tag == nullptr || (client != 0 && client != 1)) {
         return FALSE;
     }
     HANDLE pipe = INVALID_HANDLE_VALUE;
@@ -172,6 +178,7 @@ BOOL CNamedPipe::Close() {
                                  m_szLogTag, static_cast<int>(GetLastError()));
     }
     m_hPipe = nullptr;
+    m_bConnected = 0;  // also after the dummy client's connection
     return closed;
 }
 

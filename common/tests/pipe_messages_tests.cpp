@@ -9,14 +9,6 @@ namespace {
 
 using namespace qor::pipe;
 
-TEST(PipeMessages, CommandBytesAndTheIgnoredRest) {
-    EXPECT_EQ(Request::CheckPendingImages, ClassifyRequest(0x01));
-    EXPECT_EQ(Request::GetImages, ClassifyRequest(0x02));
-    for (int byte : {0x00, 0x03, 0x10, 0x7F, 0x81, 0xFF}) {
-        EXPECT_EQ(Request::Ignored, ClassifyRequest(static_cast<uint8_t>(byte))) << byte;
-    }
-}
-
 TEST(PipeMessages, PendingReplyIsTwoLittleEndianInt32) {
     // Three images, the oldest of 1201 x 861 pixels: 1078 + 1204 x 861 bytes.
     const auto bytes = EncodePendingImages({3, 1037722});

@@ -113,8 +113,7 @@ TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
     EXPECT_EQ(storedFiles, host.ImageFiles());
     EXPECT_EQ(image, ReadFileBytes(storedFiles[0]));
     EXPECT_EQ(std::vector<std::vector<uint8_t>>{image}, host.ReloadedImages());
-    const auto log = NewLogMessages();
-    EXPECT_TRUE(LogContains(log, "OnSendImage: the image was not sent")) << log.size();
+    EXPECT_NE(std::string::npos, NewLogMessages().find("OnSendImage: the image was not sent"));
     EXPECT_EQ(0, host.ImagesSent());
 
     // Bytes that are no command get no reply: the 8 bytes read are the reply to the last one.
@@ -197,7 +196,7 @@ TEST(PipeServer, ClientIsLetGoWhenTheAnnouncedImageIsNoLongerSelected) {
     EXPECT_TRUE(getError == ERROR_BROKEN_PIPE || getError == ERROR_PIPE_NOT_CONNECTED) << getError;
     EXPECT_EQ(1, host.PipeImageQueue().GetCount());
     EXPECT_EQ(1u, host.ImageFiles().size());
-    EXPECT_TRUE(LogContains(NewLogMessages(), "it is disconnected and must ask again"));
+    EXPECT_NE(std::string::npos, NewLogMessages().find("it is disconnected and must ask again"));
 }
 
 TEST(PipeServer, ExitIsNotHeldUpByASilentClient) {

@@ -195,28 +195,16 @@ int PipeTestHost::RunClient(const std::wstring& arguments, nlohmann::json* outpu
     return static_cast<int>(exitCode);
 }
 
-std::vector<std::string> NewLogMessages() {
+std::string NewLogMessages() {
     static size_t seen = 0;
     std::ifstream in(LogPath());
-    std::vector<std::string> messages;
+    std::string messages;
     size_t index = 0;
     for (std::string line; std::getline(in, line); ++index) {
-        if (index >= seen) {
-            const size_t separator = line.find(" - ", 15);
-            messages.push_back(separator == std::string::npos ? line : line.substr(separator + 3));
-        }
+        messages += index >= seen ? line + "\n" : "";
     }
     seen = index;
     return messages;
-}
-
-bool LogContains(const std::vector<std::string>& log, const std::string& text) {
-    for (const std::string& line : log) {
-        if (line.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& file) {

@@ -66,7 +66,6 @@ private:
 
 // Opens the process log on a temporary file.
 void OpenTestLog();
-// Messages (the part after the level) the process log received since the last call.
-std::vector<std::string> NewLogMessages();
-bool LogContains(const std::vector<std::string>& log, const std::string& text);
+// The lines the process log received since the last call.
+std::string NewLogMessages();
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& file);
