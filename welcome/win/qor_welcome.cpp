@@ -1,0 +1,357 @@
+// The welcome screen's window.
+#include "welcome/win/qor_welcome.h"
+
+#include "welcome/core/result_lines.h"
+#include "welcome/core/welcome_layout.h"
+#include "welcome/win/welcome_logo.h"
+
+#include <vector>
+
+namespace {
+
+using welcome::ControlId;
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+int Px(int32_t twips) { return welcome::TwipsToPixels(twips); }
+
+// The folder the program was started in: the medium's scripts are looked for there.
+std::wstring CurrentFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    std::wstring result(folder, length < MAX_PATH ? length : 0);
+    if (!result.empty() && result.back() != L'\\') {
+        result += L'\\';
+    }
+    return result;
+}
+
+std::wstring FromAnsi(const std::string& bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                           nullptr, 0);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                        length);
+    return text;
+}
+
+}  // namespace
+
+bool QOR_Welcome::Create(HINSTANCE instance, int show) {
+    m_hInstance = instance;
+    m_hIcon = welcome::MakeLogoIcon();
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = m_hIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = kClassName;
+    if (RegisterClassW(&windowClass) == 0) {
+        return false;
+    }
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    RECT frame{0, 0, Px(welcome::kClientWidthTwips), Px(welcome::kClientHeightTwips)};
+    AdjustWindowRect(&frame, style, FALSE);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    m_hWnd = CreateWindowW(kClassName, Wide(welcome::kCaption), style, x > 0 ? x : 0,
+                           y > 0 ? y : 0, width, height, nullptr, nullptr, instance, this);
+    if (m_hWnd == nullptr) {
+        return false;
+    }
+    ShowWindow(m_hWnd, show);
+    UpdateWindow(m_hWnd);
+    return true;
+}
+
+int QOR_Welcome::Run() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(m_hWnd, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}
+
+LRESULT CALLBACK QOR_Welcome::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                         LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<QOR_Welcome*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->m_hWnd = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<QOR_Welcome*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    try {
+        return self->Handle(message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+LRESULT QOR_Welcome::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        CreateControls();
+        return 0;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;  // the picture covers the whole client area
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetBkColor(dc, RGB(255, 255, 255));
+        SetTextColor(dc, RGB(0, 0, 0));
+        return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    }
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) {
+            switch (static_cast<ControlId>(LOWORD(wParam))) {
+            case ControlId::PDF:
+                OnPDF();
+                break;
+            case ControlId::installQor:
+                OnInstallQor();
+                break;
+            case ControlId::exit:
+                OnExit();
+                break;
+            default:
+                break;
+            }
+        }
+        return 0;
+    case WM_DESTROY:
+        m_bQuitting = true;
+        if (m_hPicture != nullptr) {
+            DeleteObject(m_hPicture);
+        }
+        if (m_hFont != nullptr) {
+            DeleteObject(m_hFont);
+        }
+        for (HFONT font : m_hFittedFonts) {
+            DeleteObject(font);
+        }
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(m_hWnd, message, wParam, lParam);
+    }
+}
+
+void QOR_Welcome::CreateControls() {
+    HDC screen = GetDC(m_hWnd);
+    const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+    m_hPicture = welcome::MakeLogoPicture(screen, Px(welcome::kClientWidthTwips),
+                                          Px(welcome::kClientHeightTwips));
+    ReleaseDC(m_hWnd, screen);
+    // The platform substitutes its own face when "MS Sans Serif" is missing.
+    m_nFontHeight = MulDiv(welcome::kFontPoints, pixelsPerInch, 72);
+    m_hFont = MakeFont(m_nFontHeight);
+    for (const welcome::ControlSpec& spec : welcome::kControls) {
+        const bool button = spec.kind == welcome::ControlKind::PushButton;
+        const DWORD style = WS_CHILD | WS_VISIBLE |
+                            (button ? static_cast<DWORD>(BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP)
+                                    : static_cast<DWORD>(SS_LEFT | SS_NOPREFIX));
+        HWND control = CreateWindowW(
+            button ? L"BUTTON" : L"STATIC", Wide(spec.text), style, Px(spec.left), Px(spec.top),
+            Px(spec.width), Px(spec.height), m_hWnd,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), m_hInstance, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFitting(spec)), FALSE);
+    }
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+}
+
+HFONT QOR_Welcome::MakeFont(int pixels) const {
+    return CreateFontW(-pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       VARIABLE_PITCH | FF_SWISS, Wide(welcome::kFontName));
+}
+
+// The platform's substitute for "MS Sans Serif" may be wider than the original face: a control
+// whose text would be cut off gets a smaller size of the same face.
+HFONT QOR_Welcome::FontFitting(const welcome::ControlSpec& spec) {
+    const bool button = spec.kind == welcome::ControlKind::PushButton;
+    const int width = Px(spec.width) - (button ? 8 : 0);
+    const int height = Px(spec.height);
+    const UINT format = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX;
+    HDC dc = GetDC(m_hWnd);
+    HFONT font = m_hFont;
+    // One line down to 8 pixels; below that a button wraps its text instead.
+    for (int pixels = m_nFontHeight; pixels >= (button ? 8 : 7); --pixels) {
+        HFONT candidate = pixels == m_nFontHeight ? m_hFont : MakeFont(pixels);
+        HGDIOBJ old = SelectObject(dc, candidate);
+        RECT needed{0, 0, width, 0};
+        DrawTextW(dc, Wide(spec.text), -1, &needed, format);
+        SelectObject(dc, old);
+        if (font != m_hFont) {
+            DeleteObject(font);
+        }
+        font = candidate;
+        if (needed.right <= width && needed.bottom <= height) {
+            break;
+        }
+    }
+    ReleaseDC(m_hWnd, dc);
+    if (font != m_hFont) {
+        m_hFittedFonts.push_back(font);
+    }
+    return font;
+}
+
+void QOR_Welcome::Paint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    HDC memory = m_hPicture != nullptr ? CreateCompatibleDC(dc) : nullptr;
+    if (memory != nullptr) {
+        HGDIOBJ old = SelectObject(memory, m_hPicture);
+        BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+    } else {
+        FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    }
+    EndPaint(m_hWnd, &paint);
+}
+
+bool QOR_Welcome::StartScript(const wchar_t* script, int show) {
+    // Batch files run through the command interpreter; the path is quoted because the medium
+    // may sit in a folder with blanks in its name.
+    wchar_t interpreter[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"ComSpec", interpreter, MAX_PATH) == 0 ||
+        interpreter[0] == L'\0') {
+        lstrcpyW(interpreter, L"cmd.exe");
+    }
+    const std::wstring path = CurrentFolder() + script;
+    std::wstring commandLine =
+        L"\"" + std::wstring(interpreter) + L"\" /c \"\"" + path + L"\"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION process{};
+    const bool started = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                         CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    if (!started) {
+        const std::wstring text = L"Unable to start " + path +
+                                  L". Start QorWelcomeScreen.exe from the folder of the "
+                                  L"installation medium, or run the script from there yourself.";
+        MessageBoxW(m_hWnd, text.c_str(), L"Installation Problem", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+void QOR_Welcome::OnPDF() { StartScript(L"openPDF.bat", SW_SHOWNORMAL); }
+
+void QOR_Welcome::OnInstallQor() {
+    // One installation at a time: the button is inert while the result is awaited.
+    if (m_bInstalling) {
+        return;
+    }
+    if (!StartScript(L"DriverInstallation.cmd", SW_HIDE)) {
+        return;  // nothing runs, so no result can come: waiting would only suggest success
+    }
+    m_bInstalling = true;
+    EnableWindow(GetDlgItem(m_hWnd, static_cast<int>(ControlId::installQor)), FALSE);
+    bool showResult = false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (!Delay(5)) {
+            return;  // the window has been closed
+        }
+        if (!ReadResultFile()) {
+            break;
+        }
+        if (!m_szResultText.empty()) {
+            showResult = true;
+            break;
+        }
+    }
+    m_bInstalling = false;
+    EnableWindow(GetDlgItem(m_hWnd, static_cast<int>(ControlId::installQor)), TRUE);
+    if (showResult) {
+        MessageBoxW(m_hWnd, m_szResultText.c_str(), L"Installation Error",
+                    MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+void QOR_Welcome::OnExit() { DestroyWindow(m_hWnd); }
+
+bool QOR_Welcome::Delay(double seconds) {
+    // A monotonic clock: a change of the wall clock must not stretch or cut the wait.
+    const DWORD start = GetTickCount();
+    const DWORD span = static_cast<DWORD>(seconds * 1000.0);
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= span) {
+            return !m_bQuitting;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, span - elapsed, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));  // for the main loop
+                return false;
+            }
+            if (!IsDialogMessageW(m_hWnd, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        if (m_bQuitting) {
+            return false;
+        }
+    }
+}
+
+bool QOR_Welcome::ReadResultFile() {
+    const DWORD attributes = GetFileAttributesW(kResultFile);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;  // no result yet
+    }
+    std::string content;
+    bool read = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (read) {
+        m_hResultFile = CreateFileW(kResultFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        read = m_hResultFile != INVALID_HANDLE_VALUE;
+    }
+    if (read) {
+        char buffer[4096];
+        DWORD got = 0;
+        while ((read = ReadFile(m_hResultFile, buffer, sizeof buffer, &got, nullptr) != 0) &&
+               got > 0) {
+            content.append(buffer, got);
+        }
+        CloseHandle(m_hResultFile);
+        m_hResultFile = INVALID_HANDLE_VALUE;
+    }
+    if (!read) {
+        // Lines of a read that failed half-way are not shown as a result.
+        MessageBoxW(m_hWnd, L"Unable to open the file C:\\qor\\result.txt", L"Installation Problem",
+                    MB_OK);
+        return false;
+    }
+    for (const std::string& line : welcome::SplitResultLines(content)) {
+        m_szLastLine = FromAnsi(line);
+        m_szResultText += m_szLastLine + L"\r\n";
+    }
+    return true;
+}
