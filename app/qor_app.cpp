@@ -93,6 +93,12 @@ INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnPaint();
         return TRUE;
     case WM_CLOSE:
+        // Closed from outside (task manager, end of session): the same orderly exit as
+        // "Exit QOR", so that no thread outlives the objects it uses.
+        if (!m_bExiting) {
+            OnExitqor();
+            return TRUE;
+        }
         if (m_pImageView != nullptr) {
             m_pImageView = nullptr;
         }
@@ -221,7 +227,6 @@ void CQorApp::LoadTrayIcons() {
         m_hImagesFrame1 = LoadTrayIcon(icons, 5);
         m_hImagesFrame2 = LoadTrayIcon(icons, 1007);
         FreeLibrary(icons);
-        m_bIconsFromLibrary = true;
         return;
     }
     HMODULE own = GetModuleHandleW(nullptr);
@@ -519,6 +524,10 @@ void CQorApp::RemoveNotifyIcon() {
 }
 
 void CQorApp::OnExitqor() {
+    if (m_bExiting) {
+        return;
+    }
+    m_bExiting = true;
     if (m_pPipeCommThread != nullptr) {
         TheLogFile().Write(LOG_INFO, "OnExitqor: Waiting for Pipe Comm Thread to exit...\n");
         m_bTerminatePipeCommThread = true;

@@ -130,5 +130,5 @@ private:
     int m_nLogLevel = 0;
 
     HWND m_hWnd = nullptr;
-    bool m_bIconsFromLibrary = false;
+    bool m_bExiting = false;
 };

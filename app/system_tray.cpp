@@ -227,6 +227,10 @@ LRESULT CALLBACK CSystemTray::WindowProc(HWND window, UINT message, WPARAM wPara
             self->OnTimer();
             return 0;
         }
+        if (message == WM_CLOSE) {
+            // The icon's window lives as long as the icon; the main window ends the program.
+            return 0;
+        }
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

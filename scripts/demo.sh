@@ -16,6 +16,7 @@ bash "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build/win64" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs" --target qorctl Qor qorimg wine_warmup
+cmake --build "$build/win64" -j "$jobs" --target qor_app QorIcons Orbel german french
 cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
 cmake --build "$build/native" -j "$jobs" --target qorctl
 
@@ -62,3 +63,39 @@ else
 fi
 convert "$out/sensor/frame_000.pgm" "$out/sensor/frame_000.png" 2>/dev/null || true
 echo "demo: frames in $out/demo and $out/sensor"
+
+echo "== QOR APP on the simulated sensor =="
+# The tray program keeps sensor0 armed and stores every exposure in "Images" below its
+# installation folder; its language table and libraries lie in its current folder.
+app=$out/app
+mkdir -p "$app/png"
+cp "$build/win64/bin/Language.ini" "$build/win64/bin/german.dll" "$build/win64/bin/french.dll" "$app/"
+. "$QOR_WINE_STATE/env"
+"$WINE" reg add 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v InstalPath /t REG_SZ \
+    /d "$("$WINE" winepath -w "$app" 2>/dev/null)" /f </dev/null >/dev/null 2>&1
+cd "$app"
+"$root/scripts/wine-run.sh" "$build/win64/bin/QOR APP.exe" </dev/null >"$app/qor_app.out" 2>&1 &
+qor_app=$!
+stored() { find "$app/Images" -name '*.bmp' 2>/dev/null | wc -l; }
+# Armed once the sensor's calibration is cached in the program's folder.
+for _ in $(seq 1 300); do [ -f "$app/2101349.dat" ] && break; sleep 0.1; done
+sleep 1
+for seed in 51 52 53; do
+    before=$(stored)
+    qorctl sim expose sensor0 --seed "$seed"
+    for _ in $(seq 1 300); do [ "$(stored)" -gt "$before" ] && break; sleep 0.1; done
+done
+echo "demo: QOR APP stored $(stored) images in $app/Images:"
+ls -l "$app/Images"
+tray=$(xdotool search --name "Wine System Tray" 2>/dev/null | head -1 || true)
+if [ -n "$tray" ]; then
+    import -display "$DISPLAY" -window "$tray" "$app/png/tray.png" 2>/dev/null || true
+fi
+for bmp in "$app"/Images/*.bmp; do
+    convert "$bmp" "$app/png/$(basename "$bmp" .bmp).png"
+done
+# Closing the program's window runs the same orderly exit as "Exit QOR"; the images stay.
+"$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+for _ in $(seq 1 200); do kill -0 "$qor_app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$qor_app" 2>/dev/null && echo "demo: QOR APP did not end after taskkill" >&2
+echo "demo: screenshots of the tray and of each stored image in $app/png"
