@@ -132,16 +132,7 @@ int CLanguage::LoadLanguage(WORD languageId) {
         if (name == nullptr) {
             continue;
         }
-        const int written = swprintf(m_szDllPath, MAX_PATH, L"%ls%ls%ls", m_szBasePath, name, L".dll");
-        if (written < 0 || written >= MAX_PATH) {
-            m_szDllPath[0] = L'\0';
-            continue;
-        }
-        CopyText(m_szCurrentLanguage, name);
-        if (_wcsicmp(name, m_szDefaultLanguage) == 0) {
-            return 1;
-        }
-        if (LoadChosenLibrary() != 0) {
+        if (Choose(m_szBasePath, name) != 0) {
             return 1;
         }
     }
@@ -164,23 +155,24 @@ int CLanguage::LoadLanguage(const wchar_t* name) {
             found = UsableName(record);
         }
     }
-    if (found == nullptr) {
-        ClearChoice();
-        return 0;
-    }
-    swprintf(m_szDllPath, MAX_PATH, L"%ls%ls", found, L".dll");
-    CopyText(m_szCurrentLanguage, found);
-    if (_wcsicmp(found, m_szDefaultLanguage) == 0) {
-        return 1;
-    }
-    if (LoadChosenLibrary() != 0) {
+    // Without the folder: the system's library search order finds the library.
+    if (found != nullptr && Choose(L"", found) != 0) {
         return 1;
     }
     ClearChoice();
     return 0;
 }
 
-int CLanguage::LoadChosenLibrary() {
+int CLanguage::Choose(const wchar_t* folder, const wchar_t* name) {
+    const int written = swprintf(m_szDllPath, MAX_PATH, L"%ls%ls.dll", folder, name);
+    if (written < 0 || written >= MAX_PATH) {
+        m_szDllPath[0] = L'\0';
+        return 0;
+    }
+    CopyText(m_szCurrentLanguage, name);
+    if (_wcsicmp(name, m_szDefaultLanguage) == 0) {
+        return 1;
+    }
     if (GetFileAttributesW(m_szDllPath) == INVALID_FILE_ATTRIBUTES) {
         TheLogFile().WriteFormat(LOG_WARN, "CLanguage::LoadLanguage Could not find %s!\n",
                                  Narrow(m_szDllPath).c_str());
@@ -188,9 +180,10 @@ int CLanguage::LoadChosenLibrary() {
     }
     m_hLanguageDll = LoadLibraryW(m_szDllPath);
     if (m_hLanguageDll == nullptr) {
+        const DWORD error = GetLastError();  // before the path's conversion can change it
         TheLogFile().WriteFormat(
             LOG_WARN, "CLanguage::LoadLanguage LoadLibrary Failed while Loading %s with error code%d!\n",
-            Narrow(m_szDllPath).c_str(), static_cast<int>(GetLastError()));
+            Narrow(m_szDllPath).c_str(), static_cast<int>(error));
         return 0;
     }
     return 1;

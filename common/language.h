@@ -35,8 +35,9 @@ public:
 
 private:
     void ClearChoice();
-    // Loads m_szDllPath; 1 on success, else logs and answers 0.
-    int LoadChosenLibrary();
+    // Makes `name` the current language with the library "<folder><name>.dll": 1 for the built-in
+    // language (nothing loaded) or a library that loaded; otherwise logs why and answers 0.
+    int Choose(const wchar_t* folder, const wchar_t* name);
 
     int m_nLanguages;
     LanguageInfoStruct* m_pLanguages;
