@@ -39,6 +39,18 @@ cmake --build "$build/win32" -j "$jobs"
     i686-w64-mingw32-objdump
 "$root/scripts/check-exports.sh" "$build/win32/bin/qorimg.dll" "$root/imageproc/exports.table" \
     i686-w64-mingw32-objdump
+"$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll"
+# Every shipped binary: nothing Windows Vista lacks. The simulator, the tools and the test
+# support programs are not shipped.
+shipped=()
+for f in "$build/win32/bin/"*.dll "$build/win32/bin/"*.exe "$build/win32/bin/"*.ds; do
+    case "$(basename "$f")" in
+    qorsim.*|qorctl.exe|qorpipe.exe|wine_warmup.exe|toolkit_client.exe|*_tests.exe) ;;
+    *) [ -e "$f" ] && shipped+=("$f") ;;
+    esac
+done
+"$root/scripts/check-imports.sh" i686-w64-mingw32-objdump "${shipped[@]}"
+"$root/scripts/check-boundaries.sh" "$root/driver/win"
 
 step "fuzz targets (clang, AddressSanitizer and UBSan)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -G Ninja -DQOR_FUZZ=ON -DQOR_SANITIZE=ON \

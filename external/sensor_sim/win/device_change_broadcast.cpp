@@ -14,11 +14,15 @@ namespace {
 constexpr UINT kSendTimeoutMs = 5000;
 
 BOOL CALLBACK CollectEventWindow(HWND window, LPARAM found) {
-    wchar_t name[16] = {};
-    if (GetClassNameW(window, name, 16) > 0 && lstrcmpW(name, L"EventWnd") == 0) {
-        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    try {
+        wchar_t name[16] = {};
+        if (GetClassNameW(window, name, 16) > 0 && lstrcmpW(name, L"EventWnd") == 0) {
+            reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+        }
+        return TRUE;
+    } catch (...) {
+        return FALSE;
     }
-    return TRUE;
 }
 
 int SendInterfaceEvent(WPARAM event, const std::string& interfacePath) {
