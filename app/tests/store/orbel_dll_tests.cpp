@@ -70,6 +70,20 @@ TEST(OrbelDll, ImageInfoWrittenSelectedAndReadBack) {
     ImageDataStruct* withNull[] = {&a, nullptr};
     EXPECT_EQ(StoreImageInfo(path.c_str(), withNull, 2), 0);
     EXPECT_EQ(GetImageInfo((path + ".missing").c_str(), &entries, &count), 0);
+
+    // A section far larger than the first read buffer, with garbage between the lines: the
+    // newest 1024 sound entries come back.
+    std::string big = "[ImageInfo]\r\n";
+    for (int i = 0; i < 3000; ++i) {
+        big += "Image" + std::to_string(i) + "=" + std::to_string(100000000 + i) +
+               ",2026-12-07,1,1\r\n\x01\xff=\xfe\r\n";
+    }
+    WriteText(path, big);
+    ASSERT_EQ(GetImageInfo(path.c_str(), &entries, &count), 1);
+    ASSERT_EQ(count, 1024);
+    EXPECT_EQ(entries[0].nFileNumber, 100000000 + 3000 - 1024);
+    EXPECT_EQ(entries[1023].nFileNumber, 100002999);
+    FreeMem(entries);
 }
 
 } // namespace
