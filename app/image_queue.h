@@ -42,9 +42,10 @@ public:
     // under one lock: what another thread may ask.
     int PendingImages(int32_t* firstSelectedSize) const;
 
-    // Takes ownership of the record (also on failure). Writes its file (a record arriving in
-    // the millisecond of a stored one gets its time moved on until its name is free), drops the
-    // oldest image at 64 and rewrites the information file. 1, or the result of dropping.
+    // Takes ownership of the record (also on failure). Writes its file (a time outside the day
+    // is clamped into it, and a record arriving in the millisecond of a stored one gets its
+    // time moved on until its name is free), drops the oldest image at 64 and rewrites the
+    // information file. 1, or the result of dropping.
     int Add(ImageDataStruct* record);
     // Frees the record; with deleteFile also deletes its file and rewrites the information file.
     // 0 when the index has no record or its file could not be deleted (it is unlisted anyway).

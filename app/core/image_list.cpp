@@ -92,6 +92,12 @@ int ImageList::PendingImages(int32_t* firstSelectedSize) const {
 }
 
 void ImageList::MakeNameDistinct(ImageDataStruct& record) const {
+    // A time outside the day would name a file that the next start cannot find again.
+    ImageTime& t = record.stTime;
+    t.wHour = std::min<uint16_t>(t.wHour, 23);
+    t.wMinute = std::min<uint16_t>(t.wMinute, 59);
+    t.wSecond = std::min<uint16_t>(t.wSecond, 59);
+    t.wMilliseconds = std::min<uint16_t>(t.wMilliseconds, 999);
     // Each step frees at most one clash, so at most one step per listed image.
     for (int step = 0; step <= Count(); ++step) {
         const std::string name = ImageFileName(record.stTime);

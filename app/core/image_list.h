@@ -70,7 +70,8 @@ private:
         bool onDisk;
     };
 
-    // Moves the record's time on until its file name is none of the listed images'.
+    // Clamps the record's time into the day, then moves it on until its file name is none of
+    // the listed images'.
     void MakeNameDistinct(ImageDataStruct& record) const;
     bool WriteFile(Node& node);
     // Tries again every image whose file could not be written.

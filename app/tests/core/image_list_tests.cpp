@@ -118,6 +118,14 @@ TEST(ImageList, SameMillisecondGetsTheNextFreeName) {
     // Each file still holds its own image.
     EXPECT_EQ(medium.files["100000120.bmp"][1078], 0); // 1 * 255 / 4095
     EXPECT_EQ(medium.info[2].nFileNumber, 100000122);
+    // A time outside the day is clamped into it, so the file is found again.
+    ImageDataStruct* odd = NewImage(0);
+    odd->stTime.wHour = 25;
+    odd->stTime.wMinute = 61;
+    odd->stTime.wSecond = 60;
+    odd->stTime.wMilliseconds = 1500;
+    list.Add(odd);
+    EXPECT_EQ(NameAt(list, 3), "235959999.bmp");
 }
 
 TEST(ImageList, SelectionTakingAndRemoving) {
