@@ -2,16 +2,22 @@
 // cannot be read under Wine): texts relabelled from the language at every opening, and which
 // items are greyed, in English and in German, for a program without a sensor.
 #include "app/qor_app.h"
+#include "app/core/gray_bitmap.h"
+#include "common/core/log_file.h"
 #include "tests/e2e/qor_app_support.h"
 #include "tests/support/tray_robot.h"
 #include "tests/support/ui_robot.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace {
 
+namespace fs = std::filesystem;
 constexpr int kWaitMs = 20000;
 
 struct MenuItem {
@@ -121,6 +127,45 @@ TEST(QorAppMenus, RelabelledFromTheLanguageWithTheGreyingRules) {
         program.join();
         SetCurrentDirectoryW(previous);
     }
+}
+
+// Images that cannot be kept as the text has them: a sensor image without a geometry is not
+// stored as an empty record, and a store folder that cannot be written keeps the images in memory
+// and tells the user once, not once per image.
+TEST(QorAppImages, NoGeometryAndAnUnwritableStore) {
+    e2e::QorAppRig rig("odd_images");
+    const std::string logPath = (rig.Work() / "QorAPPLog.txt").string();
+    TheLogFile().Close();
+    ASSERT_EQ(1, TheLogFile().Open(logPath.c_str(), 0));
+    {
+        CQorApp app;
+        std::vector<int32_t> frame(16, 100);
+        EXPECT_EQ(0, app.HandleNewImage(NewImageKind::RawSensorImage, frame.data(), 0, 0, 0));
+        EXPECT_EQ(0, app.Store().GetCount()) << "nothing stored without a geometry";
+
+        // The folder goes away and a file takes its name: no image file can be written.
+        fs::remove_all(rig.ImagesFolder());
+        std::ofstream(rig.ImagesFolder()) << "not a folder";
+        for (int i = 0; i < 3; ++i) {
+            std::vector<int32_t> pixels(8 * 4, 4095);
+            uint8_t* bitmap = nullptr;
+            ImageDataStruct sizes{};
+            ASSERT_EQ(1, MakeGray8Bitmap(pixels.data(), 32, 8, 4, &bitmap, &sizes));
+            app.HandleNewImage(NewImageKind::FinishedBitmap, bitmap, sizes.nImageSize, 0, 0);
+        }
+        EXPECT_EQ(3, app.Store().GetCount()) << "the images stay in memory";
+        app.Store().DeleteAll(FALSE);
+    }
+    TheLogFile().Close();
+    std::ifstream in(logPath);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, log.find("cannot be converted and is not stored"));
+    size_t told = 0;
+    for (size_t at = log.find("could not be written"); at != std::string::npos;
+         at = log.find("could not be written", at + 1)) {
+        ++told;
+    }
+    EXPECT_EQ(1u, told) << log;
 }
 
 }  // namespace
