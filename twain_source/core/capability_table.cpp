@@ -1,0 +1,317 @@
+#include "twain_source/core/capability_table.h"
+
+#include <cstring>
+
+#include "twain_source/core/fix32.h"
+#include "twain_source/core/twain_codes.h"
+
+namespace qor::twain {
+
+namespace {
+
+constexpr uint32_t kGetOnly = TWQC_GET;
+constexpr uint32_t kReadOnly = TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT;
+constexpr uint32_t kAll = kReadOnly | TWQC_SET | TWQC_RESET;
+
+struct RowSpec {
+    uint16_t cap;
+    uint16_t itemType;
+    uint16_t getContainer;
+    uint32_t supportFlags;
+};
+
+// In the order of CAP_SUPPORTEDCAPS; the bit-depth row is keyed for grey.
+constexpr std::array<RowSpec, kCapabilityCount> kRows{{
+    {CAP_SUPPORTEDCAPS, TWTY_UINT16, TWON_ARRAY, kGetOnly},
+    {ICAP_XFERMECH, TWTY_UINT16, TWON_ENUMERATION, kAll},
+    {ICAP_PIXELFLAVOR, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
+    {ICAP_PLANARCHUNKY, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
+    {ICAP_COMPRESSION, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
+    {ICAP_PHYSICALWIDTH, TWTY_FIX32, TWON_ONEVALUE, kReadOnly},
+    {ICAP_PHYSICALHEIGHT, TWTY_FIX32, TWON_ONEVALUE, kReadOnly},
+    {ICAP_UNITS, TWTY_UINT16, TWON_ENUMERATION, kAll},
+    {ICAP_PIXELTYPE, TWTY_UINT16, TWON_ENUMERATION, kAll},
+    {kBitDepthBase + TWPT_GRAY, TWTY_UINT16, TWON_ENUMERATION, kAll},
+    {ICAP_BITORDER, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
+    {ICAP_XRESOLUTION, TWTY_FIX32, TWON_ENUMERATION, kAll},
+    {ICAP_YRESOLUTION, TWTY_FIX32, TWON_ENUMERATION, kAll},
+    {CAP_XFERCOUNT, TWTY_INT16, TWON_ONEVALUE, kAll},
+    {ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
+    {CAP_UICONTROLLABLE, TWTY_BOOL, TWON_ONEVALUE, kReadOnly},
+}};
+constexpr size_t kYResolutionRow = 12;
+constexpr size_t kXResolutionRow = 11;
+
+template <typename T>
+std::vector<uint8_t> Pack(std::initializer_list<T> values) {
+    std::vector<uint8_t> bytes(values.size() * sizeof(T));
+    size_t at = 0;
+    for (T v : values) {
+        std::memcpy(bytes.data() + at, &v, sizeof(T));
+        at += sizeof(T);
+    }
+    return bytes;
+}
+
+void Put16(std::vector<uint8_t>& out, size_t at, uint16_t v) { std::memcpy(out.data() + at, &v, 2); }
+void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) { std::memcpy(out.data() + at, &v, 4); }
+
+// One item in its container form: FIX32 converted from the stored float, other types as stored.
+void PutItem(std::vector<uint8_t>& out, size_t at, uint16_t itemType, const uint8_t* item) {
+    const uint32_t size = ItemSize(itemType);
+    if (itemType == TWTY_FIX32) {
+        float value;
+        std::memcpy(&value, item, 4);
+        const Fix32 fix = ToFix32(value);
+        std::memcpy(out.data() + at, &fix.Whole, 2);
+        std::memcpy(out.data() + at + 2, &fix.Frac, 2);
+    } else {
+        std::memcpy(out.data() + at, item, size);
+    }
+}
+
+uint32_t IndexOf(const CapabilityEntry& row, const uint8_t* value) {
+    const uint32_t size = ItemSize(row.itemType);
+    for (uint32_t i = 0; i < row.itemCount; ++i) {
+        if (std::memcmp(row.items + i * size, value, size) == 0) return i;
+    }
+    return row.itemCount;
+}
+
+std::vector<uint8_t> OneValue(uint16_t itemType, const uint8_t* item) {
+    std::vector<uint8_t> out(ItemSize(itemType) + 6, 0);
+    Put16(out, 0, itemType);
+    PutItem(out, 2, itemType, item);  // zero-extended: the rest of Item is already 0
+    return out;
+}
+
+}  // namespace
+
+uint32_t ItemSize(uint16_t itemType) {
+    switch (itemType) {
+        case TWTY_INT8:
+        case TWTY_UINT8: return 1;
+        case TWTY_INT16:
+        case TWTY_UINT16:
+        case TWTY_BOOL: return 2;
+        case TWTY_INT32:
+        case TWTY_UINT32:
+        case TWTY_FIX32: return 4;
+        case TWTY_FRAME: return 16;
+        case TWTY_STR32:
+        case TWTY_STR64:
+        case TWTY_STR128:
+        case TWTY_STR255: return 34;
+        default: return 0;
+    }
+}
+
+CCapabilityTable::CCapabilityTable() {
+    std::vector<uint16_t> codes;
+    for (const RowSpec& spec : kRows) {
+        codes.push_back(spec.cap >= kBitDepthBase ? static_cast<uint16_t>(ICAP_BITDEPTH) : spec.cap);
+    }
+    m_values[0].items.resize(codes.size() * 2);
+    std::memcpy(m_values[0].items.data(), codes.data(), m_values[0].items.size());
+
+    auto set16 = [this](size_t row, std::initializer_list<uint16_t> items, uint16_t def) {
+        m_values[row].items = Pack<uint16_t>(items);
+        m_values[row].defaultValue = Pack<uint16_t>({def});
+        m_values[row].currentValue = m_values[row].defaultValue;
+    };
+    auto setFloat = [this](size_t row, float value) {
+        m_values[row].items = Pack<float>({value});
+        m_values[row].defaultValue = m_values[row].items;
+        m_values[row].currentValue = m_values[row].items;
+    };
+    set16(1, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}, TWSX_NATIVE);
+    set16(2, {TWPF_CHOCOLATE}, TWPF_CHOCOLATE);
+    set16(3, {TWPC_CHUNKY, TWPC_PLANAR}, TWPC_CHUNKY);
+    set16(4, {TWCP_NONE}, TWCP_NONE);
+    setFloat(5, 8.5f);
+    setFloat(6, 11.0f);
+    set16(7, {TWUN_INCHES, TWUN_CENTIMETERS, TWUN_PIXELS}, TWUN_INCHES);
+    set16(8, {TWPT_GRAY}, TWPT_GRAY);
+    set16(9, {8}, 8);
+    setFloat(kXResolutionRow, 100.0f);
+    std::vector<uint8_t> counts = Pack<int16_t>({-1});
+    for (int16_t n = 1; n <= 64; ++n) {
+        const std::vector<uint8_t> one = Pack<int16_t>({n});
+        counts.insert(counts.end(), one.begin(), one.end());
+    }
+    m_values[13].items = counts;
+    m_values[13].defaultValue = Pack<int16_t>({-1});
+    m_values[13].currentValue = m_values[13].defaultValue;
+    set16(14, {TWFF_BMP}, TWFF_BMP);
+    set16(15, {1, 0}, 1);
+}
+
+void CCapabilityTable::Build() {
+    for (size_t i = 0; i < kCapabilityCount; ++i) {
+        const RowSpec& spec = kRows[i];
+        // X and Y resolution share one list, default and current value.
+        Values& values = m_values[i == kYResolutionRow ? kXResolutionRow : i];
+        const uint32_t size = ItemSize(spec.itemType);
+        CapabilityEntry& row = m_rows[i];
+        row.cap = spec.cap;
+        row.itemType = spec.itemType;
+        row.getContainer = spec.getContainer;
+        row.valueContainer = i == 0 ? TWON_ARRAY : TWON_ONEVALUE;
+        row.supportFlags = spec.supportFlags;
+        row.itemCount = static_cast<uint32_t>(values.items.size() / size);
+        row.items = values.items.data();
+        row.defaultCount = values.defaultValue.empty() ? 0 : 1;
+        row.defaultValue = values.defaultValue.empty() ? nullptr : values.defaultValue.data();
+        row.currentCount = row.defaultCount;
+        row.currentValue = values.currentValue.empty() ? nullptr : values.currentValue.data();
+    }
+}
+
+void CCapabilityTable::Clear() { m_rows.fill(CapabilityEntry{}); }
+
+const CapabilityEntry* CCapabilityTable::Find(uint16_t key) const {
+    for (const CapabilityEntry& row : m_rows) {
+        if (row.cap != 0 && row.cap == key) return &row;
+    }
+    return nullptr;
+}
+
+CapabilityAnswer CCapabilityTable::Handle(uint16_t cap, uint16_t msg, uint16_t conType,
+                                          const uint8_t* container, size_t containerSize,
+                                          bool oldProtocol) {
+    CapabilityAnswer answer;
+    answer.returnCode = TWRC_FAILURE;
+    answer.conditionCode = TWCC_CAPUNSUPPORTED;
+    const uint16_t key =
+        cap == ICAP_BITDEPTH ? static_cast<uint16_t>(kBitDepthBase + CurrentPixelType()) : cap;
+    const CapabilityEntry* row = Find(key);
+
+    auto needs = [&](uint32_t flag) {
+        if ((row->supportFlags & flag) != 0) return true;
+        answer.conditionCode = TWCC_CAPBADOPERATION;
+        return false;
+    };
+    auto success = [&](uint16_t type, std::vector<uint8_t> bytes) {
+        answer.returnCode = TWRC_SUCCESS;
+        answer.conditionCode = TWCC_SUCCESS;
+        answer.conType = type;
+        answer.container = std::move(bytes);
+    };
+    auto oneValue = [&](const uint8_t* value) {
+        if (value == nullptr) {
+            answer.conditionCode = TWCC_CAPBADOPERATION;
+            return;
+        }
+        success(TWON_ONEVALUE, OneValue(row->itemType, value));
+    };
+
+    if (row != nullptr) {
+        const uint32_t size = ItemSize(row->itemType);
+        switch (msg) {
+            case MSG_GET:
+                if (!needs(TWQC_GET)) break;
+                if (row->getContainer == TWON_ONEVALUE) {
+                    oneValue(row->currentValue);
+                } else if (row->getContainer == TWON_ARRAY) {
+                    std::vector<uint8_t> out(size * row->itemCount + 7, 0);
+                    Put16(out, 0, row->itemType);
+                    Put32(out, 2, row->itemCount);
+                    for (uint32_t i = 0; i < row->itemCount; ++i) {
+                        PutItem(out, 6 + i * size, row->itemType, row->items + i * size);
+                    }
+                    success(TWON_ARRAY, std::move(out));
+                } else {
+                    std::vector<uint8_t> out(size * row->itemCount + 15, 0);
+                    Put16(out, 0, row->itemType);
+                    Put32(out, 2, row->itemCount);
+                    Put32(out, 6, row->currentValue ? IndexOf(*row, row->currentValue) : row->itemCount);
+                    Put32(out, 10, row->defaultValue ? IndexOf(*row, row->defaultValue) : row->itemCount);
+                    for (uint32_t i = 0; i < row->itemCount; ++i) {
+                        PutItem(out, 14 + i * size, row->itemType, row->items + i * size);
+                    }
+                    success(TWON_ENUMERATION, std::move(out));
+                }
+                break;
+            case MSG_GETCURRENT:
+                if (needs(TWQC_GETCURRENT)) oneValue(row->currentValue);
+                break;
+            case MSG_GETDEFAULT:
+                if (needs(TWQC_GETDEFAULT)) oneValue(row->defaultValue);
+                break;
+            case MSG_RESET:
+                if (!needs(TWQC_RESET)) break;
+                if (row->currentValue != nullptr && row->defaultValue != nullptr) {
+                    std::memcpy(row->currentValue, row->defaultValue, size * row->currentCount);
+                }
+                oneValue(row->defaultValue);
+                break;
+            case MSG_SET:
+                if (needs(TWQC_SET)) answer = Set(*row, conType, container, containerSize);
+                break;
+            case MSG_QUERYSUPPORT: {
+                const uint32_t flags = row->supportFlags;
+                success(TWON_ONEVALUE, OneValue(TWTY_UINT32, reinterpret_cast<const uint8_t*>(&flags)));
+                break;
+            }
+            default: break;
+        }
+    }
+    if (oldProtocol && answer.conditionCode > TWCC_BADDEST) answer.conditionCode = TWCC_BADCAP;
+    return answer;
+}
+
+CapabilityAnswer CCapabilityTable::Set(const CapabilityEntry& row, uint16_t conType,
+                                       const uint8_t* container, size_t containerSize) {
+    CapabilityAnswer answer;
+    answer.returnCode = TWRC_FAILURE;
+    answer.conditionCode = TWCC_BADVALUE;
+    if (conType == TWON_ENUMERATION) {
+        // Taken without effect; the condition says the values were not used.
+        answer.returnCode = TWRC_SUCCESS;
+        return answer;
+    }
+    if (conType != TWON_ONEVALUE || container == nullptr || containerSize < 2) return answer;
+    uint16_t itemType;
+    std::memcpy(&itemType, container, 2);
+    const uint32_t size = ItemSize(row.itemType);
+    if (itemType != row.itemType || containerSize < 2 + size || row.currentValue == nullptr) {
+        return answer;
+    }
+    uint8_t value[4] = {};
+    if (itemType == TWTY_FIX32) {
+        Fix32 fix;
+        std::memcpy(&fix.Whole, container + 2, 2);
+        std::memcpy(&fix.Frac, container + 4, 2);
+        const float number = FromFix32(fix);
+        std::memcpy(value, &number, 4);
+    } else {
+        std::memcpy(value, container + 2, size);
+    }
+    if (IndexOf(row, value) == row.itemCount) return answer;
+    std::memcpy(row.currentValue, value, size);
+    answer.returnCode = TWRC_SUCCESS;
+    answer.conditionCode = TWCC_SUCCESS;
+    return answer;
+}
+
+uint16_t CCapabilityTable::CurrentPixelType() const {
+    uint16_t type;
+    std::memcpy(&type, m_values[8].currentValue.data(), 2);
+    return type;
+}
+
+uint16_t CCapabilityTable::CurrentBitDepth() const {
+    const CapabilityEntry* row = Find(static_cast<uint16_t>(kBitDepthBase + CurrentPixelType()));
+    if (row == nullptr || row->currentValue == nullptr) return 0;
+    uint16_t depth;
+    std::memcpy(&depth, row->currentValue, 2);
+    return depth;
+}
+
+float CCapabilityTable::CurrentXResolution() const {
+    float value;
+    std::memcpy(&value, m_values[kXResolutionRow].currentValue.data(), 4);
+    return value;
+}
+
+}  // namespace qor::twain
