@@ -1,5 +1,5 @@
-// CImageQueue on real files with the real Orbel.dll: a session and a restart, the 65th image,
-// a hostile information file, a folder that refuses a file, another thread reading, and the
+// CImageQueue on real files with the real Orbel.dll: a session and a restart, a hostile
+// information file, a folder that refuses a file, another thread reading, and the
 // folder chosen without "InstalPath".
 #include <gtest/gtest.h>
 
@@ -84,24 +84,6 @@ TEST(ImageQueue, SessionRestartAndTakingImages) {
     }
     CImageQueue empty(folder.Path().c_str());
     EXPECT_EQ(empty.GetCount(), 0);
-}
-
-TEST(ImageQueue, SixtyFifthImageDropsTheOldestFile) {
-    StoreFolder folder(L"full");
-    CImageQueue store(folder.Path().c_str());
-    for (uint16_t i = 0; i < 65; ++i) {
-        store.Add(NewImage(static_cast<uint16_t>(i / 10), static_cast<uint16_t>(i % 10 * 100)));
-        EXPECT_EQ(store.GetFillLevel(), i + 1 >= 64 ? 2 : i + 1 >= 60 ? 1 : 0);
-    }
-    EXPECT_EQ(store.GetCount(), 64);
-    EXPECT_FALSE(fs::exists(folder.Images() / "113000000.bmp"));
-    EXPECT_TRUE(fs::exists(folder.Images() / "113000100.bmp"));
-    ImageInfoStuct* entries = nullptr;
-    int count = 0;
-    ASSERT_EQ(GetImageInfo(folder.InfoAnsi().c_str(), &entries, &count), 1);
-    EXPECT_EQ(count, 64);
-    EXPECT_EQ(entries[0].nFileNumber, 113000100);
-    FreeMem(entries);
 }
 
 TEST(ImageQueue, HostileInformationFileLoadsWhatIsSound) {
