@@ -14,6 +14,7 @@ packages=(
   xvfb xauth imagemagick xdotool
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libstb-dev
+  groff zip
 )
 
 missing=()

@@ -1,0 +1,170 @@
+@echo off
+rem Installs the QOR driver suite from this medium's "Files" folder.
+rem   DriverInstallation.cmd [installation folder]
+rem Default folder: %ProgramFiles%\Halvex Imaging\QOR. Every failure is written as one line to
+rem C:\qor\result.txt, which the welcome screen shows; no result file means success.
+rem InstalledItems.txt in the installation folder records what this installation wrote (files,
+rem then registry values, then the keys and folders it created, innermost first), so that
+rem UninstallQor.cmd removes exactly that and nothing else. Installing again overwrites the
+rem files and adds only new items to the record.
+setlocal EnableExtensions
+set "MEDIUM=%~dp0"
+set "RESULT=C:\qor\result.txt"
+set "KEY=HKLM\SOFTWARE\Halvex Imaging\QOR"
+set "EXPOSUREKEY=HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0"
+set "TARGET=%ProgramFiles%\Halvex Imaging\QOR"
+if not "%~1"=="" set "TARGET=%~1"
+if "%TARGET:~-1%"=="\" set "TARGET=%TARGET:~0,-1%"
+for %%P in ("%TARGET%\..") do set "TARGETPARENT=%%~fP"
+set "ITEMS=%TARGET%\InstalledItems.txt"
+
+set "NEWQOR="
+if not exist "C:\qor\" set "NEWQOR=1"
+if not exist "C:\qor\" mkdir "C:\qor"
+if exist "%RESULT%" del /f /q "%RESULT%"
+
+if not exist "%MEDIUM%Files\suite_files.txt" goto :incomplete
+if not exist "%MEDIUM%Files\Qor.dll" goto :incomplete
+
+rem What exists before, so that only what this installation creates is recorded as created.
+set "NEWPARENT="
+if not exist "%TARGETPARENT%\" set "NEWPARENT=1"
+set "NEWTARGET="
+if not exist "%TARGET%\" set "NEWTARGET=1"
+call :probe "HKLM\SOFTWARE\Halvex Imaging" NEWK1
+call :probe "%KEY%" NEWK2
+call :probe "HKLM\SOFTWARE\Halvex Imaging Corp." NEWK3
+call :probe "HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD" NEWK4
+call :probe "%EXPOSUREKEY%" NEWK5
+
+if not exist "%TARGET%\" mkdir "%TARGET%" >nul 2>&1
+if not exist "%TARGET%\" (
+    call :fail "Cannot create the installation folder %TARGET%. Run the installation as an administrator."
+    goto :end
+)
+if not exist "%ITEMS%" (
+    >"%ITEMS%" echo ; What the QOR installation wrote. UninstallQor.cmd removes these items.
+    >>"%ITEMS%" echo file InstalledItems.txt
+)
+
+rem The suite's files, one by one, so that every file that cannot be copied is named.
+for /f "usebackq eol=# delims=" %%L in ("%MEDIUM%Files\suite_files.txt") do call :copyfile "%%L"
+
+rem Registry values of QOR APP, the TWAIN source and Qor.dll. The folder is always set; the
+rem language, the log level and the exposure threshold keep values set before (by the TWAIN
+rem source, a technician or an earlier installation).
+reg add "%KEY%" /v InstalPath /t REG_SZ /d "%TARGET%" /f >nul 2>&1
+if errorlevel 1 (
+    call :fail "Cannot write the registry value InstalPath. Run the installation as an administrator."
+) else (
+    call :record "value InstalPath@%KEY%"
+)
+call :value "%KEY%" LanguageID 1033
+call :value "%KEY%" LogLevel 1
+call :value "%EXPOSUREKEY%" "Exposure Level" 1023
+
+rem The TWAIN source, where the TWAIN manager looks for sources.
+call :twain
+
+rem Created keys and folders, innermost first.
+if defined NEWK5 call :record "key %EXPOSUREKEY%"
+if defined NEWK4 call :record "key HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD"
+if defined NEWK3 call :record "key HKLM\SOFTWARE\Halvex Imaging Corp."
+if defined NEWK2 call :record "key %KEY%"
+if defined NEWK1 call :record "key HKLM\SOFTWARE\Halvex Imaging"
+if defined NEWTARGET call :record "folder %TARGET%"
+if defined NEWPARENT call :record "folder %TARGETPARENT%"
+rem The result folder of the welcome screen, and a result file that a failure may still leave.
+call :record "path %RESULT%"
+if defined NEWQOR call :record "folder C:\qor"
+goto :end
+
+:incomplete
+call :fail "The installation medium is incomplete: %MEDIUM%Files\Qor.dll or suite_files.txt is missing. Copy the whole medium again and start the installation once more."
+
+:end
+endlocal
+exit /b 0
+
+rem --- subroutines ---------------------------------------------------------------------------
+
+:fail
+rem Appends one line to the result file.
+>>"%RESULT%" echo %~1
+goto :eof
+
+:record
+rem Adds "kind name" to the record unless it is there already. (Plain loops and errorlevel
+rem tests only: Wine's cmd mishandles || and && before redirections and blocks.)
+set "FOUND="
+for /f "usebackq delims=" %%R in ("%ITEMS%") do if "%%R"=="%~1" set "FOUND=1"
+if defined FOUND goto :eof
+echo %~1>>"%ITEMS%"
+goto :eof
+
+:probe
+rem Sets the variable %2 when the registry key %1 does not exist yet.
+set "%~2="
+reg query "%~1" >nul 2>&1
+if errorlevel 1 set "%~2=1"
+goto :eof
+
+:copyfile
+set "NAME=%~1"
+if not exist "%MEDIUM%Files\%NAME%" (
+    call :fail "%NAME% is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."
+    goto :eof
+)
+copy /y "%MEDIUM%Files\%NAME%" "%TARGET%\%NAME%" >nul 2>&1
+if not exist "%TARGET%\%NAME%" (
+    call :fail "Cannot copy %NAME% into %TARGET%. Close QOR APP and every imaging program, then install again."
+    goto :eof
+)
+call :record "file %NAME%"
+goto :eof
+
+:value
+rem A DWORD value, written only when it does not exist yet.
+reg query "%~1" /v "%~2" >nul 2>&1
+if not errorlevel 1 goto :eof
+reg add "%~1" /v "%~2" /t REG_DWORD /d %3 /f >nul 2>&1
+if errorlevel 1 (
+    call :fail "Cannot write the registry value %~2. Run the installation as an administrator."
+    goto :eof
+)
+call :record "value %~2@%~1"
+goto :eof
+
+rem "path" items are files outside the installation folder, removed by their full path.
+:twain
+if not exist "%TARGET%\QORSRC.ds" goto :eof
+rem Windows: the manager searches the subfolders of %WINDIR%\twain_32. Wine's manager loads only
+rem "sane.ds" directly in twain_32 (32-bit programs) or twain_64 (64-bit ones).
+reg query "HKLM\Software\Wine" >nul 2>&1
+if not errorlevel 1 goto :twainwine
+set "TWAINDIR=%WINDIR%\twain_32\Halvex"
+set "TWAINFILE=QORSRC.ds"
+goto :twaincopy
+:twainwine
+set "TWAINDIR=%WINDIR%\twain_32"
+if /i not "%PROCESSOR_ARCHITECTURE%"=="x86" set "TWAINDIR=%WINDIR%\twain_64"
+set "TWAINFILE=sane.ds"
+:twaincopy
+set "NEWTWAINDIR="
+if not exist "%TWAINDIR%\" set "NEWTWAINDIR=1"
+if not exist "%TWAINDIR%\" mkdir "%TWAINDIR%" >nul 2>&1
+rem A source that is there already (Wine's own sane.ds, or one of an earlier installation that
+rem is not ours) is kept aside once and put back by the uninstallation.
+set "KEPT=%TWAINDIR%\%TWAINFILE%.before-qor"
+set "OURS="
+for /f "usebackq eol=; tokens=1*" %%A in ("%ITEMS%") do if "%%A %%B"=="path %TWAINDIR%\%TWAINFILE%" set "OURS=1"
+if not defined OURS if exist "%TWAINDIR%\%TWAINFILE%" if not exist "%KEPT%" move /y "%TWAINDIR%\%TWAINFILE%" "%KEPT%" >nul 2>&1
+copy /y "%TARGET%\QORSRC.ds" "%TWAINDIR%\%TWAINFILE%" >nul 2>&1
+if not exist "%TWAINDIR%\%TWAINFILE%" (
+    call :fail "Cannot install the TWAIN source into %TWAINDIR%. Run the installation as an administrator."
+    goto :eof
+)
+call :record "path %TWAINDIR%\%TWAINFILE%"
+if exist "%KEPT%" call :record "restore %TWAINDIR%\%TWAINFILE%"
+if defined NEWTWAINDIR call :record "folder %TWAINDIR%"
+goto :eof

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The installation medium in a fresh Wine prefix of its own: the medium is made from the built
+# suite, installed (from a folder with a blank in its name into one with blanks), checked (files,
+# registry values, the record, the TWAIN manager's view, QOR APP started from "InstalPath"),
+# installed a second time, then removed; afterwards the prefix's files and registry must be as
+# they were before.
+#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR
+set -euo pipefail
+src=$1 bin=$2 work=$3
+state=$work/wine
+failures=0
+check() {  # check "what" command...: counts a failure instead of stopping
+    local what=$1; shift
+    if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; failures=$((failures + 1)); fi
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+bash "$src/installer/make-medium.sh" "$bin" "$work" 2>"$work/make-medium.log"
+medium="$work/QOR Medium"
+check "the medium's zip holds the folder" test -s "$work/QOR Medium.zip"
+check "the instructions are a PDF" grep -q '^%PDF-' "$medium/InstallationInstructions.pdf"
+# The real TWAIN source when it is built, otherwise the test's placeholder.
+if [ ! -f "$medium/Files/QORSRC.ds" ]; then
+    cp "$bin/qorsrc_placeholder.ds" "$medium/Files/QORSRC.ds"
+fi
+
+cleanup() { "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+"$src/scripts/wine-harness.sh" start "$state" "$bin/wine_warmup.exe" >/dev/null
+# shellcheck disable=SC1091
+. "$state/env"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sane.ds=n"
+wine() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+c=$WINEPREFIX/drive_c
+# A machine that never saw QOR: the harness's own seed of the key goes.
+wine reg delete 'HKLM\SOFTWARE\Halvex Imaging' /f >/dev/null || true
+
+snapshot() {  # files of drive C: (without profiles and temporary files) and the suite's keys
+    (cd "$c" && find . -path ./users -prune -o -path ./windows/temp -prune -o -print | sort)
+    wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s || true
+    wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s || true
+}
+# A medium without the driver library: a clear reason in the result file, nothing installed.
+broken="$work/Broken Medium"
+cp -r "$medium" "$broken"
+rm "$broken/Files/Qor.dll"
+wine cmd /c "$(wine winepath -w "$broken")\\DriverInstallation.cmd" >/dev/null
+check "an incomplete medium is reported" grep -q "The installation medium is incomplete: .*Qor.dll" "$c/qor/result.txt"
+check "an incomplete medium installs nothing" test ! -e "$c/Program Files/Halvex Imaging"
+rm -rf "$broken" "$c/qor/result.txt"  # seen; the next installation replaces it anyway
+
+snapshot >"$work/before.txt"
+
+medium_win=$(wine winepath -w "$medium")
+install() { wine cmd /c "$medium_win\\DriverInstallation.cmd" >"$work/install.log"; }
+target="$c/Program Files/Halvex Imaging/QOR"
+key='HKLM\SOFTWARE\Halvex Imaging\QOR'
+value() { wine reg query "$1" /v "$2" | awk -v name="$2" '$1 == name || index($0, name) { sub(/^.*REG_[A-Z_]+[ \t]+/, ""); print; exit }'; }
+
+install
+# Only files the medium lacks may be reported; each of them with its own line.
+expected_result=""
+while IFS= read -r name; do
+    name=${name%$'\r'}
+    [ -f "$medium/Files/$name" ] || expected_result+="$name is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."$'\n'
+done <"$medium/Files/suite_files.txt"
+actual_result=$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)
+check "the result file names exactly the files the medium lacks" \
+    test "$actual_result" = "${expected_result%$'\n'}"
+while IFS= read -r name; do
+    name=${name%$'\r'}
+    [ -f "$medium/Files/$name" ] || continue
+    check "$name installed" cmp -s "$medium/Files/$name" "$target/$name"
+done <"$medium/Files/suite_files.txt"
+check "InstalPath names the installation folder" \
+    test "$(value "$key" InstalPath)" = 'C:\Program Files\Halvex Imaging\QOR'
+check "LanguageID is 1033" test "$(value "$key" LanguageID)" = 0x409
+check "LogLevel is 1" test "$(value "$key" LogLevel)" = 0x1
+check "Exposure Level is 1023" \
+    test "$(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level')" = 0x3ff
+check "the TWAIN source is where Wine's manager loads it" \
+    cmp -s "$medium/Files/QORSRC.ds" "$c/windows/twain_64/sane.ds"
+source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
+check "the TWAIN manager finds the source ($source_name)" grep -q QORSRC <<<"$source_name"
+cp "$target/InstalledItems.txt" "$work/items-first.txt"
+
+# QOR APP started from the installation folder, as the TWAIN source starts it.
+if [ -f "$target/QOR APP.exe" ]; then
+    (cd "$target" && "$WINE" "./QOR APP.exe" </dev/null >/dev/null 2>&1 &)
+    for _ in $(seq 1 150); do [ -f "$target/QorAPPLog.txt" ] && break; sleep 0.1; done
+    check "QOR APP starts from InstalPath and writes its log there" test -f "$target/QorAPPLog.txt"
+    wine taskkill /f /im "QOR APP.exe" >/dev/null || true
+    sleep 1
+    rm -rf "$target/QorAPPLog.txt" "$target/Images"  # what the program itself wrote
+fi
+
+# A technician's setting survives a second installation; nothing is recorded twice.
+wine reg add "$key" /v LogLevel /t REG_DWORD /d 2 /f >/dev/null
+install
+check "a second installation reports the same" \
+    test "$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)" = "${expected_result%$'\n'}"
+check "a second installation keeps LogLevel" test "$(value "$key" LogLevel)" = 0x2
+check "a second installation adds nothing to the record" \
+    cmp -s "$work/items-first.txt" "$target/InstalledItems.txt"
+
+wine cmd /c "$medium_win\\UninstallQor.cmd" >"$work/uninstall.log"
+snapshot >"$work/after.txt"
+check "uninstall leaves nothing behind" diff "$work/before.txt" "$work/after.txt"
+
+cleanup
+trap - EXIT
+[ "$failures" -eq 0 ] || { echo "$failures checks failed; the medium and logs are in $work" >&2; exit 1; }
+echo "all checks passed"
