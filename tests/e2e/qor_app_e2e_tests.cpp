@@ -28,6 +28,9 @@ enum TrayItem {
 constexpr int kWaitMs = 20000;
 
 bool IsGreen(const tray::Colour& c) { return c.green > c.red + 20 && c.green > c.blue + 20; }
+// The error icon is red throughout; the not-connected icon is grey under a thin red cross.
+bool IsRedPixel(int r, int g, int b) { return r > 140 && g < 100 && b < 100; }
+bool ShowsErrorIcon(HWND icon) { return tray::ShareOfPixels(icon, IsRedPixel) > 0.3; }
 
 std::string Artefact(const std::string& name) { return ui::ArtefactDir() + "qor_app_" + name; }
 
@@ -87,6 +90,7 @@ TEST_F(QorAppTest, WholeDayOnTheSimulatedSensor) {
     ASSERT_TRUE(ui::WaitGone(box, kWaitMs));
     ASSERT_TRUE(tray::WaitForIconCount(1, kWaitMs)) << "the sensor icon only";
     EXPECT_TRUE(WaitForSensorColour(false));
+    EXPECT_FALSE(ShowsErrorIcon(SensorIcon())) << "not connected is not the error icon";
     ui::SavePng(tray::TrayWindow(kWaitMs), Artefact("tray_not_connected.png"));
 
     // Plugged and activated from the tray menu: the ready icon.
@@ -146,6 +150,17 @@ TEST_F(QorAppTest, WholeDayOnTheSimulatedSensor) {
                    std::string::npos;
         },
         kWaitMs));
+    EXPECT_TRUE(ui::WaitUntil(
+        [] {
+            for (const auto& text : tray::BalloonTexts()) {
+                if (text.find(L"The QOR sensor can now be safely removed") != std::wstring::npos) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        5000))
+        << "the balloon after a successful removal";
     ChooseTrayItem(kActivateItem);
     EXPECT_TRUE(WaitForSensorColour(true));
 
@@ -175,7 +190,32 @@ TEST_F(QorAppTest, WholeDayOnTheSimulatedSensor) {
     EXPECT_TRUE(rig.WaitForStoredCount(0, kWaitMs)) << "Yes deletes every file";
     EXPECT_TRUE(tray::WaitForIconCount(1, kWaitMs)) << "and removes the images icon";
 
-    // The test mode stores "./TestImage.bmp" as it is.
+    // The test mode: no "./TestImage.bmp" is an internal error, a 24-bit bitmap a wrong
+    // component; a valid one is stored as it is.
+    ChooseTrayItem(kTestModeItem);
+    box = rig.WaitForDialog(L"QOR APP", kWaitMs);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"An internal software error has occurred!", QorAppRig::BoxText(box));
+    ui::Press(box, IDOK);
+    ASSERT_TRUE(ui::WaitGone(box, kWaitMs));
+    {
+        // A 2 x 2 bitmap of 24 bits per pixel.
+        uint8_t colour[54 + 16] = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                                   2,   0,   0,  0, 2, 0, 0, 0, 1, 0, 24, 0};
+        FILE* out = _wfopen((rig.Work() / "TestImage.bmp").c_str(), L"wb");
+        ASSERT_NE(nullptr, out);
+        std::fwrite(colour, 1, sizeof(colour), out);
+        std::fclose(out);
+    }
+    ChooseTrayItem(kTestModeItem);
+    box = rig.WaitForDialog(L"QOR APP", kWaitMs);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"One or more software components are missing! Reboot or reinstall the QOR driver "
+              L"suite.",
+              QorAppRig::BoxText(box));
+    ui::Press(box, IDOK);
+    ASSERT_TRUE(ui::WaitGone(box, kWaitMs));
+    EXPECT_EQ(0u, rig.StoredFiles().size());
     std::vector<int32_t> ramp(300 * 200);
     for (size_t i = 0; i < ramp.size(); ++i) {
         ramp[i] = static_cast<int32_t>(i % 4096);
@@ -350,6 +390,44 @@ TEST_F(QorAppTest, LogLevelOutOfRangeAndNoInstallationFolder) {
         std::error_code ignored;
         fs::remove_all(fallback, ignored);
     }
+}
+
+// A sensor pulled out while armed: after three failed status queries the error icon; Remove
+// Sensor and, once it is back, Activate Sensor bring the ready icon and images again.
+TEST_F(QorAppTest, UnpluggedSensorShowsTheErrorIcon) {
+    QorAppRig rig("unplugged");
+    rig.PlugSensor();
+    ASSERT_NE(0u, rig.Start());
+    ASSERT_NE(nullptr, rig.MainWindow(kWaitMs));
+    ASSERT_TRUE(WaitForSensorColour(true));
+    Sleep(500);
+    rig.UnplugSensor();
+    EXPECT_TRUE(ui::WaitUntil(
+        [&] {
+            HWND icon = SensorIcon();
+            return icon != nullptr && ShowsErrorIcon(icon);
+        },
+        kWaitMs))
+        << "the error icon";
+    ui::SavePng(tray::TrayWindow(kWaitMs), Artefact("tray_error.png"));
+
+    tray::LeftClick(SensorIcon());
+    HWND sensorMenu = tray::WaitForPopupMenu(kWaitMs);
+    ASSERT_NE(nullptr, sensorMenu);
+    tray::ChooseByKeys(sensorMenu, 1);
+    ASSERT_TRUE(ui::WaitGone(sensorMenu, kWaitMs));
+    EXPECT_TRUE(ui::WaitUntil(
+        [&] { return rig.Log().find("ShutdownAcqSystem: Image Acq Thread exited") != std::string::npos; },
+        kWaitMs));
+
+    rig.PlugSensor();
+    ChooseTrayItem(kActivateItem);
+    ASSERT_TRUE(WaitForSensorColour(true));
+    Sleep(500);
+    ExposeAndWait(rig, 31, 1);
+    EXPECT_TRUE(e2e::ReadFileBytes(rig.StoredFiles().front()) == rig.ExpectedBitmap(31));
+    ChooseTrayItem(kExitItem);
+    ASSERT_TRUE(rig.WaitForExit(kWaitMs));
 }
 
 }  // namespace

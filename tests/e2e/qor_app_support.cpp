@@ -147,9 +147,24 @@ QorAppRig::~QorAppRig() {
     SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", nullptr);
 }
 
+void QorAppRig::UnplugSensor() {
+    std::string path;
+    for (const auto& sensor : m_simulator.List()) {
+        if (sensor.name == kSensorName) {
+            path = sensor.interfacePath;
+        }
+    }
+    std::string error;
+    if (m_simulator.Unplug(kSensorName, error) && !path.empty()) {
+        qor::sim::BroadcastInterfaceRemoval(path);
+    }
+}
+
 void QorAppRig::PlugSensor() {
     qor::sim::PlugOptions plug;
     plug.name = kSensorName;
+    plug.keepFlash = m_pluggedBefore;
+    m_pluggedBefore = true;
     plug.calibration.imagerId = kImagerId;
     plug.calibration.formatVersion = 3;
     plug.calibration.badRows = {100, 101};

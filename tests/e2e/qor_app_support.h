@@ -50,6 +50,8 @@ public:
 
     // Plugs the simulated sensor (type 2, 1201 x 861) and tells running driver libraries.
     void PlugSensor();
+    // Pulls it out (its flash stays for a later PlugSensor).
+    void UnplugSensor();
     static constexpr uint32_t kImagerId = 0x0020100F;
     static constexpr const char* kSensorName = "e2e";
 
@@ -91,6 +93,7 @@ private:
     fs::path m_work;
     RegistryValues m_registry;
     qor::sim::SimulatorControl m_simulator;
+    bool m_pluggedBefore = false;
     HANDLE m_process = nullptr;
     DWORD m_processId = 0;
 };

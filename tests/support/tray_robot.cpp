@@ -129,6 +129,21 @@ Colour MeanColour(HWND window) {
     return mean;
 }
 
+double ShareOfPixels(HWND window, bool (*test)(int red, int green, int blue)) {
+    const std::vector<uint32_t> pixels = Pixels(window);
+    if (pixels.empty()) {
+        return 0;
+    }
+    size_t hits = 0;
+    for (uint32_t p : pixels) {
+        if (test(static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
+                 static_cast<int>(p & 0xFF))) {
+            ++hits;
+        }
+    }
+    return static_cast<double>(hits) / static_cast<double>(pixels.size());
+}
+
 uint64_t PictureFingerprint(HWND window) {
     uint64_t sum = 0;
     uint64_t weight = 1;

@@ -34,6 +34,8 @@ struct Colour {
     double blue = 0;
 };
 Colour MeanColour(HWND window);
+// The share (0..1) of the window's pixels for which `test(red, green, blue)` holds.
+double ShareOfPixels(HWND window, bool (*test)(int red, int green, int blue));
 // A sum of the window's pixels, to tell two pictures apart.
 uint64_t PictureFingerprint(HWND window);
 
