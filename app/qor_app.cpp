@@ -236,7 +236,8 @@ void CQorApp::LoadTrayIcons() {
     m_hImagesFrame1 = LoadTrayIcon(own, IDI_IMAGES_FRAME1);
     m_hImagesFrame2 = LoadTrayIcon(own, IDI_IMAGES_FRAME2);
     ShowMessage(103);
-    TheLogFile().Write(LOG_WARN, "CQorApp: OnInitDialog(): LoadLibrary(QorIcons) Failed\n");
+    // The log opens later in Initialise, which writes this line then.
+    m_bIconLibraryMissing = true;
 }
 
 int CQorApp::Initialise() {
@@ -278,6 +279,9 @@ int CQorApp::Initialise() {
     const bool logLevelValid = logLevel <= LOG_FATAL;
     m_nLogLevel = logLevelValid ? static_cast<int>(logLevel) : 0;
     TheLogFile().Open("./QorAPPLog.txt", static_cast<unsigned>(m_nLogLevel));
+    if (m_bIconLibraryMissing) {
+        TheLogFile().Write(LOG_WARN, "CQorApp: OnInitDialog(): LoadLibrary(QorIcons) Failed\n");
+    }
     if (logLevelRead && !logLevelValid) {
         TheLogFile().WriteFormat(LOG_WARN,
                                  "Initialise(): LogLevel %lu is outside 0..2; logging at level 0. "

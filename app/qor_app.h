@@ -131,4 +131,5 @@ private:
 
     HWND m_hWnd = nullptr;
     bool m_bExiting = false;
+    bool m_bIconLibraryMissing = false;
 };

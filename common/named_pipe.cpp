@@ -15,12 +15,6 @@ namespace {
 // flag alone is not enforced).
 constexpr DWORD kServerInstances = 1;
 
-// A departed client shows as ERROR_BROKEN_PIPE under Wine and as ERROR_NO_DATA on Windows; a
-// client that was disconnected meanwhile as ERROR_PIPE_NOT_CONNECTED.
-bool ClientGone(DWORD error) {
-    return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED;
-}
-
 void CopyText(wchar_t* to, size_t capacity, const wchar_t* from) {
     if (from == nullptr) {
         to[0] = L'\0';
@@ -250,13 +244,13 @@ BOOL CNamedPipe::Transfer(Op op, void* buffer, DWORD count, DWORD* done) {
         TheLogFile().WriteFormat(LOG_WARN, "%s CNamedPipe::Write: WriteFile failed: Error code:%d!\n",
                                  m_szLogTag, static_cast<int>(error));
     }
-    RecreateIfClientGone(error, timedOut);
+    WaitForNextClientIfGone(error, timedOut);
     SetLastError(error);
     return FALSE;
 }
 
-void CNamedPipe::RecreateIfClientGone(DWORD error, bool timedOut) {
-    if (m_bClient != 0 || !(ClientGone(error) || timedOut)) {
+void CNamedPipe::WaitForNextClientIfGone(DWORD error, bool timedOut) {
+    if (m_bClient != 0 || !(qor::pipe::PeerHasGone(error) || timedOut)) {
         return;
     }
     if (timedOut) {
@@ -265,10 +259,10 @@ void CNamedPipe::RecreateIfClientGone(DWORD error, bool timedOut) {
                                  "for %lu ms; it is disconnected.\n",
                                  m_szLogTag, static_cast<unsigned long>(m_nTimeLimitMs));
     }
-    ResetServerEnd();
+    WaitForNextClient();
 }
 
-void CNamedPipe::ResetServerEnd() {
+void CNamedPipe::WaitForNextClient() {
     // The instance is kept and waits again, so the name never disappears between two clients: a
     // client arriving then would find no pipe, and another program could take the name.
     if (m_bClient != 0 || m_hPipe == nullptr || m_bConnected == 0) {

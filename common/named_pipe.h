@@ -1,6 +1,6 @@
 // CNamedPipe: one end of a byte-mode named pipe, the server end that QOR APP offers or the client
 // end the data source and tools open. A server end waits for its client on a connection thread,
-// re-creates itself when its client has gone, and can be closed while still waiting. Every event
+// waits afresh when its client has gone, and can be closed while still waiting. Every event
 // goes to the process's log with the object's tag at the head of the line.
 //
 // Read and Write are synchronous for the caller. Inside they run overlapped so that a time limit
@@ -24,7 +24,8 @@ public:
     BOOL Create(const wchar_t* name, int client, const wchar_t* tag);
     BOOL Close();
     // One ReadFile or WriteFile. A server end still waiting for its client answers FALSE at once
-    // and logs nothing. A server end whose client has gone closes and re-creates itself.
+    // and logs nothing. A server end whose client has gone (or ran out of time) lets it go and
+    // waits for the next one.
     BOOL Read(void* buffer, DWORD bytesToRead, DWORD* bytesRead);
     BOOL Write(const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
     // Bytes waiting to be read, without waiting for any: lets a server thread poll so that it
@@ -38,7 +39,7 @@ public:
     void SetTimeLimit(DWORD milliseconds) { m_nTimeLimitMs = milliseconds; }
 
     // Server end: lets the connected client go (it sees a broken pipe) and waits for the next.
-    void DropClient() { ResetServerEnd(); }
+    void DropClient() { WaitForNextClient(); }
 
     bool IsOpen() const { return m_hPipe != nullptr; }
     bool IsConnected() const { return m_bConnected != 0; }
@@ -49,8 +50,8 @@ private:
     enum class Op { Read, Write };
     BOOL Transfer(Op op, void* buffer, DWORD count, DWORD* done);
     // After a failed transfer on a server end: a departed client makes room for the next one.
-    void RecreateIfClientGone(DWORD error, bool timedOut);
-    void ResetServerEnd();
+    void WaitForNextClientIfGone(DWORD error, bool timedOut);
+    void WaitForNextClient();
 
     HANDLE m_hPipe = nullptr;
     int m_bClient = 0;

@@ -68,6 +68,10 @@ ImageCheck CheckImageReply(const uint8_t* bytes, size_t count, int32_t announced
     return GetInt32(bytes + 2) == announcedSize ? ImageCheck::Ok : ImageCheck::SizeMismatch;
 }
 
+bool PeerHasGone(uint32_t windowsError) {
+    return windowsError == 109 || windowsError == 232 || windowsError == 233;
+}
+
 const char* Describe(ReplyCheck check) {
     switch (check) {
     case ReplyCheck::Ok:

@@ -47,6 +47,11 @@ ReplyCheck DecodePendingImages(const uint8_t* bytes, size_t count, PendingImages
 enum class ImageCheck { Ok, Short, NotBitmap, SizeMismatch };
 ImageCheck CheckImageReply(const uint8_t* bytes, size_t count, int32_t announcedSize);
 
+// True for the Windows error codes that mean the other end has gone: ERROR_BROKEN_PIPE (109,
+// what Wine reports), ERROR_NO_DATA (232, what Windows reports to a writer) and
+// ERROR_PIPE_NOT_CONNECTED (233, an end that was disconnected meanwhile).
+bool PeerHasGone(uint32_t windowsError);
+
 const char* Describe(ReplyCheck check);
 const char* Describe(ImageCheck check);
 

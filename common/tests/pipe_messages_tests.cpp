@@ -48,6 +48,15 @@ TEST(PipeMessages, ClientJudgesPendingReplies) {
     EXPECT_EQ(ReplyCheck::Short, DecodePendingImages(nullptr, 8, &reply));
 }
 
+TEST(PipeMessages, DepartedPeerUnderWineAndWindows) {
+    for (uint32_t gone : {109u, 232u, 233u}) {
+        EXPECT_TRUE(PeerHasGone(gone)) << gone;
+    }
+    for (uint32_t other : {0u, 5u, 6u, 231u, 995u, 1460u}) {
+        EXPECT_FALSE(PeerHasGone(other)) << other;
+    }
+}
+
 TEST(PipeMessages, ImageReplyMustBeTheAnnouncedBitmap) {
     std::vector<uint8_t> image(2000, 0);
     image[0] = 'B';

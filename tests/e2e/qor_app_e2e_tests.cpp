@@ -430,4 +430,25 @@ TEST_F(QorAppTest, UnpluggedSensorShowsTheErrorIcon) {
     ASSERT_TRUE(rig.WaitForExit(kWaitMs));
 }
 
+// Without the icon library the program says a component is missing and uses its own icons.
+TEST_F(QorAppTest, WithoutTheIconLibraryItsOwnIcons) {
+    QorAppRig rig("no_icon_library");
+    rig.UseProgramCopyWithout("QorIcons.dll");
+    rig.PlugSensor();
+    ASSERT_NE(0u, rig.Start());
+    HWND box = rig.WaitForDialog(L"QOR APP", kWaitMs);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"One or more software components are missing! Reboot or reinstall the QOR driver "
+              L"suite.",
+              QorAppRig::BoxText(box));
+    ui::Press(box, IDOK);
+    ASSERT_NE(nullptr, rig.MainWindow(kWaitMs));
+    EXPECT_TRUE(WaitForSensorColour(true)) << "the program's own ready icon";
+    ui::SavePng(tray::TrayWindow(kWaitMs), Artefact("tray_own_icons.png"));
+    ChooseTrayItem(kExitItem);
+    ASSERT_TRUE(rig.WaitForExit(kWaitMs));
+    EXPECT_NE(std::string::npos,
+              rig.Log().find("WARN - CQorApp: OnInitDialog(): LoadLibrary(QorIcons) Failed"));
+}
+
 }  // namespace

@@ -127,6 +127,7 @@ void RegistryValues::Delete(const wchar_t* name) {
 
 QorAppRig::QorAppRig(const std::string& name)
     : m_bin(ProgramFolder()),
+      m_programFolder(m_bin),
       m_work(fs::temp_directory_path() / "qor_app_e2e" / name),
       m_simulator(m_work / "sim") {
     std::error_code ignored;
@@ -181,8 +182,21 @@ void QorAppRig::PlugSensor() {
     }
 }
 
+void QorAppRig::UseProgramCopyWithout(const std::string& missing) {
+    m_programFolder = m_work / "program";
+    fs::create_directories(m_programFolder);
+    std::error_code ignored;
+    for (const char* file : {"QOR APP.exe", "Qor.dll", "qorimg.dll", "qorsim.dll", "Orbel.dll",
+                             "QorIcons.dll"}) {
+        if (missing != file) {
+            fs::copy_file(m_bin / file, m_programFolder / file,
+                          fs::copy_options::overwrite_existing, ignored);
+        }
+    }
+}
+
 DWORD QorAppRig::Start() {
-    const std::wstring program = (m_bin / "QOR APP.exe").wstring();
+    const std::wstring program = (m_programFolder / "QOR APP.exe").wstring();
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -198,7 +212,7 @@ DWORD QorAppRig::Start() {
 }
 
 int QorAppRig::StartAnotherAndWait(int timeoutMs) {
-    const std::wstring program = (m_bin / "QOR APP.exe").wstring();
+    const std::wstring program = (m_programFolder / "QOR APP.exe").wstring();
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -55,6 +55,8 @@ public:
     static constexpr uint32_t kImagerId = 0x0020100F;
     static constexpr const char* kSensorName = "e2e";
 
+    // Runs the program from a copy in the work folder that lacks `missing` (a file name).
+    void UseProgramCopyWithout(const std::string& missing);
     // Starts "QOR APP.exe" in the work folder; returns the process id (0 on failure).
     DWORD Start();
     // Starts one more instance and returns its exit code after at most `timeoutMs` (-1: still
@@ -90,6 +92,7 @@ public:
 
 private:
     fs::path m_bin;
+    fs::path m_programFolder;
     fs::path m_work;
     RegistryValues m_registry;
     qor::sim::SimulatorControl m_simulator;
