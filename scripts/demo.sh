@@ -87,6 +87,19 @@ for seed in 51 52 53; do
 done
 echo "demo: QOR APP stored $(stored) images in $app/Images:"
 ls -l "$app/Images"
+# The first stored image is the correction of its raw frame turned into the 8-bit bitmap.
+qorctl sim frame-for-seed sensor0 --seed 51 --out "$app/raw_51.raw"
+"$build/native/tools/qorctl" correct --calibration "$out/sensor/flash.bin" --raw "$app/raw_51.raw" \
+    --out "$app/expected_51.raw"
+"$build/native/tools/qorctl" bitmap --frame "$app/expected_51.raw" --width 1201 --height 861 \
+    --out "$app/expected_51.bmp"
+first=$(find "$app/Images" -name '*.bmp' | sort | head -1)
+if cmp -s "$first" "$app/expected_51.bmp"; then
+    echo "demo: QOR APP's first image equals qorctl correct + qorctl bitmap of its raw frame"
+else
+    echo "demo: QOR APP's first image differs from qorctl correct + qorctl bitmap" >&2
+    exit 1
+fi
 tray=$(xdotool search --name "Wine System Tray" 2>/dev/null | head -1 || true)
 if [ -n "$tray" ]; then
     import -display "$DISPLAY" -window "$tray" "$app/png/tray.png" 2>/dev/null || true
