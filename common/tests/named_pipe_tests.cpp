@@ -1,6 +1,6 @@
-// CNamedPipe under Wine: the server end's life cycle and log lines, the time limit under a silent
-// client, a client end after its server has gone, and a second server under the same name.
-// Clients in other processes are in app/tests/pipe (qorpipe.exe against the pipe server).
+// CNamedPipe under Wine: the server end's life cycle and log lines, clients in other processes
+// (this program started again as a client), the time limit under a silent client, a client end
+// after its server has gone, and a second server under the same name.
 #include "common/named_pipe.h"
 
 #include "common/core/log_file.h"
@@ -68,6 +68,52 @@ TEST(NamedPipe, ServerEndLifeCycleAndItsLogLines) {
     EXPECT_FALSE(server.Write("x", 1, &done));
     EXPECT_EQ(" CNamedPipe::Close: Pipe handle is invalid!\n"
               " CNamedPipe::Write: Invalid pointers or pipe not open!\n", NewLog());
+}
+
+// The client process: sends "ping", expects "pong"; 0 on success.
+int RunPingClient() {
+    CNamedPipe client;
+    client.SetTimeLimit(5000);
+    char reply[4] = {};
+    DWORD done = 0;
+    return client.Create(kName, 1, L"") && client.Write("ping", 4, &done) &&
+                   client.Read(reply, 4, &done) && done == 4 && std::string(reply, 4) == "pong"
+               ? 0
+               : 1;
+}
+
+TEST(NamedPipe, ClientsInOtherProcessesOneAfterAnother) {
+    CNamedPipe server;
+    ASSERT_TRUE(server.Create(kName, 0, L""));
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --ping-client";
+    NewLog();
+    for (int round = 0; round < 2; ++round) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        DWORD available = 0;
+        char request[4] = {};
+        DWORD done = 0;
+        EXPECT_TRUE(WaitFor([&] { return server.Peek(&available) && available == 4; }));
+        EXPECT_TRUE(server.Read(request, 4, &done) && server.Write("pong", 4, &done));
+        DWORD exitCode = 1;
+        WaitForSingleObject(process.hProcess, 10000);
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        EXPECT_EQ(0u, exitCode);
+        // The client has gone: the read says so and the end waits for the next client.
+        EXPECT_FALSE(server.Read(request, 1, &done));
+        EXPECT_FALSE(server.IsConnected());
+    }
+    EXPECT_EQ(" ConxThreadFunc: Connection established!\n"
+              " CNamedPipe::Read: ReadFile failed: Error Code:109 \n"
+              " ConxThreadFunc: Connection established!\n"
+              " CNamedPipe::Read: ReadFile failed: Error Code:109 \n", NewLog());
 }
 
 TEST(NamedPipe, SilentClientIsDroppedAtTheTimeLimit) {
@@ -139,6 +185,9 @@ TEST(NamedPipe, SecondServerIsRefusedAndReported) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--ping-client") {
+        return RunPingClient();
+    }
     testing::InitGoogleTest(&argc, argv);
     TheLogFile().Open(LogPath().c_str(), LOG_INFO);
     return RUN_ALL_TESTS();

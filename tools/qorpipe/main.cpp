@@ -75,6 +75,21 @@ std::filesystem::path FreeFileName(const std::filesystem::path& folder, int& num
     return file;
 }
 
+bool WriteImage(std::ofstream& out, const std::vector<uint8_t>& image) {
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    return static_cast<bool>(out.flush());
+}
+
+// Somewhere else to keep an image that has already left QOR APP.
+std::filesystem::path RescueImage(const std::vector<uint8_t>& image) {
+    std::error_code error;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    int number = 0;
+    const std::filesystem::path file = error ? std::filesystem::path() : FreeFileName(temp, number);
+    std::ofstream out(file, std::ios::binary);
+    return !file.empty() && out && WriteImage(out, image) ? file : std::filesystem::path();
+}
+
 void RunFetch(const Options& options) {
     OpenLog(options);
     const std::filesystem::path folder = PathFromUtf8(options.outDir);
@@ -99,21 +114,30 @@ void RunFetch(const Options& options) {
         if (reply.nPendingCount == 0) {
             break;
         }
+        // The file is opened before the image leaves QOR APP, so a folder that refuses it costs
+        // nothing; should the write itself fail, the bytes go to the temporary folder instead.
+        std::filesystem::path file = FreeFileName(folder, number);
+        std::ofstream out(file, std::ios::binary);
+        if (!out) {
+            Fail("cannot create " + Utf8(file) + ": choose a folder you may write to (the image "
+                 "stays in QOR APP)");
+        }
         std::vector<uint8_t> image;
         int reads = 0;
         if (!pipe.GetImage(reply.nImageSize, image, reads, problem, options.abortAfter)) {
+            out.close();
+            std::filesystem::remove(file, error);
             Fail(problem);
         }
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        const std::filesystem::path file = FreeFileName(folder, number);
-        std::ofstream out(file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(image.data()),
-                  static_cast<std::streamsize>(image.size()));
-        if (!out.flush()) {
-            Fail("cannot write " + Utf8(file) + " (the image has left QOR APP already): " +
-                 "free disk space and keep the other images in QOR APP until then");
+        if (!WriteImage(out, image)) {
+            out.close();
+            const std::filesystem::path rescue = RescueImage(image);
+            Fail("cannot write " + Utf8(file) + "; the image has left QOR APP and was saved as " +
+                 (rescue.empty() ? std::string("nothing: it is lost") : Utf8(rescue)) +
+                 ". Free disk space before fetching the others (they stay in QOR APP)");
         }
         images.push_back({{"file", Utf8(file)}, {"bytes", image.size()},
                           {"pending_before", reply.nPendingCount}, {"ms", ms}, {"reads", reads}});
