@@ -1,0 +1,78 @@
+// QORSRC's shared state and routines: the entry point and states (ds_entry.cpp), the transfers
+// (transfer_msgs.cpp) and the link to QOR APP (app_link.cpp). Everything runs on the imaging
+// program's thread.
+#pragma once
+#include <windows.h>
+// twain.h after windows.h (it relies on its types)
+#include "twain.h"
+
+#include <cstdint>
+
+#include "common/language.h"
+#include "twain_source/core/capability_table.h"
+
+inline constexpr int kDialogId = 101;
+inline constexpr int kStatusTextId = 1002;
+inline constexpr UINT kProtocolMinor = 9;  // the header's own constants say 1.8
+
+struct TripletRecord {
+    pTW_IDENTITY pOrigin;
+    TW_UINT32 DG;
+    TW_UINT16 DAT;
+    TW_UINT16 MSG;
+    TW_MEMREF pData;
+};
+using TripletHandler = TW_UINT16 (*)(TripletRecord&);
+
+extern int32_t m_nState;
+extern TW_UINT16 m_nConditionCode;
+extern TW_IDENTITY m_appIdentity;
+extern TW_IDENTITY m_dsIdentity;
+extern HINSTANCE g_hInstance;
+extern HWND g_hDialog;
+extern HWND g_hParent;
+extern bool g_bQuiet;  // ShowUI FALSE: nobody may be there to close a box
+extern CLanguage g_language;
+extern qor::twain::CCapabilityTable g_capabilities;
+
+// ds_entry.cpp
+TW_UINT16 ReportFailure(const char* context, TW_UINT16 code);
+void ShowInternalError();
+void NotifyXferReady();
+void NotifyCloseDSReq();
+void ReadString(UINT id, wchar_t* buffer, int size);
+
+// capability and transfer handlers
+TW_UINT16 CapabilityMsg(TripletRecord& t);
+TW_UINT16 PendingXferMsg(TripletRecord& t);
+TW_UINT16 SetupMemXferMsg(TripletRecord& t);
+TW_UINT16 SetupFileXferMsg(TripletRecord& t);
+TW_UINT16 XferGroupMsg(TripletRecord& t);
+TW_UINT16 ImageInfoMsg(TripletRecord& t);
+TW_UINT16 ImageLayoutMsg(TripletRecord& t);
+TW_UINT16 ImageMemXferMsg(TripletRecord& t);
+TW_UINT16 ImageNativeXferMsg(TripletRecord& t);
+TW_UINT16 ImageFileXferMsg(TripletRecord& t);
+TW_UINT16 Palette8Msg(TripletRecord& t);
+TW_UINT16 GrayResponseMsg(TripletRecord& t);
+TW_UINT16 RgbResponseMsg(TripletRecord& t);
+TW_UINT16 CieColorMsg(TripletRecord& t);
+TW_UINT16 JpegCompressionMsg(TripletRecord& t);
+void ReleaseTransferDib();
+
+// app_link.cpp
+extern uint8_t* g_pbyImgData;
+extern int g_nAllocatedBufSize;
+extern int g_nNextImageSize;
+extern int g_nPendingImages;
+extern int g_nImagesTransferred;
+extern int g_bDiskQueue;
+BOOL OnInitDialog(HWND dialog);
+BOOL OnClose();
+void OnLinkTimer(HWND dialog);
+int CheckPendingImages();
+int GetImage();
+int GetDiskImage();
+int PendingOnDisk();
+void ClearDiskQueue();
+void ShowProgress(HWND dialog, int total, int transferred);
