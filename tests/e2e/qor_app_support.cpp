@@ -212,31 +212,17 @@ DWORD QorAppRig::Start() {
 }
 
 int QorAppRig::StartAnotherAndWait(int timeoutMs) {
-    const std::wstring program = (m_programFolder / "QOR APP.exe").wstring();
-    std::wstring commandLine = L"\"" + program + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        m_work.wstring().c_str(), &startup, &info)) {
-        return -2;
-    }
-    CloseHandle(info.hThread);
-    int result = -1;
-    if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(info.hProcess, &code);
-        result = static_cast<int>(code);
-    } else {
-        TerminateProcess(info.hProcess, 99);
-    }
-    CloseHandle(info.hProcess);
-    return result;
+    return RunAndWait(m_programFolder / "QOR APP.exe", L"", timeoutMs);
 }
 
 int QorAppRig::RunTool(const std::wstring& program, const std::wstring& arguments,
                        int timeoutMs) {
-    const std::wstring path = (m_bin / program).wstring();
+    return RunAndWait(m_bin / program, arguments, timeoutMs);
+}
+
+int QorAppRig::RunAndWait(const fs::path& program, const std::wstring& arguments,
+                          int timeoutMs) const {
+    const std::wstring path = program.wstring();
     std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -91,6 +91,9 @@ public:
     Memory MemoryUse() const;
 
 private:
+    // Runs `program` in the work folder; its exit code, -1 when it hangs, -2 when it cannot start.
+    int RunAndWait(const fs::path& program, const std::wstring& arguments, int timeoutMs) const;
+
     fs::path m_bin;
     fs::path m_programFolder;
     fs::path m_work;
