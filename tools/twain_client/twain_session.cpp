@@ -56,13 +56,16 @@ std::vector<TW_IDENTITY> CTwainSession::Sources() {
 bool CTwainSession::OpenSource(const std::string& productName, std::string& problem) {
     // The manager opens another source when it does not know the name: check first.
     bool known = false;
-    for (const TW_IDENTITY& id : Sources()) known = known || productName == id.ProductName;
+    for (const TW_IDENTITY& id : Sources()) {
+        if (productName == id.ProductName) {
+            m_source = id;
+            known = true;
+        }
+    }
     if (!known) {
         problem = "no TWAIN source named \"" + productName + "\" is installed; install it or name another (--list)";
         return false;
     }
-    m_source = TW_IDENTITY{};
-    std::memcpy(m_source.ProductName, productName.c_str(), std::min<size_t>(productName.size(), 33));
     if (m_pEntry(&m_app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &m_source) != TWRC_SUCCESS) {
         problem = "the source refused MSG_OPENDS; see its log (QorSrcLog.txt)";
         return false;

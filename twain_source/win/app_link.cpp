@@ -18,6 +18,7 @@ int g_nNextImageSize = 0;
 int g_nPendingImages = 0;
 int g_nImagesTransferred = 0;
 int g_bDiskQueue = 0;
+bool g_bImageOwed = false;
 
 namespace {
 
@@ -136,14 +137,24 @@ bool StartApplication() {
     return true;
 }
 
-// Fetch the next image and announce it (state 6).
-void FetchAndAnnounce(int pending) {
+// Announce the next image (state 6). It leaves QOR APP only when a transfer asks for it, so an
+// imaging program that stops early loses nothing: the image stays in the store.
+void Announce(int pending) {
     g_nPendingImages = g_nImagesTransferred + pending;
-    const int fetched = g_bDiskQueue ? GetDiskImage() : GetImage();
-    if (fetched) NotifyXferReady();
+    g_nAllocatedBufSize = 0;
+    g_bImageOwed = true;
+    NotifyXferReady();
 }
 
 }  // namespace
+
+int TakeAnnouncedImage() {
+    if (!g_bImageOwed) return g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
+    g_bImageOwed = false;
+    if (g_bDiskQueue) return PendingOnDisk() > 0 ? GetDiskImage() : 0;
+    // Ask again: the oldest selected image may have changed since it was announced.
+    return CheckPendingImages() > 0 ? GetImage() : 0;
+}
 
 int PendingOnDisk() {
     StavikApi& api = Stavik();
@@ -164,6 +175,7 @@ BOOL OnInitDialog(HWND dialog) {
     g_nAllocatedBufSize = g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
     g_nStartDeadline = 0;
     g_bStartReported = false;
+    g_bImageOwed = false;
     wchar_t text[200];
     ReadString(128, text, 200);
     SetDlgItemTextW(dialog, IDCANCEL, text);
@@ -171,7 +183,7 @@ BOOL OnInitDialog(HWND dialog) {
 
     if (OpenPipe()) {
         const int pending = CheckPendingImages();
-        if (pending > 0) FetchAndAnnounce(pending);
+        if (pending > 0) Announce(pending);
     } else {
         TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!\n");
         if (StartApplication()) {
@@ -181,7 +193,7 @@ BOOL OnInitDialog(HWND dialog) {
             g_bDiskQueue = 1;
             api.InitializeImageQueue();
             const int pending = api.GetTotNumOfSelImages();
-            if (pending > 0) FetchAndAnnounce(pending);
+            if (pending > 0) Announce(pending);
         }
     }
     const bool fetched = m_nState == qor::twain::kState6;
@@ -204,8 +216,8 @@ void OnLinkTimer(HWND dialog) {
         TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!:  nRetryCount:\n");
     }
     if (pending > 0) {
-        FetchAndAnnounce(pending);
-        if (m_nState == qor::twain::kState6) ShowProgress(dialog, g_nPendingImages, g_nImagesTransferred);
+        Announce(pending);
+        ShowProgress(dialog, g_nPendingImages, g_nImagesTransferred);
     }
 }
 
@@ -221,6 +233,7 @@ BOOL OnClose() {
         TheLogFile().Write(LOG_WARN, "OnClose: free g_pbyImgData \n");
     }
     g_nNextImageSize = g_nAllocatedBufSize = g_nImagesTransferred = g_nPendingImages = 0;
+    g_bImageOwed = false;
     return closed;
 }
 

@@ -67,6 +67,8 @@ extern int g_nNextImageSize;
 extern int g_nPendingImages;
 extern int g_nImagesTransferred;
 extern int g_bDiskQueue;
+extern bool g_bImageOwed;  // announced, still in QOR APP until a transfer asks for it
+int TakeAnnouncedImage();
 BOOL OnInitDialog(HWND dialog);
 BOOL OnClose();
 void OnLinkTimer(HWND dialog);

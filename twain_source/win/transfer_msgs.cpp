@@ -33,6 +33,7 @@ TW_FIX32 ToTwFix32(float value) {
 }
 
 std::optional<qor::twain::DibImage> DibOfCurrentImage() {
+    TakeAnnouncedImage();
     if (g_pbyImgData == nullptr || g_nAllocatedBufSize <= 0) return std::nullopt;
     return qor::twain::LoadDib(g_pbyImgData, static_cast<size_t>(g_nAllocatedBufSize));
 }
@@ -41,6 +42,7 @@ std::optional<qor::twain::DibImage> DibOfCurrentImage() {
 // DIB is made from the bytes in memory, so a folder that cannot be written does not lose it.
 bool PrepareTransferDib() {
     ReleaseTransferDib();
+    TakeAnnouncedImage();
     if (g_pbyImgData == nullptr || g_nAllocatedBufSize <= 0) return false;
     if (FILE* file = std::fopen("Test.bmp", "wb")) {
         std::fwrite(g_pbyImgData, 1, static_cast<size_t>(g_nAllocatedBufSize), file);
@@ -128,31 +130,33 @@ TW_UINT16 PendingXferMsg(TripletRecord& t) {
     if (pending == nullptr) return ReportFailure(kContext, TWCC_BADVALUE);
     switch (t.MSG) {
         case MSG_GET: {
-            // The image in hand (states 6 and 7) and those still waiting in QOR APP.
-            const bool held = (m_nState == kState6 || m_nState == kState7) && g_pbyImgData != nullptr;
-            int waiting = 0;
-            if (held) waiting = g_bDiskQueue ? PendingOnDisk() : CheckPendingImages();
-            pending->Count = static_cast<TW_UINT16>(held ? 1 + waiting : 0);
+            // The image in hand (states 6 and 7) and those still waiting in QOR APP (which
+            // include an announced image not yet taken).
+            pending->Count = 0;
+            if (m_nState == kState6 || m_nState == kState7) {
+                const int inHand = !g_bImageOwed && g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
+                pending->Count = static_cast<TW_UINT16>(inHand + (g_bDiskQueue ? PendingOnDisk() : CheckPendingImages()));
+            }
             return TWRC_SUCCESS;
         }
         case MSG_RESET:
+            // An announced image not taken yet stays in QOR APP's store.
             ReleaseTransferDib();
+            g_bImageOwed = false;
+            g_nAllocatedBufSize = 0;
             m_nState = kState5;
             pending->Count = 0;
             return TWRC_SUCCESS;
         case MSG_ENDXFER: {
             ReleaseTransferDib();
-            int waiting = 0;
-            int fetched = 0;
-            if (g_bDiskQueue) {
-                waiting = PendingOnDisk();
-                if (waiting > 0) fetched = GetDiskImage();
-            } else {
-                waiting = CheckPendingImages();
-                if (waiting > 0) fetched = GetImage();
-            }
+            // An image skipped without a transfer is taken and dropped, as the program asked.
+            if (g_bImageOwed) TakeAnnouncedImage();
+            g_nAllocatedBufSize = 0;
+            const int waiting = g_bDiskQueue ? PendingOnDisk() : CheckPendingImages();
             if (g_bDiskQueue && waiting <= 0) ClearDiskQueue();
-            if (fetched) {
+            if (waiting > 0) {
+                // Taken from QOR APP when its transfer starts.
+                g_bImageOwed = true;
                 pending->Count = static_cast<TW_UINT16>(waiting);
                 m_nState = kState6;
                 ShowProgress(g_hDialog, g_nPendingImages, g_nImagesTransferred);
@@ -241,6 +245,7 @@ TW_UINT16 ImageInfoMsg(TripletRecord& t) {
     if (t.MSG != MSG_GET || info == nullptr) return ReportFailure("General failure in transfer.  ", TWCC_BADPROTOCOL);
     info->XResolution = ToTwFix32(g_capabilities.CurrentXResolution());
     info->YResolution = info->XResolution;
+    TakeAnnouncedImage();
     int32_t width, height;
     qor::twain::BmpFileSize(g_pbyImgData, g_pbyImgData ? static_cast<size_t>(g_nAllocatedBufSize) : 0, &width, &height);
     info->ImageWidth = width;

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The whole road under Wine's own TWAIN manager: simulated sensor -> Qor.dll -> QOR APP -> pipe ->
+# QORSRC (installed as the manager's "sane.ds") -> twain_client, by native, file and memory
+# transfer. Usage: twain_e2e.sh BIN_DIR WORK_DIR   (QOR_WINE_STATE names a running harness)
+set -euo pipefail
+bin=$(cd "${1:?bin dir}" && pwd)
+work=${2:?work dir}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+state=${QOR_WINE_STATE:?start the Wine harness first (scripts/wine-harness.sh)}
+# shellcheck disable=SC1091
+. "$state/env"
+
+rm -rf "$work"
+mkdir -p "$work/install" "$work/sim" "$work/out"
+install=$work/install
+for f in "QOR APP.exe" Qor.dll qorimg.dll qorsim.dll Orbel.dll QorIcons.dll Language.ini german.dll french.dll; do
+    [ -e "$bin/$f" ] && cp "$bin/$f" "$install/"
+done
+# Wine's manager loads only "sane.ds" from its folder for this pointer width.
+twain_dir=$WINEPREFIX/drive_c/windows/twain_64
+mkdir -p "$twain_dir"
+cp "$bin/QORSRC.ds" "$twain_dir/sane.ds"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sane.ds=n"
+export QOR_SENSOR_SIMULATOR=$work/sim
+
+key='HKLM\SOFTWARE\Halvex Imaging\QOR'
+old_path=$("$WINE" reg query "$key" /v InstalPath </dev/null 2>/dev/null | tr -d '\r' |
+    sed -n 's/.*REG_SZ[[:space:]]*//p')
+finish() {
+    "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+    [ -n "$old_path" ] && "$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$old_path" /f \
+        </dev/null >/dev/null 2>&1 || true
+    rm -f "$twain_dir/sane.ds"
+}
+trap finish EXIT
+"$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$("$WINE" winepath -w "$install" 2>/dev/null)" /f \
+    </dev/null >/dev/null 2>&1
+
+qorctl() { "$WINE" "$bin/qorctl.exe" "$@" </dev/null; }
+client() { (cd "$work" && "$WINE" "$bin/twain_client.exe" "$@" </dev/null); }
+stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
+now_ms() { date +%s%3N; }
+fail() { echo "twain_e2e: $*" >&2; exit 1; }
+
+qorctl sim plug --name sensor0 --imager-id 2101349 --format 3 >/dev/null
+
+echo "== QOR APP not running: the source starts it; Acquire before the exposure =="
+client acquire --mech native --count 1 --show-ui 1 --timeout-ms 60000 --out "$work/out/first" \
+    --json "$work/out/first.json" >"$work/out/first.log" 2>&1 &
+client_pid=$!
+for _ in $(seq 1 600); do [ -f "$install/2101349.dat" ] && break; sleep 0.1; done
+[ -f "$install/2101349.dat" ] || fail "QOR APP was not started by the source (no calibration cache in $install)"
+sleep 1
+exposed=$(now_ms)
+qorctl sim expose sensor0 --seed 51 >/dev/null
+wait "$client_pid" || fail "the client did not receive the first image: $(cat "$work/out/first.log")"
+echo "$exposed" >"$work/out/first.exposed"
+
+for mech in native file memory; do
+    echo "== three exposures by $mech transfer =="
+    before=$(stored)
+    for seed in 61 62 63; do
+        n=$(stored)
+        qorctl sim expose sensor0 --seed "$seed" >/dev/null
+        for _ in $(seq 1 300); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
+    done
+    [ "$(stored)" -eq $((before + 3)) ] || fail "QOR APP did not store three images"
+    mkdir -p "$work/out/$mech/stored"
+    cp "$install"/Images/*.bmp "$work/out/$mech/stored/"
+    caps=()
+    [ "$mech" = native ] && caps=(--caps)
+    client acquire --mech "$mech" --count 3 --show-ui 0 --timeout-ms 20000 --out "$work/out/$mech" \
+        --json "$work/out/$mech.json" "${caps[@]}" >"$work/out/$mech.log" 2>&1 ||
+        fail "$mech transfer failed: $(cat "$work/out/$mech.log")"
+    i=0
+    for s in $(ls "$work/out/$mech/stored" | sort); do
+        i=$((i + 1))
+        cmp "$work/out/$mech/stored/$s" "$(printf '%s/image%02d.bmp' "$work/out/$mech" "$i")" ||
+            fail "$mech image $i differs from what QOR APP stored ($s)"
+    done
+    [ "$(stored)" -eq 0 ] || fail "QOR APP's store is not empty after the $mech transfers"
+done
+
+echo "== two sessions in a row without unloading the source =="
+for seed in 71 72; do
+    n=$(stored)
+    qorctl sim expose sensor0 --seed "$seed" >/dev/null
+    for _ in $(seq 1 300); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
+done
+client acquire --mech memory --count 1 --sessions 2 --show-ui 0 --timeout-ms 20000 \
+    --out "$work/out/sessions" --json "$work/out/sessions.json" >"$work/out/sessions.log" 2>&1 ||
+    fail "two sessions failed: $(cat "$work/out/sessions.log")"
+# The image announced when the first session stopped stayed in the store for the second one.
+[ "$(stored)" -eq 0 ] || fail "QOR APP's store is not empty after the two sessions"
+
+python3 - "$work/out" <<'PY'
+import json, sys, os
+out = sys.argv[1]
+def load(n): return json.load(open(os.path.join(out, n + ".json")))
+problems = []
+def check(cond, text):
+    if not cond: problems.append(text)
+first = load("first")
+check(first["received"] == 1 and first["announcements"] == 1, "the state-5 wait did not announce the image once")
+exposed = int(open(os.path.join(out, "first.exposed")).read())
+img = first["images"][0]
+print("time from exposure to MSG_XFERREADY: %d ms, to the image in the client: %d ms"
+      % (img["readyMs"] - exposed, img["receivedMs"] - exposed))
+for mech in ("native", "file", "memory"):
+    s = load(mech)
+    check(s["received"] == 3, mech + ": not three images")
+    check(s["announcements"] == 1, mech + ": MSG_XFERREADY not announced exactly once")
+    check(not s["lateAnnouncement"], mech + ": MSG_XFERREADY after the session")
+    check([i["pendingBefore"] for i in s["images"]] == [3, 2, 1], mech + ": DAT_PENDINGXFERS MSG_GET does not count the images to come")
+    check([i["pendingAfter"] for i in s["images"]] == [2, 1, 0], mech + ": MSG_ENDXFER counts")
+    for i in s["images"]:
+        c = i["checks"]
+        if mech == "file":
+            check(c["setupGet"].endswith(i["file"]), "file: MSG_GET does not report the target set")
+            check(c["setupDefault"] == "c:\\twain.bmp", "file: MSG_GETDEFAULT")
+        if mech == "memory":
+            check(c["tinyBufferRc"] == 1 and c["tinyBufferCc"] == 10, "memory: a buffer shorter than a row was not refused")
+            check(c["buffers"] >= 2, "memory: handle and pointer buffers were not both used")
+caps = load("native")["capabilities"]
+check([(x["rc"], x["cc"]) for x in caps["sets"]] == [(1, 10), (0, 0), (0, 0), (1, 10), (0, 0), (0, 0), (0, 0), (1, 14)],
+      "capability set rules: %s" % [(x["rc"], x["cc"]) for x in caps["sets"]])
+check(caps["0x1005"]["get"]["container"].startswith("04001000000005100301"), "CAP_SUPPORTEDCAPS")
+check(caps["0x1005"]["current"]["cc"] == 14, "CAP_SUPPORTEDCAPS MSG_GETCURRENT")
+check(caps["0x112b"]["get"]["container"] == "0400" + "01000000" + "00000000" * 2 + "0800" + "00", "ICAP_BITDEPTH enumeration")
+check(caps["0x0102"]["support"]["container"][:12] == "05001f000000", "ICAP_UNITS MSG_QUERYSUPPORT")
+sessions = load("sessions")
+check(sessions["received"] == 2, "two sessions in a row")
+if problems:
+    print("\n".join(problems), file=sys.stderr)
+    sys.exit(1)
+print("twain_e2e: every check passed")
+PY
