@@ -120,6 +120,20 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
     return 0;
 }
 
+DWORD WaitForPipeCommThread(HANDLE thread, DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        const DWORD wait = MsgWaitForMultipleObjects(
+            1, &thread, FALSE, spent >= milliseconds ? 0 : milliseconds - spent, QS_SENDMESSAGE);
+        if (wait != WAIT_OBJECT_0 + 1) {
+            return wait;
+        }
+        MSG message;  // handles the sent messages only; posted ones wait for the message loop
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 void CPipeServerHost::OnSendImage() {
     CImageQueue& store = PipeImageQueue();
     CNamedPipe& pipe = PipeChannel();

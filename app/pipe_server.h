@@ -49,5 +49,10 @@ private:
 // The pipe thread. `host` is a CPipeServerHost*. 0, or 1 when given none.
 DWORD WINAPI PipeCommThreadFunc(LPVOID host);
 
+// For OnExitqor: waits up to `milliseconds` for the pipe thread to end while still handling the
+// messages other threads send to this one. A pipe thread inside its sent UM_IMAGE_EVENT would
+// otherwise hold the exit up for the whole wait. Answers as WaitForSingleObject does.
+DWORD WaitForPipeCommThread(HANDLE thread, DWORD milliseconds);
+
 // Longest time one image write may wait for a client that stopped reading, in ms.
 inline constexpr DWORD kPipeWriteTimeLimitMs = 10000;

@@ -214,6 +214,23 @@ TEST(PipeServer, ExitIsNotHeldUpByASilentClient) {
     EXPECT_EQ(1, host.PipeImageQueue().GetCount());
 }
 
+TEST(PipeServer, ExitWhileAnImageRequestWaitsForTheMainThread) {
+    PipeTestHost host(L"exit-get");
+    const auto image = host.AddImage(1201, 861, 1, true);
+    ASSERT_TRUE(host.Start());
+    const std::filesystem::path out = host.Folder() / L"fetched";
+    HANDLE client = host.StartClient(L"fetch --count 1 " + OutArgument(out));
+    ASSERT_NE(nullptr, client);
+    // The main thread is busy: GET_IMAGES waits in the pipe thread's sent message meanwhile.
+    Sleep(3000);
+    // The exit's wait handles that message: the image goes out and the thread ends in time.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+    WaitForSingleObject(client, 10000);
+    CloseHandle(client);
+    EXPECT_EQ(0, host.PipeImageQueue().GetCount());
+    EXPECT_EQ(image, ReadFileBytes(out / L"image_001.bmp"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

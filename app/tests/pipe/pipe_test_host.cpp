@@ -75,21 +75,7 @@ bool PipeTestHost::Start() {
 
 DWORD PipeTestHost::Stop() {
     m_bStop = true;
-    const DWORD start = GetTickCount();
-    DWORD wait = WAIT_TIMEOUT;
-    while (wait != WAIT_OBJECT_0 && GetTickCount() - start < 2000) {
-        wait = MsgWaitForMultipleObjects(1, &m_hThread, FALSE, 2000 - (GetTickCount() - start),
-                                         QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0 + 1) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                DispatchMessageW(&message);
-            }
-        }
-    }
-    if (wait != WAIT_OBJECT_0) {
-        wait = WAIT_TIMEOUT;
-    }
+    const DWORD wait = WaitForPipeCommThread(m_hThread, 2000);
     m_Pipe.Close();
     WaitForSingleObject(m_hThread, 5000);
     CloseHandle(m_hThread);
