@@ -100,6 +100,17 @@ std::vector<HWND> Children(HWND parent) {
     return children;
 }
 
+std::wstring MessageText(HWND box) {
+    std::wstring best;
+    for (HWND child : Children(box)) {
+        if (lstrcmpiW(ClassName(child).c_str(), L"Static") == 0) {
+            const std::wstring text = Text(child);
+            best = text.size() > best.size() ? text : best;
+        }
+    }
+    return best;
+}
+
 HWND ChildWithText(HWND parent, const std::wstring& text) {
     for (HWND child : Children(parent)) {
         if (Text(child) == text) {

@@ -26,6 +26,8 @@ std::wstring ClassName(HWND window);
 HWND Child(HWND parent, int controlId);
 // Direct children in Z order (a dialog's tab order).
 std::vector<HWND> Children(HWND parent);
+// The message of a message box: its longest static text.
+std::wstring MessageText(HWND box);
 // The first direct child with exactly this text; nullptr when there is none.
 HWND ChildWithText(HWND parent, const std::wstring& text);
 

@@ -73,24 +73,13 @@ protected:
     PROCESS_INFORMATION m_process{};
 };
 
-// The message of a box: its longest static text.
-std::wstring BoxText(HWND box) {
-    std::wstring best;
-    for (HWND child : ui::Children(box)) {
-        const std::wstring text = ui::Text(child);
-        if (lstrcmpiW(ui::ClassName(child).c_str(), L"Static") == 0 && text.size() > best.size()) {
-            best = text;
-        }
-    }
-    return best;
-}
 
 // Waits for a box, checks its message, keeps a screenshot and presses OK.
 void AnswerBox(const wchar_t* title, const std::wstring& text, const std::string& picture,
                int timeoutMs) {
     HWND box = ui::WaitForWindow(title, timeoutMs);
     ASSERT_NE(nullptr, box) << "no box titled " << testing::PrintToString(std::wstring(title));
-    EXPECT_EQ(text, BoxText(box));
+    EXPECT_EQ(text, ui::MessageText(box));
     Sleep(300);  // drawn completely before the picture is taken
     EXPECT_TRUE(ui::SavePng(box, ui::ArtefactDir() + picture));
     ui::Press(box, IDOK);
