@@ -146,7 +146,16 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
                     log.Write(LOG_FATAL, "ImageAcqThreadFunc: no memory for the image buffer\n");
                     continue;
                 }
-                if (app->m_Qor.QorGetImgData(frame->pBuffer, kRawFrameBytes)) {
+                // The preview shows the wait cursor while the image is read.
+                HWND preview = app->m_hImageViewWnd;
+                if (preview != nullptr) {
+                    PostMessageW(preview, UM_VIEW_BUSY, 1, 0);
+                }
+                const BOOL read = app->m_Qor.QorGetImgData(frame->pBuffer, kRawFrameBytes);
+                if (preview != nullptr) {
+                    PostMessageW(preview, UM_VIEW_BUSY, 0, 0);
+                }
+                if (read) {
                     frame->nHeight = app->m_HWInfo.height;
                     frame->nWidth = app->m_HWInfo.width;
                     app->m_HandOffList.Append(frame);
@@ -265,9 +274,13 @@ int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height,
         }
         m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
     }
-    if (m_bImageViewActive && m_pImageView == nullptr) {
-        TheLogFile().Write(LOG_WARN,
-                           "HandleNewImage: m_bImageViewActive TRUE, m_pImageView is NULL \n");
+    if (m_bImageViewActive) {
+        if (m_pImageView == nullptr) {
+            TheLogFile().Write(LOG_WARN,
+                               "HandleNewImage: m_bImageViewActive TRUE, m_pImageView is NULL \n");
+        } else {
+            RefreshImageView();
+        }
     }
     return 0;
 }

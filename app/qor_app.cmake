@@ -5,7 +5,8 @@ if(WIN32)
   add_library(qor_app_controller STATIC
     ${qor_app_dir}/qor_app.cpp
     ${qor_app_dir}/acquisition_thread.cpp
-    ${qor_app_dir}/system_tray.cpp)
+    ${qor_app_dir}/system_tray.cpp
+    ${qor_app_dir}/image_view.cpp)
   target_include_directories(qor_app_controller PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(qor_app_controller PUBLIC qor_app_binding qor_image_queue qor_named_pipe
     shell32 comctl32 user32 gdi32)
@@ -31,7 +32,7 @@ if(WIN32)
   target_link_options(qor_app PRIVATE -municode)
   target_include_directories(qor_app PRIVATE ${qor_app_dir}/resources ${QOR_APP_ICON_DIR})
   set_source_files_properties(${qor_app_dir}/resources/app.rc PROPERTIES OBJECT_DEPENDS
-    "${QOR_APP_ICON_FILES};${qor_app_dir}/resources/strings_en.rc;${qor_app_dir}/resources/app_resource.h")
+    "${QOR_APP_ICON_FILES};${qor_app_dir}/resources/strings_en.rc;${qor_app_dir}/resources/image_view.rc;${qor_app_dir}/resources/app_resource.h")
   add_dependencies(qor_app qor_icon_files)
   qor_warnings(qor_app)
   # What the program loads at run time, built with it.
@@ -43,5 +44,8 @@ if(WIN32)
 
   if(QOR_TESTS AND EXISTS ${qor_app_dir}/tests/ui/CMakeLists.txt)
     add_subdirectory(${qor_app_dir}/tests/ui ${CMAKE_CURRENT_BINARY_DIR}/tests/ui)
+  endif()
+  if(QOR_TESTS AND EXISTS ${qor_app_dir}/tests/preview/CMakeLists.txt)
+    add_subdirectory(${qor_app_dir}/tests/preview ${CMAKE_CURRENT_BINARY_DIR}/tests/preview)
   endif()
 endif()

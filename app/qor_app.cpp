@@ -3,6 +3,7 @@
 
 #include "app/about_box.h"
 #include "app/confirm_box.h"
+#include "app/image_view.h"
 #include "app/core/gray_bitmap.h"
 #include "app/pipe_server.h"
 #include "app/resources/app_resource.h"
@@ -47,6 +48,7 @@ CQorApp::CQorApp() {
 }
 
 CQorApp::~CQorApp() {
+    DestroyImageView();
     // Frames still waiting when the program ends without OnExitqor are freed here.
     while (RawFrame* frame = m_HandOffList.TakeHead()) {
         FreeRawFrame(frame);
@@ -99,10 +101,7 @@ INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnExitqor();
             return TRUE;
         }
-        if (m_pImageView != nullptr) {
-            m_pImageView = nullptr;
-        }
-        m_bImageViewActive = FALSE;
+        DestroyImageView();
         EndDialog(m_hWnd, IDCANCEL);
         return TRUE;
     case UM_SHOW_IMAGE_VIEW:
@@ -428,17 +427,52 @@ void CQorApp::OnDeleteAllImages() {
     }
     TheLogFile().Write(LOG_INFO, "Delete all images ? : \n");
     m_ImageQueue.DeleteAll(TRUE);
+    RefreshImageView();
     RemoveImagesIcon();
 }
 
 void CQorApp::OnViewImages() {
-    // The preview window comes with its own change; until then there is nothing to show.
-    TheLogFile().Write(LOG_INFO, "OnViewImages: the preview is not available in this build.\n");
+    // One preview at a time: a second request brings the open one forward.
+    if (m_bImageViewActive && m_pImageView != nullptr) {
+        ShowWindow(m_pImageView->Window(), SW_SHOWNORMAL);
+        SetForegroundWindow(m_pImageView->Window());
+        return;
+    }
+    if (m_pImageView != nullptr) {
+        return;
+    }
+    m_pImageView = new CImageView(this, &m_ImageQueue, &m_Language);
+    if (m_pImageView->Window() == nullptr) {
+        DestroyImageView();
+        ShowMessage(102);
+        return;
+    }
+    ShowWindow(m_pImageView->Window(), SW_SHOW);
+    m_pImageView->UpdateImageView();
+    m_hImageViewWnd = m_pImageView->Window();
+    m_bImageViewActive = TRUE;
 }
 
 void CQorApp::OnImageViewClosed() {
+    DestroyImageView();
+}
+
+void CQorApp::DestroyImageView() {
+    // The acquisition thread stops posting to the window before it goes.
     m_bImageViewActive = FALSE;
+    m_hImageViewWnd = nullptr;
+    delete m_pImageView;
     m_pImageView = nullptr;
+}
+
+void CQorApp::RefreshImageView() {
+    if (m_bImageViewActive && m_pImageView != nullptr) {
+        m_pImageView->UpdateImageView();
+    }
+}
+
+void CQorApp::OnPipeImageSent() {
+    RefreshImageView();
 }
 
 void CQorApp::OnTestmode() {
@@ -550,10 +584,7 @@ void CQorApp::OnExitqor() {
     } else {
         TheLogFile().Write(LOG_INFO, "OnExitqor: Thread variable, invalid state!\n");
     }
-    if (m_pImageView != nullptr || m_bImageViewActive) {
-        m_pImageView = nullptr;
-        m_bImageViewActive = FALSE;
-    }
+    DestroyImageView();
     if (m_eQORAPPStatus != QOR_NOT_CONNECTED) {
         // The sensor stops before the store lets go of its images, so that a frame read during
         // the exit still reaches the disk (ShutdownAcqSystem stores what is waiting).

@@ -58,6 +58,9 @@ public:
     void OnSensorIcon(WPARAM kind);
     LRESULT OnImageEvent(WPARAM wParam, LPARAM lParam);
     void OnImageViewClosed();
+    void DestroyImageView();
+    // Rebuilds the preview after a change of the store, when it is open.
+    void RefreshImageView();
     void RemoveNotifyIcon();
 
     // Acquisition.
@@ -71,7 +74,7 @@ public:
     CNamedPipe& PipeChannel() override { return m_Pipe; }
     HWND PipeMainWindow() override { return m_hWnd; }
     bool PipeStopRequested() override { return m_bTerminatePipeCommThread; }
-    void OnPipeImageSent() override {}
+    void OnPipeImageSent() override;
     void OnPipeStoreEmptied() override;
 
 private:
@@ -123,6 +126,8 @@ private:
     HICON m_hImagesFrame2 = nullptr;
     BOOL m_bImagesIconShown = FALSE;
     std::atomic<BOOL> m_bImageViewActive{FALSE};
+    // The preview's window for the acquisition thread's busy messages; null while none exists.
+    std::atomic<HWND> m_hImageViewWnd{nullptr};
     RawFrameList m_HandOffList;
     std::atomic<BOOL> m_bReadyIconShown{FALSE};
     std::atomic<bool> m_bTerminateImageAcqThread{false};

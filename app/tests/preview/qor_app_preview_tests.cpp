@@ -1,0 +1,384 @@
+// The preview of QOR APP as a person uses it, with the controller in the test's own process (its
+// list items are read there): thumbnails and times, check boxes that decide what the pipe gives
+// out, deleting after the question, select and deselect all, a new image while it is open, a
+// store that changes under the question, 64 images with a thumbnail file that cannot be
+// written, the labels in German and French, and the exit.
+#include "app/confirm_box.h"
+#include "app/core/gray_bitmap.h"
+#include "app/image_view.h"
+#include "app/qor_app.h"
+#include "external/orbel/orbel.h"
+#include "tests/e2e/qor_app_support.h"
+#include "tests/support/ui_robot.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kWaitMs = 20000;
+
+std::string Artefact(const std::string& name) { return ui::ArtefactDir() + "preview_" + name; }
+
+// An 8-bit bitmap file image: a grey ramp with a bright disc that moves with `index`.
+uint8_t* MakePicture(int index, ImageDataStruct& sizes) {
+    constexpr int32_t width = 360;
+    constexpr int32_t height = 258;
+    std::vector<int32_t> pixels(width * height);
+    const int cx = 50 + (index * 97) % 260;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const int dx = x - cx;
+            const int dy = y - 129;
+            pixels[static_cast<size_t>(y * width + x)] =
+                dx * dx + dy * dy < 50 * 50 ? 4095 : 600 + (x + y) * 4;
+        }
+    }
+    uint8_t* bitmap = nullptr;
+    EXPECT_EQ(1, MakeGray8Bitmap(pixels.data(), width * height, width, height, &bitmap, &sizes));
+    return bitmap;
+}
+
+// Stores picture `index` at the given time of day in the rig's store, as an earlier run of the
+// program would have left it.
+std::vector<uint8_t> SeedImage(const fs::path& work, int index, int hour, int minute, int second,
+                               int millisecond, bool selected) {
+    ImageDataStruct sizes{};
+    uint8_t* bitmap = MakePicture(index, sizes);
+    std::vector<uint8_t> bytes(bitmap, bitmap + sizes.nImageSize);
+    ImageDataStruct* record = NewImageRecord();
+    record->pImageData = bitmap;
+    record->nImageSize = sizes.nImageSize;
+    MakeThumbnail(bitmap, &record->pThumbnailData, &record->nThumbnailSize);
+    record->bSelected = selected ? 1 : 0;
+    record->stTime = {2026, 12, 1, 7, static_cast<uint16_t>(hour), static_cast<uint16_t>(minute),
+                      static_cast<uint16_t>(second), static_cast<uint16_t>(millisecond)};
+    CImageQueue store(work.wstring().c_str());
+    store.Add(record);
+    store.DeleteAll(FALSE);
+    return bytes;
+}
+
+struct Item {
+    std::wstring text;
+    bool checked = false;
+    bool operator==(const Item&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Item& item) {
+    char text[64] = {};
+    WideCharToMultiByte(CP_UTF8, 0, item.text.c_str(), -1, text, sizeof(text), nullptr, nullptr);
+    return out << '"' << text << '"' << (item.checked ? " checked" : " unchecked");
+}
+
+std::vector<Item> Items(HWND preview) {
+    HWND list = ui::Child(preview, IDC_IMAGE_LIST);
+    std::vector<Item> items;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[64] = {};
+        LVITEMW item{};
+        item.iSubItem = 0;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(&item));
+        const auto state = static_cast<UINT>(
+            SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK));
+        items.push_back({text, state == INDEXTOSTATEIMAGEMASK(2)});
+    }
+    return items;
+}
+
+bool WaitForItems(HWND preview, const std::vector<Item>& expected) {
+    return ui::WaitUntil([&] { return Items(preview) == expected; }, kWaitMs);
+}
+
+// The user clicks an item's check box (the list control sends the same notification).
+void ClickCheckBox(HWND preview, int item, bool checked) {
+    LVITEMW state{};
+    state.stateMask = LVIS_STATEIMAGEMASK;
+    state.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+    SendMessageW(ui::Child(preview, IDC_IMAGE_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(item),
+                 reinterpret_cast<LPARAM>(&state));
+}
+
+// bSelected of each entry of the information file, oldest first.
+std::vector<int> StoredSelection(const e2e::QorAppRig& rig) {
+    std::vector<int> selection;
+    ImageInfoStuct* entries = nullptr;
+    int count = 0;
+    const std::string info = (rig.ImagesFolder() / "ImageInfo.ini").string();
+    if (GetImageInfo(info.c_str(), &entries, &count) != 0) {
+        for (int i = 0; i < count; ++i) {
+            selection.push_back(entries[i].bSelected);
+        }
+        FreeMem(entries);
+    }
+    return selection;
+}
+
+// A visible window of this process whose title starts with `title`.
+HWND WaitForOwnWindow(const std::wstring& title, int timeoutMs) {
+    HWND found = nullptr;
+    ui::WaitUntil(
+        [&] {
+            for (HWND window : ui::TopLevelWindows(GetCurrentProcessId())) {
+                if (IsWindowVisible(window) && ui::Text(window).starts_with(title)) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+// The program in a thread of the test, started in the rig's folder and ended with "Exit QOR".
+class RunningApp {
+public:
+    explicit RunningApp(e2e::QorAppRig& rig) {
+        GetCurrentDirectoryW(MAX_PATH, m_previous);
+        SetCurrentDirectoryW(rig.Work().wstring().c_str());
+        m_thread = std::thread([this] {
+            CQorApp instance;
+            m_app = &instance;
+            instance.DoModal();
+            m_app = nullptr;
+        });
+        // Without a sensor the start-up says so once.
+        HWND box = WaitForOwnWindow(L"QOR APP", kWaitMs);
+        EXPECT_NE(nullptr, box);
+        ui::Press(box, IDOK);
+        ui::WaitGone(box, kWaitMs);
+        EXPECT_TRUE(ui::WaitUntil(
+            [&] { return m_app.load() != nullptr && m_app.load()->Window() != nullptr; },
+            kWaitMs));
+    }
+    ~RunningApp() {
+        if (m_app != nullptr) {
+            PostMessageW(m_app.load()->Window(), WM_COMMAND, IDM_EXIT_QOR, 0);
+        }
+        m_thread.join();
+        SetCurrentDirectoryW(m_previous);
+    }
+    CQorApp& App() { return *m_app; }
+    // "View Images" from the tray menu; the preview window.
+    HWND OpenPreview(const std::wstring& caption) {
+        PostMessageW(m_app.load()->Window(), WM_COMMAND, IDM_VIEW_IMAGES, 0);
+        return WaitForOwnWindow(caption, kWaitMs);
+    }
+
+private:
+    wchar_t m_previous[MAX_PATH] = {};
+    std::atomic<CQorApp*> m_app{nullptr};
+    std::thread m_thread;
+};
+
+// Answers the delete question with button 23 (yes) or 24 (no) and checks its texts.
+void AnswerDeleteQuestion(int button, const std::string& screenshot = {}) {
+    HWND question = WaitForOwnWindow(L"QOR APP", kWaitMs);
+    ASSERT_NE(nullptr, question);
+    EXPECT_NE(nullptr, ui::ChildWithText(question,
+                                         L"Are you sure you want to delete all the selected images?"));
+    EXPECT_EQ(L"Yes", ui::Text(ui::Child(question, kConfirmFirstButtonId)));
+    EXPECT_EQ(L"No", ui::Text(ui::Child(question, kConfirmSecondButtonId)));
+    if (!screenshot.empty()) {
+        ui::SavePng(question, Artefact(screenshot));
+    }
+    ui::Press(question, button);
+    ASSERT_TRUE(ui::WaitGone(question, kWaitMs));
+}
+
+// The road of a person with the preview: three stored images, one unchecked, a fetch over the
+// pipe that takes only the checked ones, a new exposure while it is open, delete (No, then Yes),
+// select and deselect all, the last image deleted, closing, reopening and exiting with it open.
+TEST(QorAppPreview, ChoosingFetchingAndDeleting) {
+    e2e::QorAppRig rig("preview_road");
+    const auto first = SeedImage(rig.Work(), 0, 9, 5, 3, 250, true);
+    SeedImage(rig.Work(), 1, 9, 12, 40, 0, true);
+    const auto third = SeedImage(rig.Work(), 2, 10, 0, 7, 999, true);
+    ImageDataStruct sizes{};
+    uint8_t* testImage = MakePicture(3, sizes);
+    std::ofstream(rig.Work() / "TestImage.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(testImage), sizes.nImageSize);
+    std::free(testImage);
+    RunningApp program(rig);
+
+    HWND preview = program.OpenPreview(L"Image view");
+    ASSERT_NE(nullptr, preview);
+    EXPECT_EQ(L"Select All", ui::Text(ui::Child(preview, IDC_SELECT_ALL)));
+    EXPECT_EQ(L"Deselect All", ui::Text(ui::Child(preview, IDC_DESELECT_ALL)));
+    EXPECT_EQ(L"Delete", ui::Text(ui::Child(preview, IDC_DELETE_SELECTED)));
+    ASSERT_TRUE(WaitForItems(preview, {{L"09:05:03 ", true}, {L"09:12:40 ", true},
+                                       {L"10:00:07 ", true}}))
+        << testing::PrintToString(Items(preview));
+    Sleep(300);
+    ui::SavePng(preview, Artefact("three_images.png"));
+
+    // Unchecked: written at once, so the pipe counts one image fewer.
+    ClickCheckBox(preview, 1, false);
+    EXPECT_EQ((std::vector<int>{1, 0, 1}), StoredSelection(rig));
+    ui::SavePng(preview, Artefact("one_unchecked.png"));
+
+    // A second "View Images" brings the same window forward.
+    EXPECT_EQ(preview, program.OpenPreview(L"Image view"));
+
+    // The imaging program fetches: the two checked ones, oldest first; the list follows.
+    const fs::path fetched = rig.Work() / "fetched";
+    ASSERT_EQ(0, rig.RunTool(L"qorpipe.exe", L"fetch --out \"" + fetched.wstring() + L"\"",
+                             kWaitMs));
+    EXPECT_TRUE(e2e::ReadFileBytes(fetched / "image_001.bmp") == first);
+    EXPECT_TRUE(e2e::ReadFileBytes(fetched / "image_002.bmp") == third);
+    EXPECT_FALSE(fs::exists(fetched / "image_003.bmp"));
+    ASSERT_TRUE(WaitForItems(preview, {{L"09:12:40 ", false}}))
+        << testing::PrintToString(Items(preview));
+
+    // A new image (the tray's test mode) appears checked while the preview is open.
+    PostMessageW(program.App().Window(), WM_COMMAND, IDM_TEST_MODE, 0);
+    ASSERT_TRUE(ui::WaitUntil([&] { return Items(preview).size() == 2; }, kWaitMs));
+    EXPECT_FALSE(Items(preview)[0].checked);
+    EXPECT_TRUE(Items(preview)[1].checked);
+    ASSERT_EQ(2u, rig.StoredFiles().size());
+    const fs::path kept = rig.StoredFiles()[0];
+    const fs::path exposed = rig.StoredFiles()[1];
+    Sleep(300);
+    ui::SavePng(preview, Artefact("new_exposure.png"));
+
+    // Delete: No keeps both; Yes deletes the checked one only.
+    ui::Press(preview, IDC_DELETE_SELECTED);
+    AnswerDeleteQuestion(kConfirmSecondButtonId, "delete_question.png");
+    EXPECT_EQ(2u, Items(preview).size());
+    ui::Press(preview, IDC_DELETE_SELECTED);
+    AnswerDeleteQuestion(kConfirmFirstButtonId);
+    ASSERT_TRUE(WaitForItems(preview, {{L"09:12:40 ", false}}));
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_FALSE(fs::exists(exposed));
+
+    // Select all, deselect all; with nothing checked "Delete" asks nothing.
+    ui::Press(preview, IDC_SELECT_ALL);
+    ASSERT_TRUE(WaitForItems(preview, {{L"09:12:40 ", true}}));
+    EXPECT_EQ((std::vector<int>{1}), StoredSelection(rig));
+    ui::Press(preview, IDC_DESELECT_ALL);
+    ASSERT_TRUE(WaitForItems(preview, {{L"09:12:40 ", false}}));
+    EXPECT_EQ((std::vector<int>{0}), StoredSelection(rig));
+    ui::Press(preview, IDC_DELETE_SELECTED);
+    EXPECT_EQ(nullptr, WaitForOwnWindow(L"QOR APP", 500)) << "no question without a checked image";
+
+    // The last image deleted: an empty list and no images icon.
+    ui::Press(preview, IDC_SELECT_ALL);
+    ui::Press(preview, IDC_DELETE_SELECTED);
+    AnswerDeleteQuestion(kConfirmFirstButtonId);
+    ASSERT_TRUE(WaitForItems(preview, {}));
+    EXPECT_TRUE(ui::WaitUntil([&] { return !program.App().ImagesIconShown(); }, kWaitMs));
+    EXPECT_TRUE(rig.StoredFiles().empty());
+
+    // Closed with its close button, opened again, and left open while the program exits.
+    PostMessageW(preview, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(ui::WaitGone(preview, kWaitMs));
+    preview = program.OpenPreview(L"Image view");
+    ASSERT_NE(nullptr, preview);
+}
+
+// A fetch over the pipe while the delete question is open moves the unchecked image into the
+// first place: Yes deletes the checked image that is left, never the unchecked one.
+TEST(QorAppPreview, StoreChangingUnderTheDeleteQuestion) {
+    e2e::QorAppRig rig("preview_changing");
+    SeedImage(rig.Work(), 0, 8, 0, 0, 0, true);
+    SeedImage(rig.Work(), 1, 8, 0, 1, 0, false);
+    SeedImage(rig.Work(), 2, 8, 0, 2, 0, true);
+    RunningApp program(rig);
+    HWND preview = program.OpenPreview(L"Image view");
+    ASSERT_NE(nullptr, preview);
+    ASSERT_TRUE(ui::WaitUntil([&] { return Items(preview).size() == 3; }, kWaitMs));
+
+    ui::Press(preview, IDC_DELETE_SELECTED);
+    HWND question = WaitForOwnWindow(L"QOR APP", kWaitMs);
+    ASSERT_NE(nullptr, question);
+    const fs::path fetched = rig.Work() / "fetched";
+    ASSERT_EQ(0, rig.RunTool(L"qorpipe.exe",
+                             L"fetch --count 1 --out \"" + fetched.wstring() + L"\"", kWaitMs));
+    AnswerDeleteQuestion(kConfirmFirstButtonId);
+    ASSERT_TRUE(WaitForItems(preview, {{L"08:00:01 ", false}}))
+        << testing::PrintToString(Items(preview));
+    EXPECT_EQ((std::vector<int>{0}), StoredSelection(rig));
+}
+
+// 64 images in German, with a folder where the thumbnail file should be: the preview opens with
+// every item and picture (from memory), the list scrolls to the last one, and the time it takes
+// to open is reported. French labels in a second run.
+TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
+    struct LanguageCase {
+        DWORD id;
+        const char* name;
+        std::wstring caption, selectAll, deselectAll, remove;
+        int images;
+    };
+    const std::vector<LanguageCase> cases = {
+        {1031, "german", L"Bildansicht", L"Alle auswählen", L"Auswahl aufheben", L"Löschen", 64},
+        {1036, "french", L"Visionneuse d'images", L"Tout sélectionner", L"Tout désélectionner",
+         L"Supprimer", 1},
+    };
+    for (const LanguageCase& language : cases) {
+        SCOPED_TRACE(language.name);
+        e2e::QorAppRig rig(std::string("preview_") + language.name);
+        rig.Registry().SetDword(L"LanguageID", language.id);
+        for (int i = 0; i < language.images; ++i) {
+            SeedImage(rig.Work(), i, 11, i / 60, i % 60, 0, i % 3 != 0);
+        }
+        // A folder by the thumbnail file's name: the file can neither be created nor written.
+        fs::create_directories(rig.Work() / "8bppThumbnailImg.bmp");
+        RunningApp program(rig);
+
+        const auto start = std::chrono::steady_clock::now();
+        HWND preview = program.OpenPreview(language.caption);
+        ASSERT_NE(nullptr, preview);
+        ASSERT_TRUE(ui::WaitUntil(
+            [&] { return static_cast<int>(Items(preview).size()) == language.images; }, kWaitMs));
+        const double openMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        std::printf("preview with %d images open in %.0f ms\n", language.images, openMs);
+        EXPECT_EQ(language.selectAll, ui::Text(ui::Child(preview, IDC_SELECT_ALL)));
+        EXPECT_EQ(language.deselectAll, ui::Text(ui::Child(preview, IDC_DESELECT_ALL)));
+        EXPECT_EQ(language.remove, ui::Text(ui::Child(preview, IDC_DELETE_SELECTED)));
+        const auto items = Items(preview);
+        for (int i = 0; i < language.images; ++i) {
+            wchar_t text[16];
+            std::swprintf(text, std::size(text), L"11:%.2d:%.2d ", i / 60, i % 60);
+            EXPECT_EQ((Item{text, i % 3 != 0}), items[static_cast<size_t>(i)]) << i;
+        }
+        Sleep(300);
+        ui::SavePng(preview, Artefact(std::string(language.name) + ".png"));
+
+        // The last item can be scrolled into view and is not cut by the list's border.
+        HWND list = ui::Child(preview, IDC_IMAGE_LIST);
+        const int last = language.images - 1;
+        SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(last), FALSE);
+        RECT item{};
+        item.left = LVIR_BOUNDS;
+        SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(last),
+                     reinterpret_cast<LPARAM>(&item));
+        RECT client{};
+        GetClientRect(list, &client);
+        EXPECT_GE(item.left, client.left);
+        EXPECT_LE(item.right, client.right);
+        EXPECT_GE(item.top, client.top);
+        EXPECT_LE(item.bottom, client.bottom);
+        if (language.images > 1) {
+            Sleep(300);
+            ui::SavePng(preview, Artefact(std::string(language.name) + "_scrolled.png"));
+        }
+    }
+}
+
+}  // namespace
