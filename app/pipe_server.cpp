@@ -163,7 +163,8 @@ void CPipeServerHost::OnSendImage() {
             if (!store.RemoveAt(index, TRUE)) {
                 TheLogFile().Write(LOG_WARN,
                                    "OnSendImage: the sent image's file could not be deleted; "
-                                   "delete it by hand or it is loaded again at the next start.\n");
+                                   "it is no longer listed, delete it from the Images folder by "
+                                   "hand.\n");
             }
             OnPipeImageSent();
         } else {
