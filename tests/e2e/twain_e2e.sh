@@ -20,6 +20,7 @@ done
 twain_dir=$WINEPREFIX/drive_c/windows/twain_64
 mkdir -p "$twain_dir"
 cp "$bin/QORSRC.ds" "$twain_dir/sane.ds"
+cp "$bin/Stavik.dll" "$bin/Orbel.dll" "$twain_dir/"
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sane.ds=n"
 export QOR_SENSOR_SIMULATOR=$work/sim
 
@@ -30,7 +31,7 @@ finish() {
     "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
     [ -n "$old_path" ] && "$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$old_path" /f \
         </dev/null >/dev/null 2>&1 || true
-    rm -f "$twain_dir/sane.ds"
+    rm -f "$twain_dir/sane.ds" "$twain_dir/Stavik.dll" "$twain_dir/Orbel.dll"
 }
 trap finish EXIT
 "$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$("$WINE" winepath -w "$install" 2>/dev/null)" /f \
@@ -42,6 +43,8 @@ stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
 now_ms() { date +%s%3N; }
 fail() { echo "twain_e2e: $*" >&2; exit 1; }
 
+# A QOR APP left from elsewhere would serve another store.
+"$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
 qorctl sim plug --name sensor0 --imager-id 2101349 --format 3 >/dev/null
 
 echo "== QOR APP not running: the source starts it; Acquire before the exposure =="
@@ -92,6 +95,28 @@ client acquire --mech memory --count 1 --sessions 2 --show-ui 0 --timeout-ms 200
     fail "two sessions failed: $(cat "$work/out/sessions.log")"
 # The image announced when the first session stopped stayed in the store for the second one.
 [ "$(stored)" -eq 0 ] || fail "QOR APP's store is not empty after the two sessions"
+
+echo "== QOR APP cannot be started: the Stavik queue serves the store on disk =="
+for seed in 81 82; do
+    n=$(stored)
+    qorctl sim expose sensor0 --seed "$seed" >/dev/null
+    for _ in $(seq 1 300); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
+done
+mkdir -p "$work/out/disk/stored"
+cp "$install"/Images/*.bmp "$work/out/disk/stored/"
+"$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+for _ in $(seq 1 100); do pgrep -f 'QOR APP.exe' >/dev/null || break; sleep 0.1; done
+mv "$install/QOR APP.exe" "$install/QOR APP.off"
+client acquire --mech file --count 2 --show-ui 0 --timeout-ms 20000 --out "$work/out/disk" \
+    --json "$work/out/disk.json" >"$work/out/disk.log" 2>&1 || fail "disk queue: $(cat "$work/out/disk.log")"
+mv "$install/QOR APP.off" "$install/QOR APP.exe"
+i=0
+for s in $(ls "$work/out/disk/stored" | sort); do
+    i=$((i + 1))
+    cmp "$work/out/disk/stored/$s" "$(printf '%s/image%02d.bmp' "$work/out/disk" "$i")" ||
+        fail "disk queue image $i differs from the stored file ($s)"
+done
+[ "$(stored)" -eq 0 ] || fail "the store on disk is not empty after the disk-queue transfers"
 
 python3 - "$work/out" <<'PY'
 import json, sys, os

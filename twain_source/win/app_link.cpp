@@ -85,7 +85,8 @@ StavikApi& Stavik() {
         const DWORD n = GetModuleFileNameW(g_hInstance, path, MAX_PATH);
         if (wchar_t* slash = n ? wcsrchr(path, L'\\') : nullptr) {
             wcscpy(slash + 1, L"Stavik.dll");
-            api.module = LoadLibraryW(path);
+            // Its own imports (Orbel.dll) lie beside it too.
+            api.module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         }
         if (api.module == nullptr) api.module = LoadLibraryW(L"Stavik.dll");
         if (api.module == nullptr) return api;
