@@ -19,6 +19,11 @@ endif()
 # Warnings are errors for project code (not for GoogleTest and other outside code).
 function(qor_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Werror)
+  if(WIN32)
+    # x86_64 has one calling convention, so a function pointer cast that drops a CALLBACK or
+    # WINAPI breaks only the shipped i686 build: such casts are errors in both Windows builds.
+    target_compile_options(${target} PRIVATE -Werror=cast-function-type)
+  endif()
 endfunction()
 
 # A Windows DLL whose exports have fixed ordinals. `table` lists one export a line:
@@ -47,6 +52,13 @@ function(qor_windows_dll target table)
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".dll.a")
   target_sources(${target} PRIVATE ${def_file})
   target_link_options(${target} PRIVATE -Wl,--kill-at)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The decorated names in the .def carry the table's argument bytes; the compiler decorates
+    # each __stdcall definition with the size of its declared arguments. A different size cannot
+    # link ("cannot export"), and without the fix-up a definition that lost its __stdcall cannot
+    # either, instead of being linked with a warning.
+    target_link_options(${target} PRIVATE -Wl,--disable-stdcall-fixup)
+  endif()
   set(implib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_stdcall.a)
   add_custom_command(OUTPUT ${implib}
     COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${out_name}.dll -l ${implib}

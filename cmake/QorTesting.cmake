@@ -9,8 +9,9 @@ option(QOR_TESTS "Build the test executables" ON)
 
 if(NOT QOR_TESTS)
   # A deliverables-only build (the shipped i686 build, which cannot run here).
-elseif(WIN32)
-  # GoogleTest from Debian's source package, compiled with the mingw toolchain.
+elseif(WIN32 OR QOR_GTEST_FROM_SOURCE)
+  # GoogleTest from Debian's source package, compiled with the mingw toolchain (or for the
+  # 32-bit Linux build, which has no 32-bit GoogleTest library to link).
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
@@ -36,7 +37,7 @@ endfunction()
 
 function(qor_add_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-  if(WIN32 OR NOT benchmark_FOUND OR QOR_SANITIZE OR QOR_FUZZ)
+  if(WIN32 OR NOT benchmark_FOUND OR QOR_SANITIZE OR QOR_FUZZ OR QOR_NO_BENCHMARKS)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})

@@ -16,6 +16,9 @@ cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
 cmake --build "$build/native" -j "$jobs"
 ctest --test-dir "$build/native" -j "$jobs" --output-on-failure
 
+step "32-bit cores under qemu-i386-static: core tests, qorctl bytes against the native build"
+bash "$root/scripts/check-32bit.sh" "$build/linux32" "$build/native/tools/qorctl"
+
 step "Windows build (x86_64, run under Wine)"
 cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/tools/qorctl" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null

@@ -34,4 +34,8 @@ void MapPixelScalar(const Band& band, int32_t offset, const ToneCurve& curve, fl
 void MapBandAvx2(const Band& band, int32_t length, const ToneCurve& curve, float* grid,
                  const float* detail);
 
+// The same with 512-bit loops; only called where the processor runs AVX-512F.
+void MapBandAvx512(const Band& band, int32_t length, const ToneCurve& curve, float* grid,
+                   const float* detail);
+
 } // namespace qor::imageproc

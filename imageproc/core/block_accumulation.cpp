@@ -189,6 +189,7 @@ void AccumulateAndMap(float* const* columns, const float* detail, const TileGeom
                       const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd) {
     const bool vector = UsesVectorLoops(path);
     const bool avx2 = UsesAvx2Loops(path);
+    const bool avx512 = UsesAvx512Loops(path);
     Band band;
     for (int32_t u = uBegin; u < uEnd; ++u) {
         const float* detailColumn = detail + static_cast<size_t>(u) * static_cast<size_t>(g.height);
@@ -197,6 +198,10 @@ void AccumulateAndMap(float* const* columns, const float* detail, const TileGeom
             const int32_t length = std::min(g.tileSize, g.height - v0);
             float* gridBand = columns[u] + v0;
             const float* detailBand = detailColumn + v0;
+            if (avx512) {
+                MapBandAvx512(band, length, curve, gridBand, detailBand);
+                continue;
+            }
             if (avx2) {
                 MapBandAvx2(band, length, curve, gridBand, detailBand);
                 continue;

@@ -13,11 +13,18 @@ constexpr bool HasAvx2Kernels() {
 }
 
 // AVX2 and FMA in the processor, the YMM state saved by the operating system (XGETBV), and
-// the 256-bit loops not turned off by SetAvx2Allowed.
+// the 256-bit loops not turned off by SetVectorLimit.
 bool CpuRunsAvx2();
 
-// Benchmarks and tests hold the Vector path to SSE2 with false; true (the default) lets it use
-// AVX2 wherever the processor runs it.
+// AVX-512F as well, with the ZMM and mask state saved by the system, and not turned off.
+bool CpuRunsAvx512();
+
+// The widest loops the Vector path may take: benchmarks and tests hold it to narrower ones to
+// compare; the default lets it use whatever the processor runs.
+enum class VectorLimit { Sse2, Avx2, Avx512 };
+void SetVectorLimit(VectorLimit limit);
+
+// SetVectorLimit(Avx512) for true, SetVectorLimit(Sse2) for false.
 void SetAvx2Allowed(bool allowed);
 
 } // namespace qor::imageproc

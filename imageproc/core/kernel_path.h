@@ -6,7 +6,7 @@
 namespace qor::imageproc {
 
 // Every path gives bit-identical results. Vector takes the widest loops the processor runs
-// (AVX2 where the processor and the system support it, else SSE2, else scalar); Sse2 holds them
+// (AVX-512 or AVX2 where the processor and the system support them, else SSE2, else scalar); Sse2 holds them
 // to 128 bits and Scalar to one pixel at a time, so that tests and benchmarks can hold the paths
 // against each other.
 enum class KernelPath { Vector, Sse2, Scalar };
@@ -26,6 +26,10 @@ constexpr bool UsesVectorLoops(KernelPath path) {
 
 inline bool UsesAvx2Loops(KernelPath path) {
     return HasAvx2Kernels() && HasVectorKernels() && path == KernelPath::Vector && CpuRunsAvx2();
+}
+
+inline bool UsesAvx512Loops(KernelPath path) {
+    return HasAvx2Kernels() && HasVectorKernels() && path == KernelPath::Vector && CpuRunsAvx512();
 }
 
 } // namespace qor::imageproc

@@ -38,14 +38,17 @@ TEST_P(GridExactMatch, EveryPathEqualsTheReference) {
     reference::Grid expected = testdata::ToGrid(frame, c.width, c.height);
     reference::ImageProc2(expected, 4096, c.radius, c.tileSize, 409.6f);
 
-    for (const KernelPath path : testdata::kAllPaths) {
+    for (const testdata::PathCase& pathCase : testdata::kAllPaths) {
+        const testdata::UsingPath using_(pathCase);
+        const KernelPath path = pathCase.path;
         reference::Grid actual = testdata::ToGrid(frame, c.width, c.height);
         auto columns = testdata::Columns(actual);
         ASSERT_EQ(EnhanceGrid(columns.data(), c.width, c.height, 4096, c.radius, c.tileSize, 409.6f,
                               path),
                   EnhanceStatus::Enhanced);
         EXPECT_TRUE(testdata::SameBits(expected, actual))
-            << c.width << "x" << c.height << " path " << static_cast<int>(path);
+            << c.width << "x" << c.height << " path " << static_cast<int>(path) << " limit "
+            << static_cast<int>(pathCase.limit);
     }
 }
 
@@ -81,10 +84,12 @@ TEST_P(FrameExactMatch, EveryPathEqualsTheReference) {
     const auto frame = testdata::MakeFrame(c.width, c.height, content, 77u + c.height);
     auto expected = frame;
     ASSERT_EQ(reference::ImageProc1(expected, c.width, c.height, 1), 1);
-    for (const KernelPath path : testdata::kAllPaths) {
+    for (const testdata::PathCase& pathCase : testdata::kAllPaths) {
+        const testdata::UsingPath using_(pathCase);
         auto actual = frame;
-        ASSERT_EQ(EnhanceFrame(actual.data(), c.width, c.height, 1, path), 1);
-        EXPECT_EQ(expected, actual) << c.width << "x" << c.height;
+        ASSERT_EQ(EnhanceFrame(actual.data(), c.width, c.height, 1, pathCase.path), 1);
+        EXPECT_EQ(expected, actual) << c.width << "x" << c.height << " limit "
+                                    << static_cast<int>(pathCase.limit);
     }
 }
 

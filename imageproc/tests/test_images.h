@@ -41,8 +41,22 @@ private:
     uint64_t m_nState;
 };
 
-// Every loop variant: each must give the reference's bits.
-constexpr KernelPath kAllPaths[] = {KernelPath::Vector, KernelPath::Sse2, KernelPath::Scalar};
+// Every loop variant: each must give the reference's bits. The Vector path runs once with its
+// widest loops and once held to AVX2 (both fall back on processors without them).
+struct PathCase {
+    KernelPath path;
+    VectorLimit limit;
+};
+constexpr PathCase kAllPaths[] = {{KernelPath::Vector, VectorLimit::Avx512},
+                                  {KernelPath::Vector, VectorLimit::Avx2},
+                                  {KernelPath::Sse2, VectorLimit::Avx512},
+                                  {KernelPath::Scalar, VectorLimit::Avx512}};
+
+// Sets a case's vector limit for one run and lifts it again.
+struct UsingPath {
+    explicit UsingPath(const PathCase& c) { SetVectorLimit(c.limit); }
+    ~UsingPath() { SetVectorLimit(VectorLimit::Avx512); }
+};
 
 enum class Content {
     Noise,    // every pixel independent, far outside 0..4095 on both sides
