@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The whole road under Wine's own TWAIN manager: simulated sensor -> Qor.dll -> QOR APP -> pipe ->
 # QORSRC (installed as the manager's "sane.ds") -> twain_client, by native, file and memory
-# transfer. Usage: twain_e2e.sh BIN_DIR WORK_DIR   (QOR_WINE_STATE names a running harness)
+# transfer, and by the Stavik queue when QOR APP cannot be started. Leaves the received BMPs, a
+# PNG of each, a contact sheet, a screenshot of the source's dialog and summary.json (with the
+# time from exposure to the image) in WORK_DIR/out.
+# Usage: twain_e2e.sh BIN_DIR WORK_DIR   (QOR_WINE_STATE names a running harness)
 set -euo pipefail
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
@@ -54,6 +57,11 @@ client_pid=$!
 for _ in $(seq 1 600); do [ -f "$install/2101349.dat" ] && break; sleep 0.1; done
 [ -f "$install/2101349.dat" ] || fail "QOR APP was not started by the source (no calibration cache in $install)"
 sleep 1
+# The source's status dialog (ShowUI TRUE) while it waits for the exposure.
+mkdir -p "$work/out/png"
+dialog=$(xdotool search --name '^QOR SRC$' 2>/dev/null | head -1 || true)
+[ -n "$dialog" ] && import -display "$DISPLAY" -window "$dialog" "$work/out/png/source_dialog.png" \
+    2>/dev/null || true
 exposed=$(now_ms)
 qorctl sim expose sensor0 --seed 51 >/dev/null
 wait "$client_pid" || fail "the client did not receive the first image: $(cat "$work/out/first.log")"
@@ -118,6 +126,14 @@ for s in $(ls "$work/out/disk/stored" | sort); do
 done
 [ "$(stored)" -eq 0 ] || fail "the store on disk is not empty after the disk-queue transfers"
 
+# A PNG of every received image and a contact sheet of them.
+for bmp in "$work"/out/*/image*.bmp; do
+    part=$(basename "$(dirname "$bmp")")
+    convert "$bmp" "$work/out/png/${part}_$(basename "$bmp" .bmp).png" 2>/dev/null || true
+done
+montage -label '%t' "$work"/out/png/*_image*.png -tile 6x -geometry 240x172+4+4 \
+    "$work/out/contact_sheet.png" 2>/dev/null || true
+
 python3 - "$work/out" <<'PY'
 import json, sys, os
 out = sys.argv[1]
@@ -129,8 +145,11 @@ first = load("first")
 check(first["received"] == 1 and first["announcements"] == 1, "the state-5 wait did not announce the image once")
 exposed = int(open(os.path.join(out, "first.exposed")).read())
 img = first["images"][0]
+timing = {"exposureToXferReadyMs": img["readyMs"] - exposed, "exposureToImageMs": img["receivedMs"] - exposed}
 print("time from exposure to MSG_XFERREADY: %d ms, to the image in the client: %d ms"
-      % (img["readyMs"] - exposed, img["receivedMs"] - exposed))
+      % (timing["exposureToXferReadyMs"], timing["exposureToImageMs"]))
+runs = {n: load(n) for n in ("first", "native", "file", "memory", "sessions", "disk")}
+json.dump({"timing": timing, "runs": runs}, open(os.path.join(out, "summary.json"), "w"), indent=2)
 for mech in ("native", "file", "memory"):
     s = load(mech)
     check(s["received"] == 3, mech + ": not three images")
@@ -153,6 +172,8 @@ check(caps["0x1005"]["get"]["container"].startswith("04001000000005100301"), "CA
 check(caps["0x1005"]["current"]["cc"] == 14, "CAP_SUPPORTEDCAPS MSG_GETCURRENT")
 check(caps["0x112b"]["get"]["container"] == "0400" + "01000000" + "00000000" * 2 + "0800" + "00", "ICAP_BITDEPTH enumeration")
 check(caps["0x0102"]["support"]["container"][:12] == "05001f000000", "ICAP_UNITS MSG_QUERYSUPPORT")
+disk = load("disk")
+check(disk["received"] == 2 and [i["pendingBefore"] for i in disk["images"]] == [2, 1], "disk queue counts")
 sessions = load("sessions")
 check(sessions["received"] == 2, "two sessions in a row")
 if problems:
