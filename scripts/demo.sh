@@ -112,3 +112,8 @@ done
 for _ in $(seq 1 200); do kill -0 "$qor_app" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$qor_app" 2>/dev/null && echo "demo: QOR APP did not end after taskkill" >&2
 echo "demo: screenshots of the tray and of each stored image in $app/png"
+
+echo "== the whole road: simulated sensor -> QOR APP -> pipe -> QORSRC (Wine's TWAIN manager) -> twain_client =="
+cmake --build "$build/win64" -j "$jobs" --target qorsrc Stavik twain_client qorsim_dll
+bash "$root/tests/e2e/twain_e2e.sh" "$build/win64/bin" "$out/twain"
+echo "demo: received BMPs, their PNGs, contact_sheet.png and summary.json in $out/twain/out"
