@@ -104,7 +104,7 @@ HBITMAP BlankThumbnail() {
     return bitmap;
 }
 
-}  // namespace
+} // namespace
 
 CImageView::CImageView(CQorApp* owner, CImageQueue* store, CLanguage* language)
     : m_pOwner(owner), m_pImageQueue(store), m_pobLanguage(language) {
@@ -159,8 +159,7 @@ void CImageView::FitListToThumbnails() {
     LVITEMW probe{};
     probe.mask = LVIF_TEXT | LVIF_IMAGE;
     probe.pszText = sample;
-    const auto index =
-        SendMessageW(m_hList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&probe));
+    const auto index = SendMessageW(m_hList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&probe));
     RECT item{};
     item.left = LVIR_BOUNDS;
     const bool measured =
@@ -202,8 +201,7 @@ const wchar_t* CImageView::Text(UINT id) {
     return m_szText;
 }
 
-INT_PTR CALLBACK CImageView::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+INT_PTR CALLBACK CImageView::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<CImageView*>(lParam);
         SetWindowLongPtrW(window, DWLP_USER, lParam);

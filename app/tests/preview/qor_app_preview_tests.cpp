@@ -7,6 +7,7 @@
 #include "app/core/gray_bitmap.h"
 #include "app/image_view.h"
 #include "app/qor_app.h"
+#include "common/core/log_file.h"
 #include "external/orbel/orbel.h"
 #include "tests/e2e/qor_app_support.h"
 #include "tests/support/ui_robot.h"
@@ -26,7 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int kWaitMs = 20000;
 
-std::string Artefact(const std::string& name) { return ui::ArtefactDir() + "preview_" + name; }
+std::string Artefact(const std::string& name) {
+    return ui::ArtefactDir() + "preview_" + name;
+}
 
 // An 8-bit bitmap file image: a grey ramp with a bright disc that moves with `index`.
 uint8_t* MakePicture(int index, ImageDataStruct& sizes) {
@@ -59,8 +62,14 @@ std::vector<uint8_t> SeedImage(const fs::path& work, int index, int hour, int mi
     record->nImageSize = sizes.nImageSize;
     MakeThumbnail(bitmap, &record->pThumbnailData, &record->nThumbnailSize);
     record->bSelected = selected ? 1 : 0;
-    record->stTime = {2026, 12, 1, 7, static_cast<uint16_t>(hour), static_cast<uint16_t>(minute),
-                      static_cast<uint16_t>(second), static_cast<uint16_t>(millisecond)};
+    record->stTime = {2026,
+                      12,
+                      1,
+                      7,
+                      static_cast<uint16_t>(hour),
+                      static_cast<uint16_t>(minute),
+                      static_cast<uint16_t>(second),
+                      static_cast<uint16_t>(millisecond)};
     CImageQueue store(work.wstring().c_str());
     store.Add(record);
     store.DeleteAll(FALSE);
@@ -161,8 +170,7 @@ public:
         ui::Press(box, IDOK);
         ui::WaitGone(box, kWaitMs);
         EXPECT_TRUE(ui::WaitUntil(
-            [&] { return m_app.load() != nullptr && m_app.load()->Window() != nullptr; },
-            kWaitMs));
+            [&] { return m_app.load() != nullptr && m_app.load()->Window() != nullptr; }, kWaitMs));
     }
     ~RunningApp() {
         if (m_app != nullptr) {
@@ -188,8 +196,8 @@ private:
 void AnswerDeleteQuestion(int button, const std::string& screenshot = {}) {
     HWND question = WaitForOwnWindow(L"QOR APP", kWaitMs);
     ASSERT_NE(nullptr, question);
-    EXPECT_NE(nullptr, ui::ChildWithText(question,
-                                         L"Are you sure you want to delete all the selected images?"));
+    EXPECT_NE(nullptr, ui::ChildWithText(
+                           question, L"Are you sure you want to delete all the selected images?"));
     EXPECT_EQ(L"Yes", ui::Text(ui::Child(question, kConfirmFirstButtonId)));
     EXPECT_EQ(L"No", ui::Text(ui::Child(question, kConfirmSecondButtonId)));
     if (!screenshot.empty()) {
@@ -219,8 +227,8 @@ TEST(QorAppPreview, ChoosingFetchingAndDeleting) {
     EXPECT_EQ(L"Select All", ui::Text(ui::Child(preview, IDC_SELECT_ALL)));
     EXPECT_EQ(L"Deselect All", ui::Text(ui::Child(preview, IDC_DESELECT_ALL)));
     EXPECT_EQ(L"Delete", ui::Text(ui::Child(preview, IDC_DELETE_SELECTED)));
-    ASSERT_TRUE(WaitForItems(preview, {{L"09:05:03 ", true}, {L"09:12:40 ", true},
-                                       {L"10:00:07 ", true}}))
+    ASSERT_TRUE(
+        WaitForItems(preview, {{L"09:05:03 ", true}, {L"09:12:40 ", true}, {L"10:00:07 ", true}}))
         << testing::PrintToString(Items(preview));
     Sleep(300);
     ui::SavePng(preview, Artefact("three_images.png"));
@@ -230,13 +238,22 @@ TEST(QorAppPreview, ChoosingFetchingAndDeleting) {
     EXPECT_EQ((std::vector<int>{1, 0, 1}), StoredSelection(rig));
     ui::SavePng(preview, Artefact("one_unchecked.png"));
 
+    // While the acquisition thread reads an image the wait cursor stays; afterwards the usual one.
+    const auto setCursor = [&] {
+        return SendMessageW(preview, WM_SETCURSOR, reinterpret_cast<WPARAM>(preview), HTCLIENT);
+    };
+    EXPECT_EQ(1, SendMessageW(preview, UM_VIEW_BUSY, 1, 0));
+    EXPECT_EQ(TRUE, setCursor()) << "handled: the wait cursor is kept";
+    EXPECT_EQ(1, SendMessageW(preview, UM_VIEW_BUSY, 0, 0));
+    EXPECT_EQ(FALSE, setCursor());
+
     // A second "View Images" brings the same window forward.
     EXPECT_EQ(preview, program.OpenPreview(L"Image view"));
 
     // The imaging program fetches: the two checked ones, oldest first; the list follows.
     const fs::path fetched = rig.Work() / "fetched";
-    ASSERT_EQ(0, rig.RunTool(L"qorpipe.exe", L"fetch --out \"" + fetched.wstring() + L"\"",
-                             kWaitMs));
+    ASSERT_EQ(0,
+              rig.RunTool(L"qorpipe.exe", L"fetch --out \"" + fetched.wstring() + L"\"", kWaitMs));
     EXPECT_TRUE(e2e::ReadFileBytes(fetched / "image_001.bmp") == first);
     EXPECT_TRUE(e2e::ReadFileBytes(fetched / "image_002.bmp") == third);
     EXPECT_FALSE(fs::exists(fetched / "image_003.bmp"));
@@ -331,54 +348,66 @@ TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
     for (const LanguageCase& language : cases) {
         SCOPED_TRACE(language.name);
         e2e::QorAppRig rig(std::string("preview_") + language.name);
-        rig.Registry().SetDword(L"LanguageID", language.id);
-        for (int i = 0; i < language.images; ++i) {
-            SeedImage(rig.Work(), i, 11, i / 60, i % 60, 0, i % 3 != 0);
-        }
-        // A folder by the thumbnail file's name: the file can neither be created nor written.
-        fs::create_directories(rig.Work() / "8bppThumbnailImg.bmp");
-        RunningApp program(rig);
+        // The log of this process is opened once; here it is this run's.
+        const std::string logPath = (rig.Work() / "QorAPPLog.txt").string();
+        TheLogFile().Close();
+        ASSERT_EQ(1, TheLogFile().Open(logPath.c_str(), 0));
+        {
+            rig.Registry().SetDword(L"LanguageID", language.id);
+            for (int i = 0; i < language.images; ++i) {
+                SeedImage(rig.Work(), i, 11, i / 60, i % 60, 0, i % 3 != 0);
+            }
+            // A folder by the thumbnail file's name: the file can neither be created nor written.
+            fs::create_directories(rig.Work() / "8bppThumbnailImg.bmp");
+            RunningApp program(rig);
 
-        const auto start = std::chrono::steady_clock::now();
-        HWND preview = program.OpenPreview(language.caption);
-        ASSERT_NE(nullptr, preview);
-        ASSERT_TRUE(ui::WaitUntil(
-            [&] { return static_cast<int>(Items(preview).size()) == language.images; }, kWaitMs));
-        const double openMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
-        std::printf("preview with %d images open in %.0f ms\n", language.images, openMs);
-        EXPECT_EQ(language.selectAll, ui::Text(ui::Child(preview, IDC_SELECT_ALL)));
-        EXPECT_EQ(language.deselectAll, ui::Text(ui::Child(preview, IDC_DESELECT_ALL)));
-        EXPECT_EQ(language.remove, ui::Text(ui::Child(preview, IDC_DELETE_SELECTED)));
-        const auto items = Items(preview);
-        for (int i = 0; i < language.images; ++i) {
-            wchar_t text[16];
-            std::swprintf(text, std::size(text), L"11:%.2d:%.2d ", i / 60, i % 60);
-            EXPECT_EQ((Item{text, i % 3 != 0}), items[static_cast<size_t>(i)]) << i;
-        }
-        Sleep(300);
-        ui::SavePng(preview, Artefact(std::string(language.name) + ".png"));
-
-        // The last item can be scrolled into view and is not cut by the list's border.
-        HWND list = ui::Child(preview, IDC_IMAGE_LIST);
-        const int last = language.images - 1;
-        SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(last), FALSE);
-        RECT item{};
-        item.left = LVIR_BOUNDS;
-        SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(last),
-                     reinterpret_cast<LPARAM>(&item));
-        RECT client{};
-        GetClientRect(list, &client);
-        EXPECT_GE(item.left, client.left);
-        EXPECT_LE(item.right, client.right);
-        EXPECT_GE(item.top, client.top);
-        EXPECT_LE(item.bottom, client.bottom);
-        if (language.images > 1) {
+            const auto start = std::chrono::steady_clock::now();
+            HWND preview = program.OpenPreview(language.caption);
+            ASSERT_NE(nullptr, preview);
+            ASSERT_TRUE(ui::WaitUntil(
+                [&] { return static_cast<int>(Items(preview).size()) == language.images; },
+                kWaitMs));
+            const double openMs =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+            std::printf("preview with %d images open in %.0f ms\n", language.images, openMs);
+            EXPECT_EQ(language.selectAll, ui::Text(ui::Child(preview, IDC_SELECT_ALL)));
+            EXPECT_EQ(language.deselectAll, ui::Text(ui::Child(preview, IDC_DESELECT_ALL)));
+            EXPECT_EQ(language.remove, ui::Text(ui::Child(preview, IDC_DELETE_SELECTED)));
+            const auto items = Items(preview);
+            for (int i = 0; i < language.images; ++i) {
+                wchar_t text[16];
+                std::swprintf(text, std::size(text), L"11:%.2d:%.2d ", i / 60, i % 60);
+                EXPECT_EQ((Item{text, i % 3 != 0}), items[static_cast<size_t>(i)]) << i;
+            }
             Sleep(300);
-            ui::SavePng(preview, Artefact(std::string(language.name) + "_scrolled.png"));
+            ui::SavePng(preview, Artefact(std::string(language.name) + ".png"));
+
+            // The last item can be scrolled into view and is not cut by the list's border.
+            HWND list = ui::Child(preview, IDC_IMAGE_LIST);
+            const int last = language.images - 1;
+            SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(last), FALSE);
+            RECT item{};
+            item.left = LVIR_BOUNDS;
+            SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(last),
+                         reinterpret_cast<LPARAM>(&item));
+            RECT client{};
+            GetClientRect(list, &client);
+            EXPECT_GE(item.left, client.left);
+            EXPECT_LE(item.right, client.right);
+            EXPECT_GE(item.top, client.top);
+            EXPECT_LE(item.bottom, client.bottom);
+            if (language.images > 1) {
+                Sleep(300);
+                ui::SavePng(preview, Artefact(std::string(language.name) + "_scrolled.png"));
+            }
         }
+        TheLogFile().Close();
+        std::ifstream in(logPath);
+        const std::string log((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        EXPECT_NE(std::string::npos, log.find("CImageView::UpdateImageView(): fp = NULL")) << log;
     }
 }
 
-}  // namespace
+} // namespace
