@@ -330,20 +330,21 @@ TEST(QorAppPreview, StoreChangingUnderTheDeleteQuestion) {
     EXPECT_EQ((std::vector<int>{0}), StoredSelection(rig));
 }
 
-// 64 images in German, with a folder where the thumbnail file should be: the preview opens with
-// every item and picture (from memory), the list scrolls to the last one, and the time it takes
-// to open is reported. French labels in a second run.
+// A full store of 64 images, in German with a folder where the thumbnail file should be (the
+// pictures then come from memory) and in French with the file: every item and picture, the list
+// scrolls to the last one uncut, and the time the preview takes to open is reported.
 TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
     struct LanguageCase {
         DWORD id;
         const char* name;
         std::wstring caption, selectAll, deselectAll, remove;
-        int images;
+        bool thumbnailFileWritable;
     };
+    constexpr int kImages = 64;
     const std::vector<LanguageCase> cases = {
-        {1031, "german", L"Bildansicht", L"Alle auswählen", L"Auswahl aufheben", L"Löschen", 64},
+        {1031, "german", L"Bildansicht", L"Alle auswählen", L"Auswahl aufheben", L"Löschen", false},
         {1036, "french", L"Visionneuse d'images", L"Tout sélectionner", L"Tout désélectionner",
-         L"Supprimer", 1},
+         L"Supprimer", true},
     };
     for (const LanguageCase& language : cases) {
         SCOPED_TRACE(language.name);
@@ -354,28 +355,38 @@ TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
         ASSERT_EQ(1, TheLogFile().Open(logPath.c_str(), 0));
         {
             rig.Registry().SetDword(L"LanguageID", language.id);
-            for (int i = 0; i < language.images; ++i) {
+            for (int i = 0; i < kImages; ++i) {
                 SeedImage(rig.Work(), i, 11, i / 60, i % 60, 0, i % 3 != 0);
             }
             // A folder by the thumbnail file's name: the file can neither be created nor written.
-            fs::create_directories(rig.Work() / "8bppThumbnailImg.bmp");
+            if (!language.thumbnailFileWritable) {
+                fs::create_directories(rig.Work() / "8bppThumbnailImg.bmp");
+            }
             RunningApp program(rig);
 
-            const auto start = std::chrono::steady_clock::now();
-            HWND preview = program.OpenPreview(language.caption);
-            ASSERT_NE(nullptr, preview);
-            ASSERT_TRUE(ui::WaitUntil(
-                [&] { return static_cast<int>(Items(preview).size()) == language.images; },
-                kWaitMs));
-            const double openMs =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
-            std::printf("preview with %d images open in %.0f ms\n", language.images, openMs);
+            // "View Images" sent, not posted: it returns once the window is built and filled.
+            // Opened and closed three times; each time is reported.
+            HWND preview = nullptr;
+            for (int round = 0; round < 3; ++round) {
+                if (preview != nullptr) {
+                    PostMessageW(preview, WM_CLOSE, 0, 0);
+                    ASSERT_TRUE(ui::WaitGone(preview, kWaitMs));
+                }
+                const auto start = std::chrono::steady_clock::now();
+                SendMessageW(program.App().Window(), WM_COMMAND, IDM_VIEW_IMAGES, 0);
+                const double openMs = std::chrono::duration<double, std::milli>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count();
+                std::printf("preview with 64 images (%s) open in %.1f ms\n", language.name, openMs);
+                preview = WaitForOwnWindow(language.caption, kWaitMs);
+                ASSERT_NE(nullptr, preview);
+            }
+            ASSERT_EQ(kImages, static_cast<int>(Items(preview).size()));
             EXPECT_EQ(language.selectAll, ui::Text(ui::Child(preview, IDC_SELECT_ALL)));
             EXPECT_EQ(language.deselectAll, ui::Text(ui::Child(preview, IDC_DESELECT_ALL)));
             EXPECT_EQ(language.remove, ui::Text(ui::Child(preview, IDC_DELETE_SELECTED)));
             const auto items = Items(preview);
-            for (int i = 0; i < language.images; ++i) {
+            for (int i = 0; i < kImages; ++i) {
                 wchar_t text[16];
                 std::swprintf(text, std::size(text), L"11:%.2d:%.2d ", i / 60, i % 60);
                 EXPECT_EQ((Item{text, i % 3 != 0}), items[static_cast<size_t>(i)]) << i;
@@ -385,7 +396,7 @@ TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
 
             // The last item can be scrolled into view and is not cut by the list's border.
             HWND list = ui::Child(preview, IDC_IMAGE_LIST);
-            const int last = language.images - 1;
+            const int last = kImages - 1;
             SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(last), FALSE);
             RECT item{};
             item.left = LVIR_BOUNDS;
@@ -397,16 +408,15 @@ TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
             EXPECT_LE(item.right, client.right);
             EXPECT_GE(item.top, client.top);
             EXPECT_LE(item.bottom, client.bottom);
-            if (language.images > 1) {
-                Sleep(300);
-                ui::SavePng(preview, Artefact(std::string(language.name) + "_scrolled.png"));
-            }
+            Sleep(300);
+            ui::SavePng(preview, Artefact(std::string(language.name) + "_scrolled.png"));
         }
         TheLogFile().Close();
         std::ifstream in(logPath);
         const std::string log((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
-        EXPECT_NE(std::string::npos, log.find("CImageView::UpdateImageView(): fp = NULL")) << log;
+        EXPECT_EQ(!language.thumbnailFileWritable,
+                  log.find("CImageView::UpdateImageView(): fp = NULL") != std::string::npos);
     }
 }
 
