@@ -95,7 +95,9 @@ TW_UINT16 CapabilityMsg(TripletRecord& t) {
         m_nConditionCode = TWCC_BADVALUE;
         return TWRC_FAILURE;
     }
-    const bool oldProtocol = m_appIdentity.ProtocolMajor <= 1 && m_appIdentity.ProtocolMinor <= 5;
+    // Only a connected application has a protocol to map for.
+    const bool oldProtocol = m_nState >= qor::twain::kState4 && m_appIdentity.ProtocolMajor <= 1 &&
+                             m_appIdentity.ProtocolMinor <= 5;
     const uint8_t* container = nullptr;
     size_t containerSize = 0;
     if (t.MSG == MSG_SET && cap->hContainer != nullptr) {
