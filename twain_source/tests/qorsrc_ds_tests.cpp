@@ -26,6 +26,23 @@ std::wstring BinFolder() {
     return path;
 }
 
+std::wstring InstalPath() {
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", L"InstalPath", RRF_RT_REG_SZ, nullptr, value,
+                 &size);
+    return value;
+}
+
+void SetInstalPath(const std::wstring& path) {
+    HKEY key;
+    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", &key) == ERROR_SUCCESS) {
+        RegSetValueExW(key, L"InstalPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+}
+
 DWORD LanguageIdInRegistry() {
     DWORD value = 0, size = sizeof value;
     RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", L"LanguageID", RRF_RT_REG_DWORD, nullptr,
@@ -39,9 +56,11 @@ struct Source : ::testing::Test {
     TW_IDENTITY app{};
     TW_IDENTITY ds{};
     DWORD savedLanguage = 0;
+    std::wstring savedPath;
 
     void SetUp() override {
         savedLanguage = LanguageIdInRegistry();
+        savedPath = InstalPath();
         module = LoadLibraryW((BinFolder() + L"QORSRC.ds").c_str());
         ASSERT_NE(module, nullptr);
         FARPROC proc = GetProcAddress(module, "DS_Entry");
@@ -59,6 +78,7 @@ struct Source : ::testing::Test {
             RegSetValueExW(key, L"LanguageID", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&savedLanguage), 4);
             RegCloseKey(key);
         }
+        SetInstalPath(savedPath);
         if (module) FreeLibrary(module);
     }
     TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data, TW_UINT32 origin = 7) {
@@ -184,4 +204,38 @@ TEST_F(Source, IdentityStatesStatusAndControlTripletsBeforeAnyImage) {
     GlobalUnlock(current.hContainer);
     GlobalFree(current.hContainer);
     ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &ds), TWRC_SUCCESS);
+}
+
+TEST_F(Source, WithoutUserInterfaceNoImageMeansStateFiveAndNoBoxes) {
+    // QOR APP cannot be started from an empty folder and its store there is empty.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring empty = std::wstring(temp) + L"qorsrc_ds_tests_empty";
+    CreateDirectoryW(empty.c_str(), nullptr);
+    SetInstalPath(empty);
+    wchar_t before[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+
+    TW_IDENTITY id{};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &id), TWRC_SUCCESS);
+    ds = id;
+    ds.Id = 4;
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &ds), TWRC_SUCCESS);
+    TW_USERINTERFACE ui{};
+    ui.ShowUI = FALSE;
+    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+    // Nothing to transfer: state 5, so a transfer is out of sequence, reported without a box.
+    TW_HANDLE handle = nullptr;
+    EXPECT_EQ(WithBox([&] { return Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle); }, false), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_SEQERROR);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(WithBox([&] { return Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending); }, false), TWRC_FAILURE);
+    EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    TW_EVENT event{};
+    MSG msg{};
+    event.pEvent = &msg;
+    EXPECT_EQ(Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_NOTDSEVENT);
+    EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &ds), TWRC_SUCCESS);
+    SetCurrentDirectoryW(before);
+    RemoveDirectoryW(empty.c_str());
 }

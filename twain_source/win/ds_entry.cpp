@@ -300,9 +300,16 @@ TW_UINT16 Dispatch(TripletRecord& t) {
 }
 
 void Notify(TW_UINT16 message) {
-    // A 64-bit imaging program may use the newer manager.
+    // The manager that loaded us is already in the process; a 64-bit imaging program may use
+    // the newer one.
     HMODULE manager = nullptr;
-    if constexpr (sizeof(void*) == 8) manager = LoadLibraryW(L"TWAINDSM.DLL");
+    if constexpr (sizeof(void*) == 8) {
+        if (GetModuleHandleW(L"TWAINDSM.DLL") != nullptr) manager = LoadLibraryW(L"TWAINDSM.DLL");
+    }
+    if (manager == nullptr && GetModuleHandleW(L"TWAIN_32.DLL") != nullptr) manager = LoadLibraryW(L"TWAIN_32.DLL");
+    if constexpr (sizeof(void*) == 8) {
+        if (manager == nullptr) manager = LoadLibraryW(L"TWAINDSM.DLL");
+    }
     if (manager == nullptr) manager = LoadLibraryW(L"TWAIN_32.DLL");
     TW_UINT16 rc = TWRC_FAILURE;
     if (manager != nullptr) {
