@@ -448,6 +448,8 @@ void CQorApp::OnViewImages() {
         return;
     }
     ShowWindow(m_pImageView->Window(), SW_SHOW);
+    // Opened from the tray: the window comes in front of the program the user was in.
+    SetForegroundWindow(m_pImageView->Window());
     m_pImageView->UpdateImageView();
     m_hImageViewWnd = m_pImageView->Window();
     m_bImageViewActive = TRUE;
