@@ -91,10 +91,57 @@ void CorrectWithDefectFill(int32_t* frame, const float* map, int32_t width, int3
     CorrectLaterRows<Rule>(frame, map, width, height);
 }
 
-// Rows are done in chunks: first the full correction of every pixel, vectorised (clamping
-// before the conversion equals truncating first, since the bounds are integers); then the few
-// pixels at the two ends of the range get the blended formula.
+// The full correction of m pixels, vectorised (clamping before the conversion equals truncating
+// first, since the bounds are integers); non-zero when one of them lies at an end of the range.
+// Inlined into a copy for the processor's own vector width and one for AVX2, which run the
+// same IEEE operations (multiply-adds are never fused: -ffp-contract=off).
+#if defined(__GNUC__)
+#define QOR_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define QOR_ALWAYS_INLINE inline
+#endif
+QOR_ALWAYS_INLINE int32_t FullCorrection(const int32_t* r, const float* g, const float* o,
+                                         int32_t m, int32_t* corrected) {
+    int32_t ends = 0;
+    for (int32_t k = 0; k < m; ++k) {
+        const double x = static_cast<double>(r[k]);
+        corrected[k] = exact::ClampToInt(
+            x * static_cast<double>(g[k]) + static_cast<double>(o[k]) + 0.5, 0.0, 4095.0);
+        ends |= (r[k] < kDarkEnd) | (r[k] > kBrightEnd);
+    }
+    return ends;
+}
+
+int32_t FullCorrectionBaseline(const int32_t* r, const float* g, const float* o, int32_t m,
+                               int32_t* corrected) {
+    return FullCorrection(r, g, o, m, corrected);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) int32_t FullCorrectionAvx2(const int32_t* r, const float* g,
+                                                           const float* o, int32_t m,
+                                                           int32_t* corrected) {
+    return FullCorrection(r, g, o, m, corrected);
+}
+
+using FullCorrectionFunction = int32_t (*)(const int32_t*, const float*, const float*, int32_t,
+                                           int32_t*);
+
+// Asked once; the processor and the system must both support AVX2.
+FullCorrectionFunction ChooseFullCorrection() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? &FullCorrectionAvx2 : &FullCorrectionBaseline;
+}
+#endif
+
+// Rows are done in chunks: first the full correction of every pixel; then the few pixels at the
+// two ends of the range get the blended formula.
 void GainOffsetRow(int32_t* row, const float* gain, const float* offset, int32_t n) {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    static const FullCorrectionFunction fullCorrection = ChooseFullCorrection();
+#else
+    constexpr auto fullCorrection = &FullCorrectionBaseline;
+#endif
     constexpr int32_t kChunk = 256;
     int32_t corrected[kChunk];
     for (int32_t start = 0; start < n; start += kChunk) {
@@ -102,13 +149,7 @@ void GainOffsetRow(int32_t* row, const float* gain, const float* offset, int32_t
         int32_t* r = row + start;
         const float* g = gain + start;
         const float* o = offset + start;
-        int32_t ends = 0;
-        for (int32_t k = 0; k < m; ++k) {
-            const double x = static_cast<double>(r[k]);
-            corrected[k] = exact::ClampToInt(
-                x * static_cast<double>(g[k]) + static_cast<double>(o[k]) + 0.5, 0.0, 4095.0);
-            ends |= (r[k] < kDarkEnd) | (r[k] > kBrightEnd);
-        }
+        const int32_t ends = fullCorrection(r, g, o, m, corrected);
         if (ends == 0) {
             std::memcpy(r, corrected, sizeof(int32_t) * static_cast<size_t>(m));
             continue;
