@@ -14,7 +14,7 @@ packages=(
   xvfb xauth imagemagick xdotool
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libstb-dev
-  groff zip
+  groff zip python3
   g++-multilib qemu-user-static
 )
 
