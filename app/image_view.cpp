@@ -212,7 +212,14 @@ INT_PTR CALLBACK CImageView::DialogProc(HWND window, UINT message, WPARAM wParam
     if (self == nullptr) {
         return FALSE;
     }
-    return self->HandleMessage(message, wParam, lParam);
+    // Nothing may unwind through the system's frames (no memory for a name list, for one).
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        TheLogFile().Write(LOG_FATAL, "CImageView: a request of the preview failed for lack of "
+                                      "memory; close other programs and try again.\n");
+        return FALSE;
+    }
 }
 
 INT_PTR CImageView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
