@@ -308,7 +308,8 @@ TEST(QorAppPreview, ChoosingFetchingAndDeleting) {
 
 // A full store of 64 images, in German with a folder where the thumbnail file should be (the
 // pictures then come from memory) and in French with the file: every item and picture, the list
-// scrolls to the last one uncut, and the time the preview takes to open is reported.
+// scrolls to the last one uncut, "Delete All Images" empties it, and the time the preview takes
+// to open is reported.
 TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
     struct LanguageCase {
         DWORD id;
@@ -386,6 +387,13 @@ TEST(QorAppPreview, SixtyFourImagesUnwritableThumbnailFileAndLanguages) {
             EXPECT_LE(item.bottom, client.bottom);
             Sleep(300);
             ui::SavePng(preview, Artefact(std::string(language.name) + "_scrolled.png"));
+
+            // "Delete All Images" from the tray empties the open preview.
+            PostMessageW(program.App().Window(), WM_COMMAND, IDM_DELETE_ALL_IMAGES, 0);
+            HWND question = WaitForOwnWindow(L"QOR APP", kWaitMs);
+            ASSERT_NE(nullptr, question);
+            ui::Press(question, kConfirmFirstButtonId);
+            EXPECT_TRUE(WaitForItems(preview, {}));
         }
         TheLogFile().Close();
         std::ifstream in(logPath);
