@@ -529,6 +529,11 @@ void CQorApp::OnRemoveSensor() {
 }
 
 void CQorApp::OnActivateSensor() {
+    // The menu greys the item while a sensor is active; a command sent anyway must not start a
+    // second acquisition thread on the same sensor.
+    if (m_pImageAcqThread != nullptr) {
+        return;
+    }
     InitializeAcqSystem();
 }
 

@@ -367,6 +367,7 @@ TEST_F(QorAppTest, ExitDuringAnExposureKeepsTheImage) {
 
 // Registry values outside what the installer writes: a "LogLevel" above 2 logs everything with
 // one warning; without "InstalPath" the store lives beside the program and the log says where.
+// An "Activate Sensor" command while the sensor is active starts no second thread.
 TEST_F(QorAppTest, LogLevelOutOfRangeAndNoInstallationFolder) {
     QorAppRig rig("odd_registry");
     rig.Registry().SetDword(L"LogLevel", 7);
@@ -379,9 +380,21 @@ TEST_F(QorAppTest, LogLevelOutOfRangeAndNoInstallationFolder) {
     ASSERT_NE(0u, rig.Start());
     ASSERT_NE(nullptr, rig.MainWindow(kWaitMs));
     ASSERT_TRUE(WaitForSensorColour(true));
+    // "Activate Sensor" sent although the menu greys it: still one acquisition thread.
+    PostMessageW(rig.MainWindow(kWaitMs), WM_COMMAND, 115, 0);
+    Sleep(500);
     ChooseTrayItem(kExitItem);
     ASSERT_TRUE(rig.WaitForExit(kWaitMs));
     const std::string log = rig.Log();
+    size_t threadsEnded = 0;
+    for (size_t at = log.find("End of ImgAcqThreadFunction"); at != std::string::npos;
+         at = log.find("End of ImgAcqThreadFunction", at + 1)) {
+        ++threadsEnded;
+    }
+    EXPECT_EQ(1u, threadsEnded);
+    // Two threads on one sensor would take each other's replies and outlive the shut-down.
+    EXPECT_EQ(std::string::npos, log.find("API failed!")) << log;
+    EXPECT_EQ(std::string::npos, log.find("Invalid pointer or handle!")) << log;
     EXPECT_NE(std::string::npos, log.find("WARN - Initialise(): LogLevel 7 is outside 0..2"));
     EXPECT_NE(std::string::npos, log.find("INFO - OnExitqor:")) << "level 0 lines are written";
     EXPECT_NE(std::string::npos, log.find("InstalPath is not readable; images are stored in"));
