@@ -16,8 +16,9 @@ tests=(common_tests imageproc_tests driver_core_tests qorctl_correct_tests senso
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-linux-i686.cmake" \
     ${QOR_CMAKE_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$QOR_CMAKE_LAUNCHER} >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]}" "${tests[@]}"
-file "$build/tools/qorctl" | grep -q "ELF 32-bit" ||
-    { echo "check-32bit: $build/tools/qorctl is not a 32-bit program" >&2; exit 1; }
+# ELF class byte: 1 for a 32-bit program.
+[ "$(od -An -tx1 -j4 -N1 "$build/tools/qorctl" | tr -d ' ')" = 01 ] ||
+    { echo "check-32bit: $build/tools/qorctl is not a 32-bit program; remove $build and retry" >&2; exit 1; }
 regex=$(IFS='|'; echo "^(${tests[*]})\$")
 ctest --test-dir "$build" -j "$jobs" -R "$regex" --output-on-failure
 bash "$root/scripts/compare-builds.sh" "$native" - "$build/compare-builds" "$build/tools/qorctl"
