@@ -28,6 +28,7 @@ const GridCase kGridCases[] = {
     {4, 4, 1, 0},      {5, 7, 1, 1},      {9, 8, 2, 1},      {13, 12, 3, 2},
     {23, 17, 4, 2},    {37, 41, 9, 3},    {61, 29, 7, 5},    {150, 202, 37, 0},
     {64, 64, 16, 1},   {47, 33, 8, 1},    {13, 12, 3, 11},   {12, 40, 3, 11},
+    {80, 83, 20, 1}, // bands of 20 and 23 rows: shorter than the widest pass
 };
 
 class GridExactMatch : public ::testing::TestWithParam<std::tuple<GridCase, Content>> {};
