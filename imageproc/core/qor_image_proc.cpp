@@ -6,7 +6,6 @@
 #include "common/core/floating_point_guard.h"
 #include "imageproc/core/enhance_grid.h"
 #include "imageproc/core/frame_enhancement.h"
-#include "imageproc/core/fp_environment.h"
 
 extern "C" {
 
