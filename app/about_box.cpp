@@ -1,4 +1,5 @@
 // About box: dialog resource 100 of the program's own module, filled at WM_INITDIALOG.
+#include "common/core/catch_all.h"
 #include "app/about_box.h"
 
 #include <cwchar>
@@ -50,31 +51,33 @@ void SetTextFromLanguage(HWND dialog, int control, CLanguage& language, UINT id)
 }
 
 INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG: {
-        const auto* data = reinterpret_cast<const AboutBoxData*>(lParam);
-        CLanguage& language = *data->language;
-        SetTextFromLanguage(dialog, 0, language, 116);
-        SetTextFromLanguage(dialog, IDC_ABOUT_NOTICE, language, 123);
-        SetTextFromLanguage(dialog, IDC_ABOUT_SENSOR_ID_LABEL, language, 124);
-        SetTextFromLanguage(dialog, IDC_ABOUT_SENSOR_SIZE_LABEL, language, 125);
-        SetTextFromLanguage(dialog, IDC_ABOUT_DRIVER_VERSION_LABEL, language, 126);
-        SetTextFromLanguage(dialog, IDOK, language, 127);
-        SetDlgItemTextW(dialog, IDC_ABOUT_SENSOR_ID, data->values.sensorId);
-        SetDlgItemTextW(dialog, IDC_ABOUT_SENSOR_SIZE, data->values.sensorSize);
-        SetDlgItemTextW(dialog, IDC_ABOUT_DRIVER_VERSION, data->values.driverVersion);
-        SetDlgItemTextW(dialog, IDC_ABOUT_PROGRAM_VERSION, data->values.programVersion);
-        return TRUE;
-    }
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wParam));
+    return CatchAll<INT_PTR>(FALSE, [&]() -> INT_PTR {
+        switch (message) {
+        case WM_INITDIALOG: {
+            const auto* data = reinterpret_cast<const AboutBoxData*>(lParam);
+            CLanguage& language = *data->language;
+            SetTextFromLanguage(dialog, 0, language, 116);
+            SetTextFromLanguage(dialog, IDC_ABOUT_NOTICE, language, 123);
+            SetTextFromLanguage(dialog, IDC_ABOUT_SENSOR_ID_LABEL, language, 124);
+            SetTextFromLanguage(dialog, IDC_ABOUT_SENSOR_SIZE_LABEL, language, 125);
+            SetTextFromLanguage(dialog, IDC_ABOUT_DRIVER_VERSION_LABEL, language, 126);
+            SetTextFromLanguage(dialog, IDOK, language, 127);
+            SetDlgItemTextW(dialog, IDC_ABOUT_SENSOR_ID, data->values.sensorId);
+            SetDlgItemTextW(dialog, IDC_ABOUT_SENSOR_SIZE, data->values.sensorSize);
+            SetDlgItemTextW(dialog, IDC_ABOUT_DRIVER_VERSION, data->values.driverVersion);
+            SetDlgItemTextW(dialog, IDC_ABOUT_PROGRAM_VERSION, data->values.programVersion);
             return TRUE;
         }
-        return FALSE;
-    default:
-        return FALSE;
-    }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+        }
+    });
 }
 
 }  // namespace

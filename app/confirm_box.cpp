@@ -1,5 +1,6 @@
 // ConfirmBox: the text is measured in the system's message font, the box is laid out in pixels
 // around it and the template is written in dialog units of the system font's base units.
+#include "common/core/catch_all.h"
 #include "app/confirm_box.h"
 
 #include <algorithm>
@@ -68,33 +69,35 @@ struct Units {
 };
 
 INT_PTR CALLBACK ConfirmBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG: {
-        const auto* state = reinterpret_cast<const BoxState*>(lParam);
-        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
+    return CatchAll<INT_PTR>(FALSE, [&]() -> INT_PTR {
+        switch (message) {
+        case WM_INITDIALOG: {
+            const auto* state = reinterpret_cast<const BoxState*>(lParam);
+            for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
+            }
+            EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+            // System-modal: above every other window (not every system does this for DS_SYSMODAL).
+            SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SendMessageW(dialog, DM_SETDEFID, static_cast<WPARAM>(state->defaultId), 0);
+            SetFocus(GetDlgItem(dialog, state->defaultId));
+            return FALSE;  // focus set here
         }
-        EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
-        // System-modal: above every other window (not every system does this for DS_SYSMODAL).
-        SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        SendMessageW(dialog, DM_SETDEFID, static_cast<WPARAM>(state->defaultId), 0);
-        SetFocus(GetDlgItem(dialog, state->defaultId));
-        return FALSE;  // focus set here
-    }
-    case WM_COMMAND:
-        if (LOWORD(wParam) == kConfirmFirstButtonId || LOWORD(wParam) == kConfirmSecondButtonId) {
-            EndDialog(dialog, LOWORD(wParam) == kConfirmFirstButtonId ? 1 : 2);
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kConfirmFirstButtonId || LOWORD(wParam) == kConfirmSecondButtonId) {
+                EndDialog(dialog, LOWORD(wParam) == kConfirmFirstButtonId ? 1 : 2);
+            }
+            return TRUE;  // Escape (IDCANCEL) and Enter without a default (IDOK) do nothing
+        case WM_SYSCOMMAND:
+            // Alt+F4 still sends SC_CLOSE although the menu item is grey.
+            return (wParam & 0xFFF0) == SC_CLOSE ? TRUE : FALSE;
+        case WM_CLOSE:
+            return TRUE;
+        default:
+            return FALSE;
         }
-        return TRUE;  // Escape (IDCANCEL) and Enter without a default (IDOK) do nothing
-    case WM_SYSCOMMAND:
-        // Alt+F4 still sends SC_CLOSE although the menu item is grey.
-        return (wParam & 0xFFF0) == SC_CLOSE ? TRUE : FALSE;
-    case WM_CLOSE:
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    });
 }
 
 bool ValidArguments(const wchar_t* text, const wchar_t* caption, int buttonCount,

@@ -1,4 +1,5 @@
 // The pipe thread and the main thread's half of GET_IMAGES.
+#include "common/core/catch_all.h"
 #include "app/pipe_server.h"
 
 #include "app/app_messages.h"
@@ -58,66 +59,68 @@ int FirstSelectedIndex(CImageQueue& store) {
 }  // namespace
 
 DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
-    auto* host = static_cast<CPipeServerHost*>(param);
-    if (host == nullptr) {
-        return 1;
-    }
-    // Nothing signals it: a wait that no message can cut short.
-    HANDLE pause = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    CNamedPipe& pipe = host->PipeChannel();
-    pipe.SetTimeLimit(kPipeWriteTimeLimitMs);
-    DWORD lastActivity = GetTickCount() - kBusySpanMs;
-    bool wasConnected = false;
-    int closedPasses = 0;
-    while (!host->PipeStopRequested()) {
-        // The thread never sits in a read of its own: it looks for a request and waits briefly
-        // when there is none, so the stop flag is seen within 100 ms even under a silent client.
-        const DWORD wait = GetTickCount() - lastActivity < kBusySpanMs ? kBusyWaitMs : kIdleWaitMs;
-        pause != nullptr ? static_cast<void>(WaitForSingleObject(pause, wait)) : Sleep(wait);
-        if (!pipe.IsOpen()) {
-            if (++closedPasses % kIdlePassesBetweenCreates == 0) {
-                pipe.Create(PipeName(), 0, L"");
+    return CatchAll<DWORD>(1, [&]() -> DWORD {
+        auto* host = static_cast<CPipeServerHost*>(param);
+        if (host == nullptr) {
+            return 1;
+        }
+        // Nothing signals it: a wait that no message can cut short.
+        HANDLE pause = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        CNamedPipe& pipe = host->PipeChannel();
+        pipe.SetTimeLimit(kPipeWriteTimeLimitMs);
+        DWORD lastActivity = GetTickCount() - kBusySpanMs;
+        bool wasConnected = false;
+        int closedPasses = 0;
+        while (!host->PipeStopRequested()) {
+            // The thread never sits in a read of its own: it looks for a request and waits briefly
+            // when there is none, so the stop flag is seen within 100 ms even under a silent client.
+            const DWORD wait = GetTickCount() - lastActivity < kBusySpanMs ? kBusyWaitMs : kIdleWaitMs;
+            pause != nullptr ? static_cast<void>(WaitForSingleObject(pause, wait)) : Sleep(wait);
+            if (!pipe.IsOpen()) {
+                if (++closedPasses % kIdlePassesBetweenCreates == 0) {
+                    pipe.Create(PipeName(), 0, L"");
+                }
+                continue;
             }
-            continue;
-        }
-        const bool connected = pipe.IsConnected();
-        if (connected != wasConnected) {
-            wasConnected = connected;
+            const bool connected = pipe.IsConnected();
+            if (connected != wasConnected) {
+                wasConnected = connected;
+                lastActivity = GetTickCount();
+                host->m_nAnnouncedImageSize = -1;  // each client starts afresh
+            }
+            if (!connected) {
+                continue;
+            }
+            // A byte waiting, or a failed look (the client has gone): the read takes the byte, or
+            // reports the failure and makes the server end wait for the next client.
+            DWORD available = 0;
+            if (pipe.Peek(&available) && available == 0) {
+                continue;
+            }
+            uint8_t command = 0;
+            DWORD read = 0;
+            if (!pipe.Read(&command, 1, &read) || read == 0) {
+                continue;
+            }
             lastActivity = GetTickCount();
-            host->m_nAnnouncedImageSize = -1;  // each client starts afresh
+            switch (qor::pipe::ClassifyRequest(command)) {
+            case qor::pipe::Request::CheckPendingImages:
+                host->m_nAnnouncedImageSize = AnswerPendingImages(host->PipeImageQueue(), pipe);
+                break;
+            case qor::pipe::Request::GetImages:
+                // Sent, not posted: the image leaves on the main thread, which owns every change of
+                // the store, and this thread reads the next request only afterwards.
+                SendMessageW(host->PipeMainWindow(), UM_IMAGE_EVENT, 0, kImageEventFromPipe);
+                break;
+            case qor::pipe::Request::Ignored:
+                break;
+            }
         }
-        if (!connected) {
-            continue;
+        if (pause != nullptr) {
+            CloseHandle(pause);
         }
-        // A byte waiting, or a failed look (the client has gone): the read takes the byte, or
-        // reports the failure and makes the server end wait for the next client.
-        DWORD available = 0;
-        if (pipe.Peek(&available) && available == 0) {
-            continue;
-        }
-        uint8_t command = 0;
-        DWORD read = 0;
-        if (!pipe.Read(&command, 1, &read) || read == 0) {
-            continue;
-        }
-        lastActivity = GetTickCount();
-        switch (qor::pipe::ClassifyRequest(command)) {
-        case qor::pipe::Request::CheckPendingImages:
-            host->m_nAnnouncedImageSize = AnswerPendingImages(host->PipeImageQueue(), pipe);
-            break;
-        case qor::pipe::Request::GetImages:
-            // Sent, not posted: the image leaves on the main thread, which owns every change of
-            // the store, and this thread reads the next request only afterwards.
-            SendMessageW(host->PipeMainWindow(), UM_IMAGE_EVENT, 0, kImageEventFromPipe);
-            break;
-        case qor::pipe::Request::Ignored:
-            break;
-        }
-    }
-    if (pause != nullptr) {
-        CloseHandle(pause);
-    }
-    return 0;
+        return 0;
+    });
 }
 
 DWORD WaitForPipeCommThread(HANDLE thread, DWORD milliseconds) {

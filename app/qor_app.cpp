@@ -576,7 +576,9 @@ void CQorApp::OnExitqor() {
     if (m_pPipeCommThread != nullptr) {
         TheLogFile().Write(LOG_INFO, "OnExitqor: Waiting for Pipe Comm Thread to exit...\n");
         m_bTerminatePipeCommThread = true;
-        const DWORD wait = WaitForSingleObject(m_pPipeCommThread, 2000);
+        // Sent messages are handled while waiting: a GET_IMAGES that waits for the main thread
+        // is answered instead of holding the exit up.
+        const DWORD wait = WaitForPipeCommThread(m_pPipeCommThread, 2000);
         if (wait == WAIT_OBJECT_0) {
             TheLogFile().Write(LOG_INFO, "OnExitqor: Pipe Comm Thread exited successfully.\n");
         } else if (wait == WAIT_TIMEOUT) {

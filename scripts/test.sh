@@ -30,6 +30,9 @@ trap cleanup EXIT INT TERM
 QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
     "$build/win64/bin/wine_warmup.exe"
 step "Windows tests under Wine"
+# Every window the tests drive leaves a PNG here.
+export QOR_TEST_ARTEFACTS=$build/artefacts
+mkdir -p "$QOR_TEST_ARTEFACTS"
 ctest --test-dir "$build/win64" -j 1 --output-on-failure
 cleanup
 trap - EXIT INT TERM
@@ -42,18 +45,27 @@ cmake --build "$build/win32" -j "$jobs"
     i686-w64-mingw32-objdump
 "$root/scripts/check-exports.sh" "$build/win32/bin/qorimg.dll" "$root/imageproc/exports.table" \
     i686-w64-mingw32-objdump
-"$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll"
+"$root/scripts/check-exports.sh" "$build/win32/bin/kelvowrap2.dll" "$root/wrapper/exports.table" \
+    i686-w64-mingw32-objdump
+for part in kernel display; do
+    dll=$([ "$part" = kernel ] && echo LTKRN13N || echo LTDIS13N)
+    "$root/scripts/check-exports.sh" "$build/win32/bin/$dll.dll" \
+        "$root/external/imaging_toolkit/${part}_exports.table" i686-w64-mingw32-objdump
+done
+cmake --build "$build/win32" --target installation_medium
+"$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$build/win32/medium"
 # Every shipped binary: nothing Windows Vista lacks. The simulator, the tools and the test
 # support programs are not shipped.
 shipped=()
 for f in "$build/win32/bin/"*.dll "$build/win32/bin/"*.exe "$build/win32/bin/"*.ds; do
     case "$(basename "$f")" in
-    qorsim.*|qorctl.exe|qorpipe.exe|wine_warmup.exe|toolkit_client.exe|*_tests.exe) ;;
+    qorsim.*|qorctl.exe|qorpipe.exe|twain_client.exe|wine_warmup.exe|toolkit_client.exe|*_tests.exe) ;;
     *) [ -e "$f" ] && shipped+=("$f") ;;
     esac
 done
 "$root/scripts/check-imports.sh" i686-w64-mingw32-objdump "${shipped[@]}"
-"$root/scripts/check-boundaries.sh" "$root/driver/win"
+"$root/scripts/check-boundaries.sh" "$root/driver/win" "$root/imageproc" "$root/app" "$root/common" \
+    "$root/twain_source" "$root/wrapper" "$root/welcome" "$root/external"
 
 step "fuzz targets (clang, AddressSanitizer and UBSan)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -G Ninja -DQOR_FUZZ=ON -DQOR_SANITIZE=ON \

@@ -4,25 +4,21 @@
 // or a Windows callback frame, so it becomes the entry point's failure value here.
 #pragma once
 
+#include "common/core/catch_all.h"
 #include "common/core/floating_point_guard.h"
-
-#include <type_traits>
 
 template <typename Result, typename Body>
 Result Guarded(Result failure, Body&& body) noexcept {
-    try {
+    return CatchAll(failure, [&]() -> Result {
         const qor::FloatingPointGuard floatingPoint;
         return body();
-    } catch (...) {
-        return failure;
-    }
+    });
 }
 
 template <typename Body>
 void Guarded(Body&& body) noexcept {
-    try {
+    CatchAll([&] {
         const qor::FloatingPointGuard floatingPoint;
         body();
-    } catch (...) {
-    }
+    });
 }

@@ -1,6 +1,7 @@
 // qorimg.dll's entry point: gives back the memory and the pool the library kept between calls.
 #include <windows.h>
 
+#include "common/core/catch_all.h"
 #include "imageproc/core/shared_resources.h"
 
 BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
@@ -9,7 +10,7 @@ BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
     // exit (reserved set) the system has already ended the workers; the memory goes with the
     // process.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        qor::imageproc::ReleaseSharedResources();
+        CatchAll([] { qor::imageproc::ReleaseSharedResources(); });
     }
     return TRUE;
 }

@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "common/core/catch_all.h"
 #include "imageproc/core/worker_thread.h"
 
 namespace qor::imageproc {
@@ -20,7 +21,7 @@ struct Start {
 DWORD WINAPI ThreadEntry(LPVOID parameter) {
     const Start start = *static_cast<Start*>(parameter);
     delete static_cast<Start*>(parameter);
-    start.body(start.argument);
+    CatchAll([&] { start.body(start.argument); });
     FreeLibraryAndExitThread(start.module, 0);
 }
 

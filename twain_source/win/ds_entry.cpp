@@ -1,5 +1,6 @@
 // DS_Entry: module start, the triplet tables, the TWAIN states 3 to 7, identity, user interface,
 // status, failure reporting and the two notifications to the manager.
+#include "common/core/catch_all.h"
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -372,21 +373,23 @@ extern "C" TW_UINT16 PASCAL DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 dg, TW_UINT
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        if (instance == nullptr) return FALSE;
-        // One process at a time holds the source.
-        g_hMutex = CreateMutexW(nullptr, TRUE, L"QOR SRC");
-        if (g_hMutex == nullptr) return FALSE;
-        if (GetLastError() == ERROR_ALREADY_EXISTS) {
-            CloseHandle(g_hMutex);
+    return CatchAll<BOOL>(FALSE, [&]() -> BOOL {
+        if (reason == DLL_PROCESS_ATTACH) {
+            if (instance == nullptr) return FALSE;
+            // One process at a time holds the source.
+            g_hMutex = CreateMutexW(nullptr, TRUE, L"QOR SRC");
+            if (g_hMutex == nullptr) return FALSE;
+            if (GetLastError() == ERROR_ALREADY_EXISTS) {
+                CloseHandle(g_hMutex);
+                g_hMutex = nullptr;
+                return FALSE;
+            }
+            g_hInstance = instance;
+            SetUpIdentity();
+        } else if (reason == DLL_PROCESS_DETACH) {
+            if (g_hMutex != nullptr) CloseHandle(g_hMutex);
             g_hMutex = nullptr;
-            return FALSE;
         }
-        g_hInstance = instance;
-        SetUpIdentity();
-    } else if (reason == DLL_PROCESS_DETACH) {
-        if (g_hMutex != nullptr) CloseHandle(g_hMutex);
-        g_hMutex = nullptr;
-    }
-    return TRUE;
+        return TRUE;
+    });
 }

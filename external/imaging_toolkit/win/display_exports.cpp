@@ -1,4 +1,5 @@
 // LTDIS13N.dll: the imaging toolkit's display library, painting a toolkit bitmap with GDI.
+#include "common/core/catch_all.h"
 #include "external/imaging_toolkit/win/toolkit_api.h"
 
 #include <cstring>
@@ -16,21 +17,23 @@ struct PaintHeader {
 }  // namespace
 
 TOOLKIT_API HPALETTE WINAPI TkCreatePaintPalette(HDC, const toolkit::Bitmap* bitmap) {
-    if (!toolkit::IsValid(bitmap)) {
-        return nullptr;
-    }
-    struct {
-        WORD version;
-        WORD count;
-        PALETTEENTRY entries[256];
-    } logical{0x300, 256, {}};
-    for (int i = 0; i < 256; ++i) {
-        logical.entries[i].peRed = bitmap->palette[4 * i + 2];
-        logical.entries[i].peGreen = bitmap->palette[4 * i + 1];
-        logical.entries[i].peBlue = bitmap->palette[4 * i];
-        logical.entries[i].peFlags = 0;
-    }
-    return CreatePalette(reinterpret_cast<LOGPALETTE*>(&logical));
+    return CatchAll<HPALETTE>(nullptr, [&]() -> HPALETTE {
+        if (!toolkit::IsValid(bitmap)) {
+            return nullptr;
+        }
+        struct {
+            WORD version;
+            WORD count;
+            PALETTEENTRY entries[256];
+        } logical{0x300, 256, {}};
+        for (int i = 0; i < 256; ++i) {
+            logical.entries[i].peRed = bitmap->palette[4 * i + 2];
+            logical.entries[i].peGreen = bitmap->palette[4 * i + 1];
+            logical.entries[i].peBlue = bitmap->palette[4 * i];
+            logical.entries[i].peFlags = 0;
+        }
+        return CreatePalette(reinterpret_cast<LOGPALETTE*>(&logical));
+    });
 }
 
 TOOLKIT_API int32_t WINAPI TkPaintBitmap(HDC dc, const toolkit::Bitmap* bitmap, const RECT* source,
