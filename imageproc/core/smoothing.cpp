@@ -1,6 +1,8 @@
 // Splits the grid into its smooth part (kept in the grid) and its fine detail.
 #include "imageproc/core/smoothing.h"
 
+#include "imageproc/core/smoothing_avx2.h"
+
 #include <cstddef>
 
 #if defined(__SSE2__)
@@ -49,8 +51,8 @@ void FilterDownScalar(const float* padded, const float* kernel, int32_t taps, in
 #if defined(__SSE2__)
 // Four rows at once as two pairs of doubles: the same products and sums as the scalar loop.
 int32_t FilterAcrossVector(const float* const* sources, const float* kernel, int32_t taps,
-                           int32_t height, float* out) {
-    int32_t v = 0;
+                           int32_t begin, int32_t height, float* out) {
+    int32_t v = begin;
     for (; v + 4 <= height; v += 4) {
         __m128d lo = _mm_setzero_pd();
         __m128d hi = _mm_setzero_pd();
@@ -65,9 +67,9 @@ int32_t FilterAcrossVector(const float* const* sources, const float* kernel, int
     return v;
 }
 
-int32_t FilterDownVector(const float* padded, const float* kernel, int32_t taps, int32_t height,
-                         float* grid, float* detail) {
-    int32_t v = 0;
+int32_t FilterDownVector(const float* padded, const float* kernel, int32_t taps, int32_t begin,
+                         int32_t height, float* grid, float* detail) {
+    int32_t v = begin;
     for (; v + 4 <= height; v += 4) {
         __m128d lo = _mm_setzero_pd();
         __m128d hi = _mm_setzero_pd();
@@ -93,7 +95,7 @@ Smoother::Smoother(float* const* columns, int32_t width, int32_t height, const f
                    int32_t radius, float* detail, const Buffers& buffers, KernelPath path)
     : m_pColumns(columns), m_nWidth(width), m_nHeight(height), m_pKernel(kernel), m_nRadius(radius),
       m_pDetail(detail), m_buffers(buffers), m_bVector(UsesVectorLoops(path)),
-      m_range{0, width, nullptr, nullptr} {}
+      m_bAvx2(UsesAvx2Loops(path)), m_range{0, width, nullptr, nullptr} {}
 
 Smoother::Smoother(float* const* columns, int32_t width, int32_t height, const float* kernel,
                    int32_t radius, float* detail, const Buffers& buffers, KernelPath path,
@@ -132,9 +134,12 @@ void Smoother::Column(int32_t u) {
     float* padded = m_buffers.paddedColumn;
     float* across = padded + r;
     int32_t done = 0;
+    if (m_bAvx2) {
+        done = FilterAcrossAvx2(m_buffers.sourceColumns, m_pKernel, taps, h, across);
+    }
 #if defined(__SSE2__)
     if (m_bVector) {
-        done = FilterAcrossVector(m_buffers.sourceColumns, m_pKernel, taps, h, across);
+        done = FilterAcrossVector(m_buffers.sourceColumns, m_pKernel, taps, done, h, across);
     }
 #endif
     FilterAcrossScalar(m_buffers.sourceColumns, m_pKernel, taps, done, h, across);
@@ -153,9 +158,12 @@ void Smoother::Column(int32_t u) {
 
     float* detail = m_pDetail + static_cast<size_t>(u) * static_cast<size_t>(h);
     done = 0;
+    if (m_bAvx2) {
+        done = FilterDownAvx2(padded, m_pKernel, taps, h, grid, detail);
+    }
 #if defined(__SSE2__)
     if (m_bVector) {
-        done = FilterDownVector(padded, m_pKernel, taps, h, grid, detail);
+        done = FilterDownVector(padded, m_pKernel, taps, done, h, grid, detail);
     }
 #endif
     FilterDownScalar(padded, m_pKernel, taps, done, h, grid, detail);

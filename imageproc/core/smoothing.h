@@ -50,6 +50,7 @@ private:
     float* m_pDetail;
     Buffers m_buffers;
     bool m_bVector;
+    bool m_bAvx2;
     Range m_range;
 };
 
