@@ -2,6 +2,7 @@
 #include "driver/win/sensor_access.h"
 
 #include "driver/core/calibration_cache.h"
+#include "driver/core/frame_correction.h"
 #include "driver/win/device_backend.h"
 #include "driver/win/device_events.h"
 #include "driver/win/driver_state.h"
@@ -27,6 +28,9 @@ HANDLE InitialiseSensor(const char* deviceName, InitKind kind) {
             kind == InitKind::Legacy ? qor::CalibrationLoader::Legacy : qor::CalibrationLoader::Standard;
         qor::LoadSensorCalibration(state.port, device, state.calibration, loader, ShowNoticeBox);
         qor::SendSensorParams(state.port, device, state.calibration);
+        // The first exposure then finds the enhancement's workers started and its memory
+        // faulted in, and is corrected as fast as the later ones.
+        qor::PrepareFrameCorrection(state.calibration, AcquisitionServices().correction);
     }
     return ToHandle(device);
 }
