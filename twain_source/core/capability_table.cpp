@@ -13,7 +13,7 @@ constexpr uint32_t kGetOnly = TWQC_GET;
 constexpr uint32_t kReadOnly = TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT;
 constexpr uint32_t kAll = kReadOnly | TWQC_SET | TWQC_RESET;
 
-struct RowSpec {
+struct RowDefinition {
     uint16_t cap;
     uint16_t itemType;
     uint16_t getContainer;
@@ -21,7 +21,7 @@ struct RowSpec {
 };
 
 // In the order of CAP_SUPPORTEDCAPS; the bit-depth row is keyed for grey.
-constexpr std::array<RowSpec, kCapabilityCount> kRows{{
+constexpr std::array<RowDefinition, kCapabilityCount> kRows{{
     {CAP_SUPPORTEDCAPS, TWTY_UINT16, TWON_ARRAY, kGetOnly},
     {ICAP_XFERMECH, TWTY_UINT16, TWON_ENUMERATION, kAll},
     {ICAP_PIXELFLAVOR, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
@@ -108,8 +108,8 @@ uint32_t ItemSize(uint16_t itemType) {
 
 CCapabilityTable::CCapabilityTable() {
     std::vector<uint16_t> codes;
-    for (const RowSpec& spec : kRows) {
-        codes.push_back(spec.cap >= kBitDepthBase ? static_cast<uint16_t>(ICAP_BITDEPTH) : spec.cap);
+    for (const RowDefinition& definition : kRows) {
+        codes.push_back(definition.cap >= kBitDepthBase ? static_cast<uint16_t>(ICAP_BITDEPTH) : definition.cap);
     }
     m_values[0].items.resize(codes.size() * 2);
     std::memcpy(m_values[0].items.data(), codes.data(), m_values[0].items.size());
@@ -148,16 +148,16 @@ CCapabilityTable::CCapabilityTable() {
 
 void CCapabilityTable::Build() {
     for (size_t i = 0; i < kCapabilityCount; ++i) {
-        const RowSpec& spec = kRows[i];
+        const RowDefinition& definition = kRows[i];
         // X and Y resolution share one list, default and current value.
         Values& values = m_values[i == kYResolutionRow ? kXResolutionRow : i];
-        const uint32_t size = ItemSize(spec.itemType);
+        const uint32_t size = ItemSize(definition.itemType);
         CapabilityEntry& row = m_rows[i];
-        row.cap = spec.cap;
-        row.itemType = spec.itemType;
-        row.getContainer = spec.getContainer;
+        row.cap = definition.cap;
+        row.itemType = definition.itemType;
+        row.getContainer = definition.getContainer;
         row.valueContainer = i == 0 ? TWON_ARRAY : TWON_ONEVALUE;
-        row.supportFlags = spec.supportFlags;
+        row.supportFlags = definition.supportFlags;
         row.itemCount = static_cast<uint32_t>(values.items.size() / size);
         row.items = values.items.data();
         row.defaultCount = values.defaultValue.empty() ? 0 : 1;

@@ -9,7 +9,7 @@ namespace welcome {
 enum class ControlId : int32_t { PDF = 1001, installQor = 1002, exit = 1003, Label2 = 1004, Label1 = 1005 };
 enum class ControlKind { PushButton, Label };
 
-struct ControlSpec {
+struct ControlLayout {
     ControlId id;
     ControlKind kind;
     const char16_t* text;
@@ -26,7 +26,7 @@ constexpr const char16_t* kSupportLine =
     u"Please call Technical Support if you need assistance 1-800-555-0142.";
 
 // In creation order, which is the tab order of the buttons.
-constexpr ControlSpec kControls[] = {
+constexpr ControlLayout kControls[] = {
     {ControlId::PDF, ControlKind::PushButton, u"Installation Instructions", 5880, 1200, 1455, 495},
     {ControlId::installQor, ControlKind::PushButton, u"Install QOR Drivers", 7560, 1200, 1455, 495},
     {ControlId::exit, ControlKind::PushButton, u"Exit", 9240, 1200, 1455, 495},

@@ -159,16 +159,16 @@ void QOR_Welcome::CreateControls() {
     // The platform substitutes its own face when "MS Sans Serif" is missing.
     m_nFontHeight = MulDiv(welcome::kFontPoints, pixelsPerInch, 72);
     m_hFont = MakeFont(m_nFontHeight);
-    for (const welcome::ControlSpec& spec : welcome::kControls) {
-        const bool button = spec.kind == welcome::ControlKind::PushButton;
+    for (const welcome::ControlLayout& layout : welcome::kControls) {
+        const bool button = layout.kind == welcome::ControlKind::PushButton;
         const DWORD style = WS_CHILD | WS_VISIBLE |
                             (button ? static_cast<DWORD>(BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP)
                                     : static_cast<DWORD>(SS_LEFT | SS_NOPREFIX));
         HWND control = CreateWindowW(
-            button ? L"BUTTON" : L"STATIC", Wide(spec.text), style, Px(spec.left), Px(spec.top),
-            Px(spec.width), Px(spec.height), m_hWnd,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), m_hInstance, nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFitting(spec)), FALSE);
+            button ? L"BUTTON" : L"STATIC", Wide(layout.text), style, Px(layout.left), Px(layout.top),
+            Px(layout.width), Px(layout.height), m_hWnd,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), m_hInstance, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFitting(layout)), FALSE);
     }
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
@@ -182,10 +182,10 @@ HFONT QOR_Welcome::MakeFont(int pixels) const {
 
 // The platform's substitute for "MS Sans Serif" may be wider than the original face: a control
 // whose text would be cut off gets a smaller size of the same face.
-HFONT QOR_Welcome::FontFitting(const welcome::ControlSpec& spec) {
-    const bool button = spec.kind == welcome::ControlKind::PushButton;
-    const int width = Px(spec.width) - (button ? 8 : 0);
-    const int height = Px(spec.height);
+HFONT QOR_Welcome::FontFitting(const welcome::ControlLayout& layout) {
+    const bool button = layout.kind == welcome::ControlKind::PushButton;
+    const int width = Px(layout.width) - (button ? 8 : 0);
+    const int height = Px(layout.height);
     const UINT format = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX;
     HDC dc = GetDC(m_hWnd);
     HFONT font = m_hFont;
@@ -194,7 +194,7 @@ HFONT QOR_Welcome::FontFitting(const welcome::ControlSpec& spec) {
         HFONT candidate = pixels == m_nFontHeight ? m_hFont : MakeFont(pixels);
         HGDIOBJ old = SelectObject(dc, candidate);
         RECT needed{0, 0, width, 0};
-        DrawTextW(dc, Wide(spec.text), -1, &needed, format);
+        DrawTextW(dc, Wide(layout.text), -1, &needed, format);
         SelectObject(dc, old);
         if (font != m_hFont) {
             DeleteObject(font);

@@ -8,7 +8,7 @@
 #include <vector>
 
 namespace welcome {
-struct ControlSpec;
+struct ControlLayout;
 }
 
 class QOR_Welcome {
@@ -33,7 +33,7 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     HFONT MakeFont(int pixels) const;
-    HFONT FontFitting(const welcome::ControlSpec& spec);
+    HFONT FontFitting(const welcome::ControlLayout& layout);
     void OnPDF();
     void OnInstallQor();
     void OnExit();
