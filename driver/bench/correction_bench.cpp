@@ -64,12 +64,19 @@ void SetPixels(benchmark::State& state, const Fixture& f) {
 }
 
 // range(1): threads of the enhancement; range(2): the widest loops allowed, 0 = SSE2, 1 = AVX2,
-// 2 = AVX-512 (each where the processor has it).
+// 2 = AVX-512 (each where the processor has it), 3 = the library's own choice, the fastest.
+constexpr int64_t kLibraryChoice = 3;
+
 struct Settings {
     explicit Settings(const benchmark::State& state) {
 #if defined(QOR_BENCH_HAVE_IMAGEPROC)
         qor::imageproc::SetEnhancementThreads(static_cast<int32_t>(state.range(1)));
-        qor::imageproc::SetVectorLimit(static_cast<qor::imageproc::VectorLimit>(state.range(2)));
+        if (state.range(2) == kLibraryChoice) {
+            qor::imageproc::UseFastestVectors();
+        } else {
+            qor::imageproc::SetVectorLimit(
+                static_cast<qor::imageproc::VectorLimit>(state.range(2)));
+        }
 #else
         (void)state;
 #endif
@@ -77,7 +84,7 @@ struct Settings {
     ~Settings() {
 #if defined(QOR_BENCH_HAVE_IMAGEPROC)
         qor::imageproc::SetEnhancementThreads(0);
-        qor::imageproc::SetVectorLimit(qor::imageproc::VectorLimit::Avx512);
+        qor::imageproc::UseFastestVectors();
 #endif
     }
 };
@@ -112,7 +119,7 @@ void BM_CorrectFrame(benchmark::State& state, bool enhance) {
 void ThreadsAndWidths(benchmark::internal::Benchmark* b) {
     for (const int64_t width : {1201, 999}) {
         for (const int64_t threads : {1, 2}) {
-            for (const int64_t widest : {0, 1, 2}) {
+            for (const int64_t widest : {int64_t{0}, int64_t{1}, int64_t{2}, kLibraryChoice}) {
                 b->Args({width, threads, widest});
             }
         }

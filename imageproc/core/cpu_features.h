@@ -16,15 +16,19 @@ constexpr bool HasAvx2Kernels() {
 // the 256-bit loops not turned off by SetVectorLimit.
 bool CpuRunsAvx2();
 
-// AVX-512F as well, with the ZMM and mask state saved by the system, and not turned off.
+// AVX-512F as well, with the ZMM and mask state saved by the system; by default only where the
+// 512-bit loops are the faster ones (not on processors that split them into 256-bit halves).
 bool CpuRunsAvx512();
 
-// The widest loops the Vector path may take: benchmarks and tests hold it to narrower ones to
-// compare; the default lets it use whatever the processor runs.
+// The widest loops the Vector path may take: benchmarks and tests hold it to one width to
+// compare (Avx512 runs the 512-bit loops wherever the processor has them).
 enum class VectorLimit { Sse2, Avx2, Avx512 };
 void SetVectorLimit(VectorLimit limit);
 
-// SetVectorLimit(Avx512) for true, SetVectorLimit(Sse2) for false.
+// The default: the fastest loops this processor runs.
+void UseFastestVectors();
+
+// UseFastestVectors() for true, SetVectorLimit(Sse2) for false.
 void SetAvx2Allowed(bool allowed);
 
 } // namespace qor::imageproc

@@ -6,7 +6,31 @@
 #include "imageproc/core/fp_environment.h"
 #include "imageproc/core/worker_thread.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace qor::imageproc {
+namespace {
+
+// The phases of one frame follow each other within microseconds: a worker that has finished one
+// and a caller waiting for a worker's last chunk spin this long before they sleep, since the
+// wake-up from a condition variable costs tens of microseconds, more in a virtual machine.
+constexpr auto kSpinLimit = std::chrono::microseconds(300);
+
+template <typename Done> void SpinUntil(Done done) {
+    const auto end = std::chrono::steady_clock::now() + kSpinLimit;
+    for (int32_t round = 1; !done(); ++round) {
+#if defined(__SSE2__) || defined(_M_X64)
+        _mm_pause();
+#endif
+        if (round % 64 == 0 && std::chrono::steady_clock::now() >= end) {
+            return;
+        }
+    }
+}
+
+} // namespace
 
 WorkerPool::WorkerPool(int32_t workers, std::chrono::milliseconds idle)
     : m_nMaxWorkers(std::max(0, workers)), m_idle(idle), m_nWorkers(m_nMaxWorkers) {}
@@ -62,8 +86,11 @@ void WorkerPool::RunChunks(int32_t slot) {
 void WorkerPool::WorkerLoop() {
     std::unique_lock lock(m_mutex);
     // A thread started for a job that is already posted takes part in it.
-    uint64_t seen = m_bJobOpen ? m_nGeneration - 1 : m_nGeneration;
+    uint64_t seen = m_bJobOpen ? m_nGeneration - 1 : m_nGeneration.load();
     for (;;) {
+        lock.unlock();
+        SpinUntil([&] { return m_nGeneration.load(std::memory_order_acquire) != seen; });
+        lock.lock();
         const bool posted = m_wake.wait_for(lock, m_idle, [&] { return m_nGeneration != seen; });
         if (!posted) {
             break;
@@ -113,6 +140,7 @@ void WorkerPool::Run(int32_t chunks, Task task, void* context) {
     RunChunks(0);
     if (helpers) {
         // Every chunk is claimed; wait for the workers that claimed some to finish them.
+        SpinUntil([&] { return m_nActive.load(std::memory_order_acquire) == 0; });
         std::unique_lock lock(m_mutex);
         m_bJobOpen = false;
         m_settled.wait(lock, [&] { return m_nActive == 0; });

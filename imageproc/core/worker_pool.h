@@ -55,9 +55,10 @@ private:
     std::chrono::milliseconds m_idle;
     int32_t m_nWorkers;
     int32_t m_nLive = 0;
-    uint64_t m_nGeneration = 0;
+    // Changed under m_mutex; also read without it while a thread spins before it sleeps.
+    std::atomic<uint64_t> m_nGeneration{0};
     bool m_bJobOpen = false;
-    int32_t m_nActive = 0; // workers inside the current job
+    std::atomic<int32_t> m_nActive{0}; // workers inside the current job
     int32_t m_nJoined = 0; // slots handed out for the current job
 
     Task m_pTask = nullptr;

@@ -55,7 +55,7 @@ constexpr PathCase kAllPaths[] = {{KernelPath::Vector, VectorLimit::Avx512},
 // Sets a case's vector limit for one run and lifts it again.
 struct UsingPath {
     explicit UsingPath(const PathCase& c) { SetVectorLimit(c.limit); }
-    ~UsingPath() { SetVectorLimit(VectorLimit::Avx512); }
+    ~UsingPath() { UseFastestVectors(); }
 };
 
 enum class Content {
