@@ -55,7 +55,8 @@ function(qor_add_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   qor_warnings(${name})
-  # A short run in CI: every fuzzer gets a few seconds over its seed corpus and random inputs.
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=20 -rss_limit_mb=4096)
+  # A short run in CI: every fuzzer gets a few seconds over its seed corpus and random inputs
+  # (longer runs by hand: -max_total_time=N).
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=8 -rss_limit_mb=4096)
   set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
 endfunction()

@@ -24,23 +24,55 @@ cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/t
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs"
 
+# The shipped i686 build and the sanitizer build only compile, and they start now: at the lowest
+# priority they take the processor time the Wine tests leave while these wait for windows,
+# timers and other processes (about half of it), without slowing the tests down.
+background_log=$build/background-builds.log
+(
+    # A session of its own, so that a failing test stage can end the whole build.
+    exec setsid nice -n 19 bash -c '
+        set -euo pipefail
+        root=$1 build=$2 jobs=$3
+        echo "== shipped build (i686)"
+        cmake -S "$root" -B "$build/win32" -G Ninja -DQOR_TESTS=OFF \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+        # Only the deliverables: the medium depends on every one of them.
+        cmake --build "$build/win32" -j "$jobs" --target installation_medium
+        # Line tables are all the sanitizer reports need; -O1 compiles a quarter faster.
+        echo "== fuzz and sanitizer build (clang)"
+        CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -G Ninja -DQOR_FUZZ=ON \
+            -DQOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" \
+            >/dev/null
+        cmake --build "$build/fuzz" -j "$jobs"' background "$root" "$build" "$jobs"
+) >"$background_log" 2>&1 &
+background=$!
+
 export QOR_WINE_STATE=$build/win64/wine
-cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
+cleanup() {
+    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
+    kill -- "-$background" 2>/dev/null || true
+}
 trap cleanup EXIT INT TERM
 QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
     "$build/win64/bin/wine_warmup.exe"
-step "Windows tests under Wine"
+step "Windows tests under Wine (the i686 and sanitizer builds run beside them)"
 # Every window the tests drive leaves a PNG here.
 export QOR_TEST_ARTEFACTS=$build/artefacts
 mkdir -p "$QOR_TEST_ARTEFACTS"
 ctest --test-dir "$build/win64" -j 1 --output-on-failure
-cleanup
-trap - EXIT INT TERM
+"$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
 
-step "shipped build (i686): deliverables and export tables"
-cmake -S "$root" -B "$build/win32" -G Ninja -DQOR_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
-cmake --build "$build/win32" -j "$jobs"
+step "finishing the i686 and sanitizer builds"
+if ! wait "$background"; then
+    tail -n 60 "$background_log"
+    echo "test: the i686 or the sanitizer build failed; the whole log: $background_log" >&2
+    exit 1
+fi
+trap - EXIT INT TERM
+grep '^== ' "$background_log" || true
+
+step "shipped build (i686): export tables, the medium, imports and boundaries"
 "$root/scripts/check-exports.sh" "$build/win32/bin/Qor.dll" "$root/driver/win/exports.table" \
     i686-w64-mingw32-objdump
 "$root/scripts/check-exports.sh" "$build/win32/bin/qorimg.dll" "$root/imageproc/exports.table" \
@@ -52,7 +84,6 @@ for part in kernel display; do
     "$root/scripts/check-exports.sh" "$build/win32/bin/$dll.dll" \
         "$root/external/imaging_toolkit/${part}_exports.table" i686-w64-mingw32-objdump
 done
-cmake --build "$build/win32" --target installation_medium
 "$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$build/win32/medium"
 # Every shipped binary: nothing Windows Vista lacks. The simulator, the tools and the test
 # support programs are not shipped.
@@ -67,10 +98,7 @@ done
 "$root/scripts/check-boundaries.sh" "$root/driver/win" "$root/imageproc" "$root/app" "$root/common" \
     "$root/twain_source" "$root/wrapper" "$root/welcome" "$root/external"
 
-step "fuzz targets (clang, AddressSanitizer and UBSan)"
-CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -G Ninja -DQOR_FUZZ=ON -DQOR_SANITIZE=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build/fuzz" -j "$jobs"
+step "tests and fuzz targets with AddressSanitizer and UBSan"
 ctest --test-dir "$build/fuzz" -j "$jobs" --output-on-failure
 
 step "all tests passed"
