@@ -24,9 +24,9 @@ cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/t
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs"
 
-# The shipped i686 build and the sanitizer build only compile, and they start now: at the lowest
+# The shipped i686 build, the sanitizer build and its tests and fuzzers start now: at the lowest
 # priority they take the processor time the Wine tests leave while these wait for windows,
-# timers and other processes (about half of it), without slowing the tests down.
+# timers and other processes (about half of it).
 background_log=$build/background-builds.log
 (
     # A session of its own, so that a failing test stage can end the whole build.
@@ -44,7 +44,10 @@ background_log=$build/background-builds.log
             -DQOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
             -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" \
             >/dev/null
-        cmake --build "$build/fuzz" -j "$jobs"' background "$root" "$build" "$jobs"
+        cmake --build "$build/fuzz" -j "$jobs"
+        # The fuzzers run for a fixed time each, so they lose nothing but executions here.
+        echo "== tests and fuzz targets with AddressSanitizer and UBSan"
+        ctest --test-dir "$build/fuzz" -j "$jobs" --output-on-failure' background "$root" "$build" "$jobs"
 ) >"$background_log" 2>&1 &
 background=$!
 
@@ -56,21 +59,21 @@ cleanup() {
 trap cleanup EXIT INT TERM
 QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
     "$build/win64/bin/wine_warmup.exe"
-step "Windows tests under Wine (the i686 and sanitizer builds run beside them)"
+step "Windows tests under Wine (the i686 and sanitizer builds and tests run beside them)"
 # Every window the tests drive leaves a PNG here.
 export QOR_TEST_ARTEFACTS=$build/artefacts
 mkdir -p "$QOR_TEST_ARTEFACTS"
 ctest --test-dir "$build/win64" -j 1 --output-on-failure
 "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
 
-step "finishing the i686 and sanitizer builds"
+step "finishing the i686 build and the sanitizer build and tests"
 if ! wait "$background"; then
-    tail -n 60 "$background_log"
-    echo "test: the i686 or the sanitizer build failed; the whole log: $background_log" >&2
+    tail -n 80 "$background_log"
+    echo "test: the i686 build or the sanitizer build or tests failed; the whole log: $background_log" >&2
     exit 1
 fi
 trap - EXIT INT TERM
-grep '^== ' "$background_log" || true
+grep -E '^== |tests passed|Total Test time' "$background_log" || true
 
 step "shipped build (i686): export tables, the medium, imports and boundaries"
 "$root/scripts/check-exports.sh" "$build/win32/bin/Qor.dll" "$root/driver/win/exports.table" \
@@ -98,7 +101,5 @@ done
 "$root/scripts/check-boundaries.sh" "$root/driver/win" "$root/imageproc" "$root/app" "$root/common" \
     "$root/twain_source" "$root/wrapper" "$root/welcome" "$root/external"
 
-step "tests and fuzz targets with AddressSanitizer and UBSan"
-ctest --test-dir "$build/fuzz" -j "$jobs" --output-on-failure
 
 step "all tests passed"
