@@ -26,6 +26,13 @@ function(qor_warnings target)
   endif()
 endfunction()
 
+# Files that read a command line: nearly all of their compile time goes into the argument
+# parser's templates, and none of their speed matters, so they are compiled at -O1 (about a
+# quarter less time). Call it in the folder that adds the target.
+function(qor_command_line_sources)
+  set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS -O1)
+endfunction()
+
 # Writes the .def of an export table ("ordinal name argument-bytes" a line): on i686 the decorated
 # __stdcall names (name@bytes), on x86_64 the plain names; `suffix` follows every entry.
 function(qor_write_def def_file dll_name table suffix)
