@@ -63,21 +63,50 @@ int CLogFile::Write(unsigned level, const char* message) {
     if (level < m_nMinimumLevel) {
         return 1;
     }
-    std::vector<char> line(std::strlen(message) + kLineOverhead);
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_pStream == nullptr) {
         return 0;
     }
+    const bool repeat = level == m_nLastLevel && m_lastMessage == message;
+    if (repeat && m_nCopies >= kCopiesWritten) {
+        ++m_nRepeats;
+        return m_nRepeats < kRepeatReport || ReportRepeatsLocked() ? 1 : 0;
+    }
+    const bool reported = ReportRepeatsLocked();
+    if (repeat) {
+        ++m_nCopies;
+    } else {
+        m_lastMessage = message;
+        m_nLastLevel = level;
+        m_nCopies = 1;
+    }
+    return WriteLineLocked(level, message) && reported ? 1 : 0;
+}
+
+bool CLogFile::WriteLineLocked(unsigned level, const char* message) {
+    std::vector<char> line(std::strlen(message) + kLineOverhead);
     const TimeOfDay t = LocalTimeOfDay();
     const int length =
         FormatLine(line.data(), line.size(), level, message, t.hour, t.minute, t.second,
                    t.millisecond);
     if (length < 0 || static_cast<size_t>(length) >= line.size()) {
-        return 0;
+        return false;
     }
     const size_t written = std::fwrite(line.data(), 1, static_cast<size_t>(length), m_pStream);
     std::fflush(m_pStream);
-    return written == static_cast<size_t>(length) ? 1 : 0;
+    return written == static_cast<size_t>(length);
+}
+
+bool CLogFile::ReportRepeatsLocked() {
+    if (m_nRepeats == 0) {
+        return true;
+    }
+    char report[96];
+    std::snprintf(report, sizeof report,
+                  "CLogFile::Write: the line before was repeated %u more times\n",
+                  static_cast<unsigned>(m_nRepeats));
+    m_nRepeats = 0;
+    return WriteLineLocked(m_nLastLevel, report);
 }
 
 int CLogFile::WriteFormat(unsigned level, const char* format, ...) {
@@ -95,6 +124,10 @@ int CLogFile::WriteFormat(unsigned level, const char* format, ...) {
 void CLogFile::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_pStream != nullptr) {
+        ReportRepeatsLocked();
+        m_lastMessage.clear();
+        m_nLastLevel = kNoLine;
+        m_nCopies = 0;
         std::fclose(m_pStream);
         m_pStream = nullptr;
     }

@@ -100,6 +100,45 @@ TEST(LogFile, EveryOpenStartsAnEmptyFile) {
     EXPECT_EQ("", ReadAll(path));
 }
 
+// A line repeated at the same level: three copies, then a count before the next different line,
+// after every kRepeatReport repeats and at Close; another level is another line.
+TEST(LogFile, RepeatedLinesAreCountedAfterThreeCopies) {
+    const std::string path = TempPath("repeats.txt");
+    CLogFile log;
+    ASSERT_EQ(1, log.Open(path.c_str(), LOG_INFO));
+    const struct {
+        unsigned level;
+        const char* message;
+        uint32_t times;
+    } writes[] = {
+        {LOG_INFO, "twice\n", 2},
+        {LOG_FATAL, "status query failed\n", 3 + 5},
+        {LOG_WARN, "status query failed\n", 1},
+        {LOG_INFO, "unplugged\n", 3 + CLogFile::kRepeatReport + 2},
+    };
+    for (const auto& w : writes) {
+        for (uint32_t i = 0; i < w.times; ++i) {
+            ASSERT_EQ(1, log.Write(w.level, w.message));
+        }
+    }
+    log.Close();
+    const std::string count = "CLogFile::Write: the line before was repeated ";
+    const std::vector<std::string> expected = {
+        " INFO - twice", " INFO - twice",
+        "FATAL - status query failed", "FATAL - status query failed", "FATAL - status query failed",
+        "FATAL - " + count + "5 more times",
+        " WARN - status query failed",
+        " INFO - unplugged", " INFO - unplugged", " INFO - unplugged",
+        " INFO - " + count + std::to_string(CLogFile::kRepeatReport) + " more times",
+        " INFO - " + count + "2 more times",
+    };
+    const auto lines = Lines(ReadAll(path));
+    ASSERT_EQ(expected.size(), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(expected[i], lines[i].substr(15)) << "line " << i;
+    }
+}
+
 TEST(LogFile, ConcurrentWritersNeverTearLines) {
     const std::string path = TempPath("threads.txt");
     CLogFile log;
