@@ -52,8 +52,20 @@ start)
     [ -n "$display" ] || { echo "wine-harness: Xvfb did not start" >&2; exit 1; }
     export DISPLAY=":$display"
 
+    # The server works in a folder named after the prefix's device and inode: the prefix must
+    # exist before the server starts, and the first Wine program must wait for the server's
+    # socket, or it may create the prefix itself and look for a server folder that is not there.
+    mkdir -p "$WINEPREFIX"
     "$WINESERVER" -f -p </dev/null >"$state/wineserver.log" 2>&1 &
-    echo $! >"$state/wineserver.pid"
+    server=$!
+    echo $server >"$state/wineserver.pid"
+    socket=""
+    for _ in $(seq 1 100); do
+        socket=$(readlink "/proc/$server/cwd" 2>/dev/null || true)/socket
+        [ -S "$socket" ] && break
+        sleep 0.1
+    done
+    [ -S "$socket" ] || { echo "wine-harness: wineserver did not start: see $state/wineserver.log" >&2; exit 1; }
 
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
