@@ -2,11 +2,7 @@
 // instruction set is an attribute of each function, never of the whole file.
 #include "imageproc/core/smoothing_avx2.h"
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QOR_AVX2 __attribute__((target("avx2,fma")))
-#define QOR_AVX2_LOOPS 1
-#endif
+#include "imageproc/core/avx2_target.h"
 
 namespace qor::imageproc {
 
