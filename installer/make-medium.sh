@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the installation medium: a folder and a zip of it.
-#   make-medium.sh BIN_DIR OUT_DIR
+#   make-medium.sh BIN_DIR OUT_DIR [SDK_DIR]
 # BIN_DIR holds the built suite (programs and libraries side by side); OUT_DIR receives
 # "QOR Medium/" and "QOR Medium.zip". Files listed in suite_files.txt without "optional" must
 # exist; missing optional ones are named (the installation then reports them too).
@@ -42,6 +42,8 @@ for script in DriverInstallation.cmd UninstallQor.cmd openPDF.bat; do
 done
 printf '[autorun]\r\nopen=QorWelcomeScreen.exe\r\nicon=QorWelcomeScreen.exe\r\nlabel=QOR Drivers\r\n' \
     >"$medium/autorun.inf"
+# The integrators' SDK of Qor.dll (header, import libraries, sample), when it is built.
+if [ -n "${3:-}" ] && [ -d "$3" ]; then cp -r "$3" "$medium/SDK"; fi
 groff -ms -Tpdf "$here/InstallationInstructions.ms" >"$medium/InstallationInstructions.pdf"
 
 (cd "$out" && rm -f "QOR Medium.zip" && zip -q -r -X "QOR Medium.zip" "QOR Medium")

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The SDK as a vendor gets it: the sample is built from the SDK folder alone (-I SDK -L SDK, no
+# project header), linked by name and by ordinal, for this build's architecture and for the
+# shipped i686 one (import tables read back with objdump), and run under Wine beside Qor.dll:
+# demo mode, no sensor (falls back to demo mode), a simulated sensor with an exposure.
+#   sample_test.sh SOURCE_DIR BIN_DIR SDK_DIR WORK_DIR      (the Wine harness must be running)
+set -euo pipefail
+src=$1 bin=$2 sdk_built=$3 work=$4
+failures=0
+check() {  # check "what" command...: counts a failure instead of stopping
+    local what=$1; shift
+    if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; failures=$((failures + 1)); fi
+}
+rm -rf "$work" && mkdir -p "$work/run"
+# Only what the medium's SDK folder holds.
+cp -r "$sdk_built" "$work/sdk"
+sdk=$work/sdk
+arch=$(x86_64-w64-mingw32-objdump -f "$bin/Qor.dll" | sed -n 's/.*file format pei\?-//p')
+case "$arch" in
+    x86-64) prefix=x86_64-w64-mingw32 ;;
+    i386) prefix=i686-w64-mingw32 ;;
+    *) echo "sample_test: unknown architecture of $bin/Qor.dll: $arch" >&2; exit 1 ;;
+esac
+cflags=(-std=c99 -Wall -Wextra -Werror -pedantic -O1)
+
+# imports PROGRAM: the Qor.dll part of its import table, one "hint-or-ordinal name" a line
+imports() {
+    "${2:-$prefix}-objdump" -p "$1" | awk '
+        /DLL Name:/ { in_qor = ($3 == "Qor.dll"); next }
+        in_qor && /^[ \t]+[0-9a-f]+[ \t]+[0-9]+/ { print $2, $3 }
+        in_qor && NF == 0 { in_qor = 0 }' |
+    while read -r ordinal name; do  # x86_64 objdump prints ordinals as 9 hex digits
+        if [ ${#ordinal} -ge 9 ]; then ordinal=$((16#$ordinal)); fi
+        echo "$ordinal $name"
+    done
+}
+by_name_ok() {  # every import is a plain (undecorated) name
+    local list; list=$(imports "$@")
+    [ -n "$list" ] && ! grep -q -e '<none>' -e '@' <<<"$list"
+}
+by_ordinal_ok() {  # every import is an ordinal; QorInitSystem is 20
+    local list; list=$(imports "$@")
+    [ -n "$list" ] && ! grep -qv '<none>' <<<"$list" && grep -qx '20 <none>' <<<"$list"
+}
+
+for toolchain in "$prefix" i686-w64-mingw32; do
+    lib_dir=$sdk
+    if [ "$toolchain" != "$prefix" ]; then
+        # The shipped architecture's libraries, made as the SDK target makes them.
+        lib_dir=$work/sdk-$toolchain
+        mkdir -p "$lib_dir" && cp "$sdk/qor.h" "$lib_dir/"
+        bash "$src/sdk/make-import-libs.sh" "$src/driver/win/exports.table" "$toolchain" "$lib_dir"
+    fi
+    out=$work/$toolchain && mkdir -p "$out"
+    check "$toolchain: the sample builds against libqor.a with -I SDK -L SDK -lqor" \
+        "$toolchain-gcc" "${cflags[@]}" -I "$lib_dir" "$sdk/sample/acquire.c" -L "$lib_dir" -lqor -o "$out/acquire.exe"
+    check "$toolchain: libqor.a imports by name" by_name_ok "$out/acquire.exe" "$toolchain"
+    check "$toolchain: the sample links with qor.lib" \
+        "$toolchain-gcc" "${cflags[@]}" -I "$lib_dir" "$sdk/sample/acquire.c" "$lib_dir/qor.lib" -o "$out/acquire_lib.exe"
+    check "$toolchain: qor.lib imports by name" by_name_ok "$out/acquire_lib.exe" "$toolchain"
+    for lib in libqor_ordinal.a qor_ordinal.lib; do
+        check "$toolchain: the sample links with $lib" \
+            "$toolchain-gcc" "${cflags[@]}" -I "$lib_dir" "$sdk/sample/acquire.c" "$lib_dir/$lib" -o "$out/acquire_${lib%.*}.exe"
+        check "$toolchain: $lib imports by ordinal" by_ordinal_ok "$out/acquire_${lib%.*}.exe" "$toolchain"
+    done
+    # The import objects name the DLL and carry the undecorated export names.
+    check "$toolchain: qor.lib's members are import objects of Qor.dll" \
+        bash -c "'$toolchain-nm' '$lib_dir/qor.lib' | grep -q '__imp_.*QorInitSystem' && strings '$lib_dir/qor.lib' | grep -qx 'Qor.dll'"
+done
+
+# Run this build's programs under Wine beside the library, as a vendor installs them.
+for dll in Qor.dll qorimg.dll qorsim.dll; do cp "$bin/$dll" "$work/run/"; done
+cp "$work/$prefix/acquire.exe" "$work/$prefix/acquire_libqor_ordinal.exe" "$work/run/"
+cd "$work/run"
+wine() { "$src/scripts/wine-run.sh" "$@" </dev/null 2>>"$work/wine.err" | tr -d '\r'; }
+bmp_ok() {  # an 8-bit grey bottom-up BMP of WIDTH x HEIGHT
+    local f=$1 w=$2 h=$3 row=$(( ($2 + 3) / 4 * 4 ))
+    [ "$(stat -c %s "$f")" -eq $((1078 + row * h)) ] &&
+    [ "$(od -An -tu4 -j18 -N8 "$f" | xargs)" = "$w $h" ] &&
+    [ "$(od -An -tu2 -j28 -N2 "$f" | xargs)" = "8" ]
+}
+export QOR_SENSOR_SIMULATOR=$work/sim
+mkdir -p "$QOR_SENSOR_SIMULATOR"
+wine ./acquire.exe --demo demo.bmp >demo.out || true
+check "demo mode gives a 1201 x 861 image" bmp_ok demo.bmp 1201 861
+check "demo mode names the library version" grep -qx 'Qor.dll 5.5.0' demo.out
+wine ./acquire.exe nosensor.bmp >nosensor.out || true
+check "without a sensor the sample says so and uses demo mode" grep -qx 'no sensor: demo mode' nosensor.out
+check "without a sensor the demo image is written" bmp_ok nosensor.bmp 1201 861
+
+qorctl() { "$src/scripts/wine-run.sh" "$bin/qorctl.exe" "$@" </dev/null >/dev/null 2>>"$work/wine.err"; }
+qorctl sim plug --name sensor0 --imager-id 3149925 --format 3
+qorctl sim expose sensor0 --seed 7   # pending until the sample arms the sensor
+wine ./acquire_libqor_ordinal.exe --wait 60 sensor.bmp >sensor.out || true
+check "a simulated sensor is listed in slot 0" grep -q '^sensor slots: present' sensor.out
+check "the sensor's identity is reported" grep -qx 'sensor: 999 x 664, type 3, imager ID 3149925' sensor.out
+check "the exposure is saved as a 999 x 664 image" bmp_ok sensor.bmp 999 664
+check "the sensor image is not the demo image" bash -c '! cmp -s sensor.bmp nosensor.bmp'
+if [ "$failures" -ne 0 ]; then
+    echo "sample_test: $failures check(s) failed; outputs in $work" >&2
+    exit 1
+fi
