@@ -15,6 +15,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libstb-dev
   groff zip python3
+  msitools wixl
   g++-multilib qemu-user-static
 )
 
