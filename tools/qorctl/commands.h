@@ -17,6 +17,8 @@ void AddBitmapCommands(CLI::App& app);
 void AddDriverCommands(CLI::App& app);
 // list, acquire, dump-flash: a sensor through the driver library (Windows build only).
 void AddSensorCommands(CLI::App& app);
+// diagnose: the read-only health check of a workstation (Windows build only).
+void AddDiagnoseCommand(CLI::App& app);
 #endif
 
 }  // namespace qorctl

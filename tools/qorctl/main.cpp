@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
 #if defined(_WIN32)
     qorctl::AddDriverCommands(app);
     qorctl::AddSensorCommands(app);
+    qorctl::AddDiagnoseCommand(app);
 #endif
     // Plugs and unplugs of simulated sensors reach running driver libraries as device-change
     // messages, as a real sensor's would.
