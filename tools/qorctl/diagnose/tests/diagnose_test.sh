@@ -68,6 +68,20 @@ check "healthy: report.json lists every printed line" \
 check "healthy: report.json has the raw statistics" \
     test "$(json "$work/healthy/report.json" "d['frame']['statistics']['raw']['mean'] > 0")" = True
 
+# The cache QOR APP keeps in its folder: a true copy of the flash, then a damaged one.
+install=$("$WINE" winepath -u "$("$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v InstalPath 2>/dev/null |
+          tr -d '\r' | sed -n 's/.*REG_SZ *//p')" 2>/dev/null)
+cache=$install/3149925s.dat
+trap 'rm -f "$cache"' EXIT
+cp "$QOR_SENSOR_SIMULATOR/sensor0/flash.bin" "$cache"
+qorctl diagnose >"$work/cache-copy.out" || true
+check "cache: a true copy is ok" has "$work/cache-copy.out" ok "calibration cache: 3149925s.dat: equals the flash, checksum right"
+printf '\x00' | dd of="$cache" bs=1 seek=70000 conv=notrunc 2>/dev/null
+qorctl diagnose >"$work/cache-damaged.out" || true
+check "cache: a damaged copy is a fault that says which file to delete" \
+    has "$work/cache-damaged.out" fault "calibration cache: 3149925s.dat: checksum wrong  -> delete .*3149925s.dat"
+rm -f "$cache"
+
 # Pulled out again: the same as no sensor.
 qorctl sim unplug sensor0 >/dev/null
 run unplugged
