@@ -82,6 +82,31 @@ check "cache: a damaged copy is a fault that says which file to delete" \
     has "$work/cache-damaged.out" fault "calibration cache: 3149925s.dat: checksum wrong  -> delete .*3149925s.dat"
 rm -f "$cache"
 
+# QOR APP running from an installation of its own, holding the sensor: its pipe answers, the
+# sensor is left alone.
+key='HKLM\SOFTWARE\Halvex Imaging\QOR'
+old_path=$("$WINE" reg query "$key" /v InstalPath </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')
+mkdir -p "$work/install"
+for f in "QOR APP.exe" Qor.dll qorimg.dll qorsim.dll Orbel.dll QorIcons.dll Language.ini german.dll french.dll; do
+    [ -e "$bin/$f" ] && cp "$bin/$f" "$work/install/"
+done
+finish() {
+    "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+    [ -n "$old_path" ] && "$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$old_path" /f </dev/null >/dev/null 2>&1 || true
+    rm -f "$cache"
+}
+trap finish EXIT
+"$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$("$WINE" winepath -w "$work/install" 2>/dev/null)" /f </dev/null >/dev/null 2>&1
+(cd "$work/install" && "$WINE" "./QOR APP.exe" </dev/null >/dev/null 2>&1 &)
+for _ in $(seq 1 100); do [ -f "$work/install/QorAPPLog.txt" ] && grep -q . "$work/install/QorAPPLog.txt" && break; sleep 0.1; done
+sleep 1
+run app
+check "app: QOR APP is seen running" has "$work/app.out" ok "QOR APP: running"
+check "app: its pipe answers" has "$work/app.out" ok "pipe \"QOR COMM\": answers: 0 image\(s\) waiting"
+check "app: the sensor is left to QOR APP" has "$work/app.out" warning "sensor tests: skipped: QOR APP holds the sensor  -> exit QOR APP"
+finish
+trap 'rm -f "$cache"' EXIT
+
 # Pulled out again: the same as no sensor.
 qorctl sim unplug sensor0 >/dev/null
 run unplugged
