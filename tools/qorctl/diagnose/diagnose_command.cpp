@@ -17,8 +17,9 @@ namespace {
 using namespace diagnose;
 
 // The pictures spread each frame's own range over the grey levels.
-void WritePicture(const std::filesystem::path& dir, const char* name, const std::vector<int32_t>& frame,
-                  const TestFrames& frames, nlohmann::json& pictures) {
+void WritePicture(const std::filesystem::path& dir, const char* name,
+                  const std::vector<int32_t>& frame, const TestFrames& frames,
+                  nlohmann::json& pictures) {
     if (frame.empty()) {
         return;
     }
@@ -31,7 +32,8 @@ void WritePicture(const std::filesystem::path& dir, const char* name, const std:
     }
 }
 
-void WriteReport(const std::filesystem::path& dir, const Findings& findings, const TestFrames& frames) {
+void WriteReport(const std::filesystem::path& dir, const Findings& findings,
+                 const TestFrames& frames) {
     std::filesystem::create_directories(dir);
     nlohmann::json report = findings.ToJson();
     nlohmann::json pictures = nlohmann::json::object();
@@ -41,13 +43,18 @@ void WriteReport(const std::filesystem::path& dir, const Findings& findings, con
     WritePicture(dir, "corrected", frames.corrected, frames, pictures);
     if (!frames.raw.empty()) {
         stats["raw"] = ToJson(MeasureFrame(frames.raw, frames.width, frames.height, 65535));
-        stats["calibrated"] = ToJson(MeasureFrame(frames.calibrated, frames.width, frames.height, 4095));
+        stats["calibrated"] =
+            ToJson(MeasureFrame(frames.calibrated, frames.width, frames.height, 4095));
     }
     if (!frames.corrected.empty()) {
-        stats["corrected"] = ToJson(MeasureFrame(frames.corrected, frames.width, frames.height, 4095));
+        stats["corrected"] =
+            ToJson(MeasureFrame(frames.corrected, frames.width, frames.height, 4095));
     }
-    report["frame"] = {{"width", frames.width}, {"height", frames.height}, {"demo", frames.demo},
-                       {"statistics", stats}, {"pictures", pictures}};
+    report["frame"] = {{"width", frames.width},
+                       {"height", frames.height},
+                       {"demo", frames.demo},
+                       {"statistics", stats},
+                       {"pictures", pictures}};
     std::ofstream out(dir / "report.json");
     out << report.dump(2) << "\n";
     if (!out) {
@@ -72,7 +79,7 @@ int RunDiagnose(const std::string& reportDir) {
     return findings.Worst() == Verdict::Fault ? 2 : 0;
 }
 
-}  // namespace
+} // namespace
 
 void AddDiagnoseCommand(CLI::App& app) {
     auto* cmd = app.add_subcommand(
@@ -88,4 +95,4 @@ void AddDiagnoseCommand(CLI::App& app) {
     });
 }
 
-}  // namespace qorctl
+} // namespace qorctl

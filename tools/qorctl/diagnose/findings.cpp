@@ -60,4 +60,4 @@ nlohmann::json Findings::ToJson() const {
     return {{"verdict", VerdictName(Worst())}, {"findings", lines}};
 }
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

@@ -13,11 +13,11 @@ enum class Verdict { Ok, Warning, Fault };
 const char* VerdictName(Verdict verdict);
 
 struct Finding {
-    std::string topic;   // "driver", "sensor", "registry", ...
-    std::string item;    // what was looked at
-    std::string value;   // what was found
+    std::string topic; // "driver", "sensor", "registry", ...
+    std::string item;  // what was looked at
+    std::string value; // what was found
     Verdict verdict = Verdict::Ok;
-    std::string advice;  // what to do (empty when nothing is to be done)
+    std::string advice; // what to do (empty when nothing is to be done)
 };
 
 class Findings {
@@ -34,4 +34,4 @@ private:
     std::vector<Finding> m_findings;
 };
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

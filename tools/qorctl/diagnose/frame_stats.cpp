@@ -16,7 +16,7 @@ namespace {
 // Mean and spread of each line (rows when `rows`, else columns).
 struct LineStats {
     double mean = 0;
-    bool stuck = true;  // every value equal
+    bool stuck = true; // every value equal
 };
 
 std::vector<LineStats> Lines(const std::vector<int32_t>& f, int32_t width, int32_t height,
@@ -46,8 +46,9 @@ std::vector<int32_t> DeadLines(const std::vector<LineStats>& lines) {
     if (lines.size() < 3) {
         return dead;
     }
-    const auto [lo, hi] = std::minmax_element(lines.begin(), lines.end(),
-        [](const LineStats& a, const LineStats& b) { return a.mean < b.mean; });
+    const auto [lo, hi] =
+        std::minmax_element(lines.begin(), lines.end(),
+                            [](const LineStats& a, const LineStats& b) { return a.mean < b.mean; });
     const double limit = 0.4 * (hi->mean - lo->mean);
     for (size_t l = 0; l < lines.size(); ++l) {
         const double before = l > 0 ? lines[l - 1].mean : lines[l + 1].mean;
@@ -61,7 +62,7 @@ std::vector<int32_t> DeadLines(const std::vector<LineStats>& lines) {
     return dead;
 }
 
-}  // namespace
+} // namespace
 
 FrameStats MeasureFrame(const std::vector<int32_t>& f, int32_t width, int32_t height,
                         int32_t saturation) {
@@ -123,4 +124,4 @@ bool WriteGreyPng(const std::filesystem::path& path, const std::vector<int32_t>&
     return bool(out.flush());
 }
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

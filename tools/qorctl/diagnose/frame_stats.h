@@ -15,7 +15,7 @@ struct FrameStats {
     // divided by sqrt(2), so that the picture's own structure hardly counts.
     double noise = 0;
     double saturatedFraction = 0;  // share of pixels at or above the saturation level
-    std::vector<int32_t> deadRows;     // rows that are stuck or stand out from both neighbours
+    std::vector<int32_t> deadRows; // rows that are stuck or stand out from both neighbours
     std::vector<int32_t> deadColumns;
 };
 
@@ -29,4 +29,4 @@ nlohmann::json ToJson(const FrameStats& stats);
 bool WriteGreyPng(const std::filesystem::path& path, const std::vector<int32_t>& frame,
                   int32_t width, int32_t height, int32_t low, int32_t high);
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

@@ -44,7 +44,7 @@ std::string List(const std::vector<int32_t>& values) {
 int CheckSlots(Findings& f) {
     HANDLE changed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     QorInitEventNotification(changed);
-    WaitForSingleObject(changed, 2000);  // the first enumeration
+    WaitForSingleObject(changed, 2000); // the first enumeration
     CloseHandle(changed);
     int32_t status[8] = {};
     QorGetDeviceStatus(status);
@@ -62,13 +62,15 @@ int CheckSlots(Findings& f) {
     }
     std::vector<std::string> paths;
     io->EnumerateInterfaces(paths);
-    f.Add("sensor", "USB interfaces", std::to_string(paths.size()) +
-                                          (paths.empty() ? "" : " (" + paths.front() + (paths.size() > 1 ? ", ..." : "") + ")"),
+    f.Add("sensor", "USB interfaces",
+          std::to_string(paths.size()) +
+              (paths.empty() ? "" : " (" + paths.front() + (paths.size() > 1 ? ", ..." : "") + ")"),
           paths.size() > 8 ? Verdict::Warning : Verdict::Ok,
           paths.size() > 8 ? "only eight sensors can be used: unplug the others" : "");
     if (first < 0) {
         f.Add("sensor", "sensor slots", slots + " (no sensor)", Verdict::Warning,
-              std::string("no sensor found: ") + kReplug + "; the rest is checked with a demo frame");
+              std::string("no sensor found: ") + kReplug +
+                  "; the rest is checked with a demo frame");
     } else {
         f.Add("sensor", "sensor slots", slots + " (sensor in slot " + std::to_string(first) + ")");
     }
@@ -80,37 +82,41 @@ void CheckCache(Findings& f, const std::vector<uint8_t>& flash, int32_t formatVe
                 uint32_t imagerId, const SystemFacts& system) {
     const std::string name = qor::CacheFileName(imagerId);
     if (!system.installFolder) {
-        f.Add("sensor", "calibration cache", name + ": no installation folder to look in", Verdict::Warning);
+        f.Add("sensor", "calibration cache", name + ": no installation folder to look in",
+              Verdict::Warning);
         return;
     }
     const fs::path cache = *system.installFolder / name;
     std::vector<uint8_t> bytes;
     std::string error;
     if (!ReadBytes(cache, bytes, error)) {
-        f.Add("sensor", "calibration cache", name + " not made yet (QOR APP makes it at its next start)");
+        f.Add("sensor", "calibration cache",
+              name + " not made yet (QOR APP makes it at its next start)");
         return;
     }
     const bool checked = formatVersion >= 3;
     const bool whole = bytes.size() >= qor::kCalibrationImageSize;
     const bool valid = whole && (!checked || qor::CalibrationChecksum(bytes.data()) ==
                                                  bytes[qor::kCalibrationImageSize - 1]);
-    const std::string advice = "delete " + Utf8(cache.wstring()) +
-                               "; Qor.dll reads the flash again at the next start";
+    const std::string advice =
+        "delete " + Utf8(cache.wstring()) + "; Qor.dll reads the flash again at the next start";
     if (!valid) {
         f.Add("sensor", "calibration cache", name + (whole ? ": checksum wrong" : ": too short"),
               Verdict::Fault, advice);
     } else if (!std::equal(flash.begin(), flash.end(), bytes.begin())) {
-        f.Add("sensor", "calibration cache", name + ": differs from the sensor's flash", Verdict::Warning, advice);
+        f.Add("sensor", "calibration cache", name + ": differs from the sensor's flash",
+              Verdict::Warning, advice);
     } else {
-        f.Add("sensor", "calibration cache", name + ": equals the flash" +
-                                                 (checked ? ", checksum right" : ""));
+        f.Add("sensor", "calibration cache",
+              name + ": equals the flash" + (checked ? ", checksum right" : ""));
     }
 }
 
 // Arms for the sensor's test image (no exposure needed) and reads it raw.
 bool TestImage(Findings& f, HANDLE device, std::vector<int32_t>& raw, int32_t count) {
     if (!KelvoAcquireTestImage(device)) {
-        f.Add("acquisition", "test image", "the sensor could not be armed", Verdict::Fault, kReplug);
+        f.Add("acquisition", "test image", "the sensor could not be armed", Verdict::Fault,
+              kReplug);
         return false;
     }
     int32_t status = 0;
@@ -147,6 +153,31 @@ std::string Describe(const FrameStats& s) {
     return text;
 }
 
+// Lines the raw frame shows dead, against those the calibration's line repair mends.
+void CheckDeadLines(Findings& f, const FrameStats& raw, const qor::CalibrationSet& set) {
+    const std::vector<int32_t> repairedRows(
+        set.badRows, set.badRows + std::clamp(set.badRowCount, 0, qor::kMaxBadLines));
+    const std::vector<int32_t> repairedColumns(
+        set.badColumns, set.badColumns + std::clamp(set.badColumnCount, 0, qor::kMaxBadLines));
+    const auto unrepaired = [](const std::vector<int32_t>& dead,
+                               const std::vector<int32_t>& repaired) {
+        return std::count_if(dead.begin(), dead.end(), [&repaired](int32_t line) {
+            return std::find(repaired.begin(), repaired.end(), line) == repaired.end();
+        });
+    };
+    const auto rows = unrepaired(raw.deadRows, repairedRows);
+    const auto columns = unrepaired(raw.deadColumns, repairedColumns);
+    const bool allRepaired = rows == 0 && columns == 0;
+    f.Add("acquisition", "dead lines",
+          "rows " + List(raw.deadRows) + ", columns " + List(raw.deadColumns) +
+              "; the line repair mends rows " + List(repairedRows) + ", columns " +
+              List(repairedColumns),
+          allRepaired ? Verdict::Ok : Verdict::Warning,
+          allRepaired ? ""
+                      : std::to_string(rows) + " row(s) and " + std::to_string(columns) +
+                            " column(s) are dead but not repaired: " + kService);
+}
+
 void MeasureSensorFrames(Findings& f, TestFrames& frames, const qor::Calibration& calibration) {
     const qor::CalibrationSet& set = calibration.set;
     const FrameStats raw = MeasureFrame(frames.raw, frames.width, frames.height, 65535);
@@ -154,28 +185,12 @@ void MeasureSensorFrames(Findings& f, TestFrames& frames, const qor::Calibration
     f.Add("acquisition", "test image (raw)", Describe(raw), empty ? Verdict::Fault : Verdict::Ok,
           empty ? std::string("the sensor delivers an empty frame: ") + kService : "");
     char saturation[40];
-    std::snprintf(saturation, sizeof saturation, "%.2f %% of the raw pixels", 100.0 * raw.saturatedFraction);
+    std::snprintf(saturation, sizeof saturation, "%.2f %% of the raw pixels",
+                  100.0 * raw.saturatedFraction);
     f.Add("acquisition", "saturation", saturation,
           raw.saturatedFraction > 0.01 ? Verdict::Warning : Verdict::Ok,
           raw.saturatedFraction > 0.01 ? std::string("many saturated pixels: ") + kService : "");
-    // Lines the raw frame shows dead, against those the calibration's line repair mends.
-    std::vector<int32_t> repairedRows(set.badRows, set.badRows + std::clamp(set.badRowCount, 0, qor::kMaxBadLines));
-    std::vector<int32_t> repairedColumns(set.badColumns, set.badColumns + std::clamp(set.badColumnCount, 0, qor::kMaxBadLines));
-    std::vector<int32_t> unrepaired;
-    for (int32_t r : raw.deadRows) {
-        if (std::find(repairedRows.begin(), repairedRows.end(), r) == repairedRows.end()) unrepaired.push_back(r);
-    }
-    const size_t unrepairedRows = unrepaired.size();
-    for (int32_t c : raw.deadColumns) {
-        if (std::find(repairedColumns.begin(), repairedColumns.end(), c) == repairedColumns.end()) unrepaired.push_back(c);
-    }
-    f.Add("acquisition", "dead lines", "rows " + List(raw.deadRows) + ", columns " + List(raw.deadColumns) +
-                                            "; the line repair mends rows " + List(repairedRows) +
-                                            ", columns " + List(repairedColumns),
-          unrepaired.empty() ? Verdict::Ok : Verdict::Warning,
-          unrepaired.empty() ? "" : std::to_string(unrepairedRows) + " row(s) and " +
-                                        std::to_string(unrepaired.size() - unrepairedRows) +
-                                        " column(s) are dead but not repaired: " + kService);
+    CheckDeadLines(f, raw, set);
 
     frames.calibrated = frames.raw;
     if (set.correctionMap && set.formatVersion >= 3 && set.gainMap && set.offsetMap) {
@@ -184,10 +199,11 @@ void MeasureSensorFrames(Findings& f, TestFrames& frames, const qor::Calibration
         qor::ApplyGainCorrection(frames.calibrated.data(), set);
     }
     qor::CorrectionServices services;
-    services.enhance = reinterpret_cast<qor::EnhanceFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"qorimg.dll"), "QorImageProc1")));
+    services.enhance = reinterpret_cast<qor::EnhanceFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"qorimg.dll"), "QorImageProc1")));
     frames.corrected = frames.raw;
-    qor::CorrectFrame(frames.corrected.data(), frames.corrected.size(), calibration, 0, 1, services);
+    qor::CorrectFrame(frames.corrected.data(), frames.corrected.size(), calibration, 0, 1,
+                      services);
     f.Add("acquisition", "test image (corrected)",
           Describe(MeasureFrame(frames.corrected, frames.width, frames.height, 4095)));
 }
@@ -198,7 +214,8 @@ TestFrames SensorPath(Findings& f, int slot, const SystemFacts& system) {
     TestFrames frames;
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    const fs::path work = fs::path(temp) / ("qor-diagnose-" + std::to_string(GetCurrentProcessId()));
+    const fs::path work =
+        fs::path(temp) / ("qor-diagnose-" + std::to_string(GetCurrentProcessId()));
     std::error_code ec;
     fs::create_directories(work, ec);
     const fs::path before = fs::current_path(ec);
@@ -210,19 +227,21 @@ TestFrames SensorPath(Findings& f, int slot, const SystemFacts& system) {
     }
     HANDLE device = QorInitSystem(slot);
     if (device == nullptr || device == INVALID_HANDLE_VALUE) {
-        f.Add("sensor", "sensor", "does not open", Verdict::Fault, std::string(kReplug) +
-                  "; another program may hold it");
+        f.Add("sensor", "sensor", "does not open", Verdict::Fault,
+              std::string(kReplug) + "; another program may hold it");
     } else {
         const int32_t firmware = GetLowLevelDriverVer();
-        f.Add("sensor", "firmware", firmware >= 0 ? "version byte " + std::to_string(firmware) : "no answer",
+        f.Add("sensor", "firmware",
+              firmware >= 0 ? "version byte " + std::to_string(firmware) : "no answer",
               firmware >= 0 ? Verdict::Ok : Verdict::Warning, firmware >= 0 ? "" : kReplug);
         HWInfo info{};
         if (!QorGetHWInfo(device, &info)) {
             f.Add("sensor", "identity", "no calibration in the flash", Verdict::Fault, kService);
         } else {
-            f.Add("sensor", "identity", "imager ID " + std::to_string(info.imagerId) + ", type " +
-                                            std::to_string(info.sensorType) + ", " + std::to_string(info.width) +
-                                            " x " + std::to_string(info.height));
+            f.Add("sensor", "identity",
+                  "imager ID " + std::to_string(info.imagerId) + ", type " +
+                      std::to_string(info.sensorType) + ", " + std::to_string(info.width) + " x " +
+                      std::to_string(info.height));
             std::vector<uint8_t> flash;
             std::string error;
             qor::Calibration calibration;
@@ -234,19 +253,26 @@ TestFrames SensorPath(Findings& f, int slot, const SystemFacts& system) {
                 const int32_t format = calibration.set.formatVersion;
                 f.Add("sensor", "calibration format", std::to_string(format),
                       format >= 1 && format <= 3 ? Verdict::Ok : Verdict::Warning,
-                      format >= 1 && format <= 3 ? "" : "this Qor.dll knows formats 1 to 3: install the newer driver suite");
+                      format >= 1 && format <= 3
+                          ? ""
+                          : "this Qor.dll knows formats 1 to 3: install the newer driver suite");
                 const bool checked = format >= 3;
                 const bool right = qor::CalibrationChecksum(flash.data()) == flash.back();
-                f.Add("sensor", "flash checksum", !checked ? "not used by format " + std::to_string(format)
-                                                           : right ? "right" : "wrong",
+                f.Add("sensor", "flash checksum",
+                      !checked ? "not used by format " + std::to_string(format)
+                      : right  ? "right"
+                               : "wrong",
                       checked && !right ? Verdict::Fault : Verdict::Ok,
-                      checked && !right ? std::string("the calibration in the flash is damaged: ") + kService : "");
+                      checked && !right
+                          ? std::string("the calibration in the flash is damaged: ") + kService
+                          : "");
                 CheckCache(f, flash, format, uint32_t(info.imagerId), system);
                 frames.width = calibration.set.width;
                 frames.height = calibration.set.height;
                 const int64_t count = int64_t(frames.width) * frames.height;
                 if (count <= 0 || count * 4 > kBufferBytes) {
-                    f.Add("acquisition", "test image", "no usable geometry in the calibration", Verdict::Fault, kService);
+                    f.Add("acquisition", "test image", "no usable geometry in the calibration",
+                          Verdict::Fault, kService);
                 } else if (TestImage(f, device, frames.raw, int32_t(count))) {
                     MeasureSensorFrames(f, frames, calibration);
                 }
@@ -284,7 +310,7 @@ TestFrames DemoPath(Findings& f) {
     return frames;
 }
 
-}  // namespace
+} // namespace
 
 TestFrames CheckSensor(Findings& findings, const SystemFacts& system) {
     const int slot = CheckSlots(findings);
@@ -292,11 +318,12 @@ TestFrames CheckSensor(Findings& findings, const SystemFacts& system) {
         return DemoPath(findings);
     }
     if (system.appRunning) {
-        findings.Add("sensor", "sensor tests", "skipped: QOR APP holds the sensor", Verdict::Warning,
+        findings.Add("sensor", "sensor tests", "skipped: QOR APP holds the sensor",
+                     Verdict::Warning,
                      "exit QOR APP (tray icon, Exit QOR) and run qorctl diagnose again");
         return {};
     }
     return SensorPath(findings, slot, system);
 }
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

@@ -23,4 +23,4 @@ struct TestFrames {
 
 TestFrames CheckSensor(Findings& findings, const SystemFacts& system);
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

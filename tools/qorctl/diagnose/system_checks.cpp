@@ -17,10 +17,10 @@ namespace {
 
 constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
 constexpr wchar_t kExposureKey[] = L"SOFTWARE\\Halvex Imaging Corp.\\QOR CD\\5.5.0";
-constexpr char kReinstall[] = "install the QOR driver suite again (msiexec /i QOR.msi /qn or the medium)";
+constexpr char kReinstall[] =
+    "install the QOR driver suite again (msiexec /i QOR.msi /qn or the medium)";
 
-template <typename Fn>
-Fn Entry(HMODULE module, const char* name) {
+template <typename Fn> Fn Entry(HMODULE module, const char* name) {
     return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
                   : nullptr;
 }
@@ -46,7 +46,7 @@ RegistryValue ReadValue(const wchar_t* keyPath, const wchar_t* name) {
             std::memcpy(&value.number, data, sizeof(DWORD));
         } else if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
             value.text.assign(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
-            value.text = value.text.c_str();  // without a stored terminator
+            value.text = value.text.c_str(); // without a stored terminator
         }
     }
     RegCloseKey(key);
@@ -61,9 +61,9 @@ void CheckVersions(Findings& f) {
     if (auto rtlGetVersion = Entry<RtlGetVersionFn>(ntdll, "RtlGetVersion")) {
         rtlGetVersion(&os);
     }
-    f.Add("system", "Windows", std::to_string(os.dwMajorVersion) + "." +
-                                   std::to_string(os.dwMinorVersion) + " build " +
-                                   std::to_string(os.dwBuildNumber) + " " + Utf8(os.szCSDVersion),
+    f.Add("system", "Windows",
+          std::to_string(os.dwMajorVersion) + "." + std::to_string(os.dwMinorVersion) + " build " +
+              std::to_string(os.dwBuildNumber) + " " + Utf8(os.szCSDVersion),
           os.dwMajorVersion >= 6 ? Verdict::Ok : Verdict::Fault,
           os.dwMajorVersion >= 6 ? "" : "the suite needs Windows Vista or later");
     using WineVersionFn = const char*(__cdecl*)();
@@ -75,14 +75,17 @@ void CheckVersions(Findings& f) {
 
     DriverVersion version{};
     QorGetDriverVersion(&version);
-    f.Add("driver", "Qor.dll", std::to_string(version.major) + "." + std::to_string(version.minor) +
-                                   "." + std::to_string(version.build) + " (" +
-                                   Utf8(ModulePath(GetModuleHandleW(L"Qor.dll")).wstring()) + ")");
+    f.Add("driver", "Qor.dll",
+          std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+              std::to_string(version.build) + " (" +
+              Utf8(ModulePath(GetModuleHandleW(L"Qor.dll")).wstring()) + ")");
     const HMODULE imageLibrary = GetModuleHandleW(L"qorimg.dll");
     if (Entry<FARPROC>(imageLibrary, "QorImageProc1")) {
-        f.Add("driver", "qorimg.dll", "QorImageProc1 present (" + Utf8(ModulePath(imageLibrary).wstring()) + ")");
+        f.Add("driver", "qorimg.dll",
+              "QorImageProc1 present (" + Utf8(ModulePath(imageLibrary).wstring()) + ")");
     } else {
-        f.Add("driver", "qorimg.dll", "missing or without QorImageProc1", Verdict::Fault, kReinstall);
+        f.Add("driver", "qorimg.dll", "missing or without QorImageProc1", Verdict::Fault,
+              kReinstall);
     }
 }
 
@@ -92,17 +95,20 @@ std::optional<std::filesystem::path> CheckRegistry(Findings& f) {
     if (!path.present || path.text.empty()) {
         f.Add("registry", "InstalPath", "missing", Verdict::Fault, kReinstall);
     } else if (!std::filesystem::is_directory(std::filesystem::path(path.text))) {
-        f.Add("registry", "InstalPath", Utf8(path.text) + " (no such folder)", Verdict::Fault, kReinstall);
+        f.Add("registry", "InstalPath", Utf8(path.text) + " (no such folder)", Verdict::Fault,
+              kReinstall);
     } else {
         folder = std::filesystem::path(path.text);
         const bool complete = std::filesystem::exists(*folder / "Qor.dll") &&
                               std::filesystem::exists(*folder / "QOR APP.exe");
-        f.Add("registry", "InstalPath", Utf8(path.text),
-              complete ? Verdict::Ok : Verdict::Fault,
-              complete ? "" : std::string("Qor.dll or QOR APP.exe is missing there: ") + kReinstall);
-        if (complete && !SameFileContents(*folder / "Qor.dll", ModulePath(GetModuleHandleW(L"Qor.dll")))) {
+        f.Add("registry", "InstalPath", Utf8(path.text), complete ? Verdict::Ok : Verdict::Fault,
+              complete ? ""
+                       : std::string("Qor.dll or QOR APP.exe is missing there: ") + kReinstall);
+        if (complete &&
+            !SameFileContents(*folder / "Qor.dll", ModulePath(GetModuleHandleW(L"Qor.dll")))) {
             f.Add("driver", "installed Qor.dll", "differs from the one qorctl runs with",
-                  Verdict::Warning, "run the qorctl of the installed suite, or install this version");
+                  Verdict::Warning,
+                  "run the qorctl of the installed suite, or install this version");
         }
     }
     const RegistryValue language = ReadValue(kSuiteKey, L"LanguageID");
@@ -116,16 +122,19 @@ std::optional<std::filesystem::path> CheckRegistry(Findings& f) {
     }
     const RegistryValue level = ReadValue(kSuiteKey, L"LogLevel");
     if (!level.present) {
-        f.Add("registry", "LogLevel", "missing", Verdict::Warning, "set it (REG_DWORD 0..2, usually 1)");
+        f.Add("registry", "LogLevel", "missing", Verdict::Warning,
+              "set it (REG_DWORD 0..2, usually 1)");
     } else if (level.type != REG_DWORD || level.number > 2) {
-        f.Add("registry", "LogLevel", level.type == REG_DWORD ? std::to_string(level.number) : "not a DWORD",
+        f.Add("registry", "LogLevel",
+              level.type == REG_DWORD ? std::to_string(level.number) : "not a DWORD",
               Verdict::Warning, "set it to a REG_DWORD 0..2 (0 logs everything)");
     } else {
         f.Add("registry", "LogLevel", std::to_string(level.number));
     }
     const RegistryValue exposure = ReadValue(kExposureKey, L"Exposure Level");
     if (!exposure.present) {
-        f.Add("registry", "Exposure Level", "missing (Qor.dll creates it with 1023 at the first image)");
+        f.Add("registry", "Exposure Level",
+              "missing (Qor.dll creates it with 1023 at the first image)");
     } else if (exposure.type != REG_DWORD) {
         f.Add("registry", "Exposure Level", "not a DWORD", Verdict::Warning,
               "delete the key; Qor.dll creates it with 1023 at the next image");
@@ -149,13 +158,17 @@ bool CheckApplication(Findings& f) {
 // Asks the pipe for its count of waiting images: 1 byte out, 8 bytes back.
 void CheckPipe(Findings& f, bool appRunning) {
     const wchar_t* name = L"\\\\.\\PIPE\\QOR COMM";
-    HANDLE pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY && WaitNamedPipeW(name, 3000)) {
-        pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE pipe =
+        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
+        WaitNamedPipeW(name, 3000)) {
+        pipe =
+            CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     }
     if (pipe == INVALID_HANDLE_VALUE) {
         if (appRunning) {
-            f.Add("app", "pipe \"QOR COMM\"", "QOR APP runs but its pipe does not open", Verdict::Fault,
+            f.Add("app", "pipe \"QOR COMM\"", "QOR APP runs but its pipe does not open",
+                  Verdict::Fault,
                   "exit QOR APP (tray icon, Exit QOR) and start the imaging program again");
         } else {
             f.Add("app", "pipe \"QOR COMM\"", "not open (QOR APP not running)");
@@ -171,16 +184,17 @@ void CheckPipe(Findings& f, bool appRunning) {
         // Wait for the answer without blocking for ever on a server that hangs.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         DWORD available = 0;
-        while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available < sizeof reply &&
-               std::chrono::steady_clock::now() < deadline) {
+        while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) &&
+               available < sizeof reply && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        answered = available >= sizeof reply && ReadFile(pipe, reply, sizeof reply, &got, nullptr) &&
-                   got == sizeof reply;
+        answered = available >= sizeof reply &&
+                   ReadFile(pipe, reply, sizeof reply, &got, nullptr) && got == sizeof reply;
     }
     CloseHandle(pipe);
     if (answered) {
-        f.Add("app", "pipe \"QOR COMM\"", "answers: " + std::to_string(reply[0]) + " image(s) waiting");
+        f.Add("app", "pipe \"QOR COMM\"",
+              "answers: " + std::to_string(reply[0]) + " image(s) waiting");
     } else {
         f.Add("app", "pipe \"QOR COMM\"", "opens but does not answer", Verdict::Fault,
               "exit QOR APP (tray icon, Exit QOR) and start the imaging program again");
@@ -191,31 +205,34 @@ void CheckPipe(Findings& f, bool appRunning) {
 void CheckTwainSource(Findings& f, const std::optional<std::filesystem::path>& folder) {
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::filesystem::path twain = std::filesystem::path(windows) /
-                                        (sizeof(void*) == 8 ? "twain_64" : "twain_32");
+    const std::filesystem::path twain =
+        std::filesystem::path(windows) / (sizeof(void*) == 8 ? "twain_64" : "twain_32");
     const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
     // Wine's manager loads only sane.ds from the folder itself.
     const std::filesystem::path place = wine ? twain / "sane.ds" : twain / "Halvex" / "QORSRC.ds";
     if (!std::filesystem::exists(place)) {
-        f.Add("twain", "TWAIN source", Utf8(place.wstring()) + " is missing", Verdict::Fault, kReinstall);
+        f.Add("twain", "TWAIN source", Utf8(place.wstring()) + " is missing", Verdict::Fault,
+              kReinstall);
         return;
     }
     if (folder && std::filesystem::exists(*folder / "QORSRC.ds") &&
         !SameFileContents(place, *folder / "QORSRC.ds")) {
-        f.Add("twain", "TWAIN source", Utf8(place.wstring()) + " differs from the installed QORSRC.ds",
-              Verdict::Warning, "another or older source is in the manager's place: " + std::string(kReinstall));
+        f.Add("twain", "TWAIN source",
+              Utf8(place.wstring()) + " differs from the installed QORSRC.ds", Verdict::Warning,
+              "another or older source is in the manager's place: " + std::string(kReinstall));
         return;
     }
     f.Add("twain", "TWAIN source", Utf8(place.wstring()));
 }
 
-}  // namespace
+} // namespace
 
 std::string Utf8(const std::wstring& wide) {
     if (wide.empty()) {
         return {};
     }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string out(size_t(n > 0 ? n : 0), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -246,4 +263,4 @@ SystemFacts CheckSystem(Findings& findings) {
     return facts;
 }
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

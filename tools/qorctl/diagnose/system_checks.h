@@ -13,7 +13,7 @@
 namespace qorctl::diagnose {
 
 struct SystemFacts {
-    std::optional<std::filesystem::path> installFolder;  // "InstalPath", when set
+    std::optional<std::filesystem::path> installFolder; // "InstalPath", when set
     bool appRunning = false;
 };
 
@@ -24,4 +24,4 @@ std::string Utf8(const std::wstring& wide);
 std::filesystem::path ModulePath(HMODULE module);
 bool SameFileContents(const std::filesystem::path& a, const std::filesystem::path& b);
 
-}  // namespace qorctl::diagnose
+} // namespace qorctl::diagnose

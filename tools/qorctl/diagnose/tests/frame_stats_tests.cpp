@@ -16,7 +16,8 @@ std::vector<int32_t> TestPattern(int32_t width, int32_t height) {
     std::vector<int32_t> f(size_t(width) * size_t(height));
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
-            f[size_t(y) * size_t(width) + size_t(x)] = 512 + ((x / 64 + y / 64) % 2) * 2048 + (x % 64) * 8;
+            f[size_t(y) * size_t(width) + size_t(x)] =
+                512 + ((x / 64 + y / 64) % 2) * 2048 + (x % 64) * 8;
         }
     }
     return f;
@@ -24,7 +25,7 @@ std::vector<int32_t> TestPattern(int32_t width, int32_t height) {
 
 TEST(FrameStats, DeadLinesAreFoundInStructuredFramesAndNoOthers) {
     constexpr int32_t w = 999, h = 664;
-    enum class Kill { Dark, Stuck, Bright };  // 0, one value, or 3000 above with its structure
+    enum class Kill { Dark, Stuck, Bright }; // 0, one value, or 3000 above with its structure
     struct Case {
         const char* name;
         std::vector<int32_t> rows, columns;
@@ -43,10 +44,12 @@ TEST(FrameStats, DeadLinesAreFoundInStructuredFramesAndNoOthers) {
             v = c.kill == Kill::Dark ? 0 : c.kill == Kill::Stuck ? 1234 : v + 3000;
         };
         for (int32_t r : c.rows) {
-            for (int32_t x = 0; x < w; ++x) kill(f[size_t(r) * w + size_t(x)]);
+            for (int32_t x = 0; x < w; ++x)
+                kill(f[size_t(r) * w + size_t(x)]);
         }
         for (int32_t col : c.columns) {
-            for (int32_t y = 0; y < h; ++y) kill(f[size_t(y) * w + size_t(col)]);
+            for (int32_t y = 0; y < h; ++y)
+                kill(f[size_t(y) * w + size_t(col)]);
         }
         const FrameStats s = MeasureFrame(f, w, h, 65535);
         EXPECT_EQ(s.deadRows, c.rows) << c.name;
@@ -77,11 +80,11 @@ TEST(FrameStats, PictureIsAGreyPngOfTheFrame) {
     unsigned char header[24] = {};
     in.read(reinterpret_cast<char*>(header), sizeof header);
     EXPECT_EQ(header[1], 'P');
-    EXPECT_EQ(header[19], 130);  // width, big-endian at byte 16
-    EXPECT_EQ(header[23], 70);   // height at byte 20
+    EXPECT_EQ(header[19], 130); // width, big-endian at byte 16
+    EXPECT_EQ(header[23], 70);  // height at byte 20
     in.close();
     std::filesystem::remove(path);
 }
 
-}  // namespace
-}  // namespace qorctl::diagnose
+} // namespace
+} // namespace qorctl::diagnose
