@@ -113,6 +113,9 @@ int main(int argc, char** argv) {
             demo = 1;
         } else if (strcmp(argv[i], "--wait") == 0 && i + 1 < argc) {
             waitSeconds = atoi(argv[++i]);
+            if (waitSeconds < 1) {
+                waitSeconds = 1;
+            }
         } else {
             outPath = argv[i];
         }
@@ -129,7 +132,13 @@ int main(int argc, char** argv) {
     }
     printf("\n");
     if (device == NULL || device == INVALID_HANDLE_VALUE) {
-        printf("no sensor: demo mode\n");
+        int present = 0;
+        for (i = 0; i < 8; ++i) {
+            present |= slots[i];
+        }
+        /* A sensor that is there but does not open is reported, not silently replaced. */
+        printf(demo || !present ? "no sensor: demo mode\n"
+                                : "a sensor is present, but sensor 0 does not open: demo mode\n");
         QorSetDemoMode(1);
         device = QorInitSystem(0);
     }
