@@ -199,10 +199,9 @@ void CQorApp::OnSensorIcon(WPARAM kind) {
     }
 }
 
-LRESULT CQorApp::OnImageEvent(WPARAM, LPARAM lParam) {
-    if (lParam == kImageEventFromPipe) {
-        OnSendImage();
-        return 0;
+LRESULT CQorApp::OnImageEvent(WPARAM wParam, LPARAM lParam) {
+    if (lParam != kImageEventFromAcquisition) {
+        return OnPipeImageEvent(wParam, lParam);
     }
     DrainHandOffList();
     return 0;

@@ -25,6 +25,8 @@ constexpr UINT UM_IMAGES_TRAY_NOTIFY = WM_APP + 11;
 enum ImageEventSource : LPARAM {
     kImageEventFromAcquisition = 0, // drain the hand-off list
     kImageEventFromPipe = 1,        // send one image to the pipe client
+    kImageEventConfirm = 2,         // CONFIRM_IMAGE: wParam points to a qor::pipe::ImageConfirmation;
+                                    // the result is 1 when the image left the store, else 0
 };
 
 // wParam of UM_SET_SENSOR_ICON.
