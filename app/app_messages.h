@@ -14,6 +14,10 @@ constexpr UINT UM_IMAGE_EVENT = WM_USER + 5;       // lParam: see ImageEventSour
 constexpr UINT UM_SET_SENSOR_ICON = WM_USER + 6;   // wParam: see SensorIconKind
 constexpr UINT UM_SENSOR_MENU = WM_USER + 7;       // sensor icon, left button (x, y)
 
+// Posted to itself after refusing the end of the session: tells the user that images could not
+// be saved (a box must not hold up the session's question).
+constexpr UINT UM_TELL_UNSAVED_IMAGES = WM_USER + 9;
+
 // Posted to the preview window by the acquisition thread (wParam 1 = busy).
 constexpr UINT UM_VIEW_BUSY = WM_USER + 8;
 
