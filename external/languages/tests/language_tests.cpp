@@ -223,6 +223,9 @@ TEST(LanguageLibraries, HoldEveryTextBothProgramsReadInTheSameForm) {
             EXPECT_FALSE(LoadText(application, id).empty());
             EXPECT_FALSE(LoadText(library, id).empty());
             EXPECT_EQ(Conversions(LoadText(library, id)), Conversions(LoadText(application, id)));
+            // QOR APP reads its texts into 200 characters.
+            EXPECT_LT(LoadText(library, id).size(), 200u);
+            EXPECT_LT(LoadText(application, id).size(), 200u);
         }
         for (UINT id : {102u, 128u, 132u, 134u}) {
             EXPECT_EQ(Conversions(LoadText(library, id)), Conversions(LoadText(source, id)));
