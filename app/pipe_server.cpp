@@ -181,11 +181,12 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
             }
             lastActivity = GetTickCount();
             requests.Feed(bytes, read);
-            if (requests.Missing() > 0 && !CompleteRequest(pipe, requests)) {
-                continue;
-            }
+            // Whole requests in order; a confirmation whose payload is still on its way gets the
+            // rest within its time limit before anything after it is answered.
             qor::pipe::RequestReader::Parsed request;
-            while (requests.Next(request)) {
+            while (requests.Next(request) ||
+                   (requests.Missing() > 0 && CompleteRequest(pipe, requests) &&
+                    requests.Next(request))) {
                 switch (request.request) {
                 case qor::pipe::Request::CheckPendingImages:
                     host->m_nAnnouncedImageSize = AnswerPendingImages(host->PipeImageQueue(), pipe);
