@@ -622,6 +622,10 @@ void CQorApp::OnEndSession(BOOL ending) {
     }
 }
 
+bool CQorApp::AcquisitionThreadStillRunning() const {
+    return m_pImageAcqThread != nullptr && WaitForSingleObject(m_pImageAcqThread, 0) == WAIT_TIMEOUT;
+}
+
 void CQorApp::OnExitqor() {
     if (m_bExiting) {
         return;
@@ -657,6 +661,12 @@ void CQorApp::OnExitqor() {
         // The sensor stops before the store lets go of its images, so that a frame read during
         // the exit still reaches the disk (ShutdownAcqSystem stores what is waiting).
         ShutdownAcqSystem();
+        if (AcquisitionThreadStillRunning()) {
+            TheLogFile().Write(LOG_FATAL,
+                               "OnExitqor: the Image Acq Thread is still inside the driver; QOR "
+                               "APP ends without unloading the driver. Unplug the sensor before "
+                               "starting QOR APP again.\n");
+        }
     }
     // A frame read during the stop was stored just now: it too must be on disk.
     if (!SaveImagesBeforeEnd("OnExitqor")) {

@@ -38,6 +38,9 @@ public:
     CNamedPipe& Pipe() { return m_Pipe; }
     int Status() const { return m_eQORAPPStatus; }
     BOOL ImagesIconShown() const { return m_bImagesIconShown; }
+    // True when the acquisition thread was still inside a driver call at the exit: the process
+    // must then end without unloading the driver under it (no clean-up of this object).
+    bool AcquisitionThreadStillRunning() const;
 
     // Part of the start-up (also called by tests in this order).
     BOOL OnInitDialog();
