@@ -6,6 +6,7 @@
 #include "app/fault_point.h"
 #include "app/image_queue.h"
 #include "tests/e2e/qor_app_support.h"
+#include "tests/support/tray_robot.h"
 #include "tests/support/ui_robot.h"
 
 #include <gtest/gtest.h>
@@ -175,11 +176,13 @@ TEST(StoreSafety, KilledAtEachFaultPointLosesNoStoredImage) {
 
 // "Exit QOR" and the end of the session while the store cannot be written (a file stands where
 // the "Images" folder was: the tests run as root under Wine, where a read-only folder would
-// still be written): the image only in memory is not given up. The user is told, the program
-// stays and refuses the end of the session; once the folder is back the image is written, the
-// session may end and the program exits with the image on disk.
+// still be written): the image only in memory is not given up. The user is told (in the chosen
+// language: the balloon at the failed write and the box), the program stays and refuses the end
+// of the session; once the folder is back the image is written, the session may end and the
+// program exits with the image on disk.
 TEST(StoreSafety, ExitWithAnUnsavedImageTellsTheUserAndStays) {
     QorAppRig rig("unsaved_exit");
+    rig.Registry().SetDword(L"LanguageID", 1031);
     const auto testImage = MakeBitmap(300, 200, 4);
     WriteTestImage(rig, testImage);
     rig.PlugSensor();
@@ -192,11 +195,23 @@ TEST(StoreSafety, ExitWithAnUnsavedImageTellsTheUserAndStays) {
     PostMessageW(window, WM_COMMAND, IDM_TEST_MODE, 0);
     ASSERT_TRUE(ui::WaitUntil([&] { return rig.Log().find("could not be written") !=
                                            std::string::npos; }, kWaitMs));
+    const std::wstring balloon = L"Ein Bild konnte nicht gespeichert werden und bleibt im Speicher.";
+    EXPECT_TRUE(ui::WaitUntil(
+        [&] {
+            for (const auto& text : tray::BalloonTexts()) {
+                if (text.find(balloon) != std::wstring::npos) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        kWaitMs))
+        << "the balloon of the failed write, in German";
 
     const std::wstring told =
-        L"Images could not be saved: the disk is full or read-only. QOR APP stays open so that "
-        L"no image is lost. Free disk space or make the Images folder writable, then exit QOR "
-        L"APP again.";
+        L"Bilder konnten nicht gespeichert werden: Datenträger voll oder schreibgeschützt. QOR "
+        L"APP bleibt geöffnet, damit kein Bild verloren geht. Speicher freigeben oder Ordner "
+        L"Images beschreibbar machen.";
     PostMessageW(window, WM_COMMAND, IDM_EXIT_QOR, 0);
     HWND box = rig.WaitForDialog(L"QOR APP", kWaitMs);
     ASSERT_NE(nullptr, box) << "the user is told at Exit QOR";
