@@ -22,6 +22,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             CQorApp app;
             app.DoModal();
             CloseHandle(instance);
+            if (app.AcquisitionThreadStillRunning()) {
+                // Every image is on disk by now; unloading the driver under the thread that is
+                // still inside it would crash instead of ending.
+                TerminateProcess(GetCurrentProcess(), 0);
+            }
         }
         return 0;
     });
