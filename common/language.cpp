@@ -155,9 +155,9 @@ int CLanguage::LoadLanguage(const wchar_t* name) {
             found = UsableName(record);
         }
     }
-    // Below the base path like every other choice: a library found through the search order
-    // could be anybody's.
-    if (found != nullptr && Choose(m_szBasePath, found) != 0) {
+    // Without the folder: the system's library search order finds the library. (The data source
+    // passes only its built-in language, which loads nothing.)
+    if (found != nullptr && Choose(L"", found) != 0) {
         return 1;
     }
     ClearChoice();

@@ -40,7 +40,7 @@ public:
     // Chooses the first language whose record lists `languageId` and whose library loads (the
     // built-in language loads nothing). 0 when none does; texts then come from the own module.
     int LoadLanguage(WORD languageId);
-    // The data source's choice by name; the library is looked up below the base path.
+    // The data source's choice by name; the library is found by the system's search order.
     int LoadLanguage(const wchar_t* name);
     // 0 when no library is loaded; otherwise FreeLibrary's result.
     int ReleaseLanguage();
