@@ -2,7 +2,6 @@
 
 #include <windows.h>
 // after windows.h
-#include <psapi.h>
 #include <tlhelp32.h>
 
 #include "tools/twain_client/twain_session.h"
@@ -27,18 +26,49 @@ int ThreadCount() {
     return count;
 }
 
+// The value of a new handle: handle tables hand out the lowest free slot, so a leak of handles
+// shows as a growing value (Wine answers GetProcessHandleCount with 0).
+uint64_t NextHandleValue() {
+    HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const auto value = reinterpret_cast<uintptr_t>(probe);
+    if (probe != nullptr) CloseHandle(probe);
+    return value;
+}
+
+// Committed private memory, summed over the address space (Wine reports no PrivateUsage).
+uint64_t CommittedPrivateBytes() {
+    uint64_t total = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    for (const char* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;
+         at = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+        if (info.RegionSize == 0) break;
+    }
+    return total;
+}
+
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM data) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
+int ProcessWindows() {
+    int count = 0;
+    EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 json Sample(int cycle) {
     DWORD handles = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handles);
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
     return json{{"cycle", cycle},
                 {"handles", handles},
+                {"nextHandle", NextHandleValue()},
                 {"threads", ThreadCount()},
-                {"privateBytes", static_cast<uint64_t>(memory.PrivateUsage)},
-                {"gdiObjects", GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)},
-                {"userObjects", GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)}};
+                {"privateBytes", CommittedPrivateBytes()},
+                {"windows", ProcessWindows()}};
 }
 
 // Drains the thread's queue through the source, as an imaging program's message loop does.
@@ -58,22 +88,19 @@ struct FoundWindow {
     HWND window;
 };
 
+BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
+    auto* found = reinterpret_cast<FoundWindow*>(data);
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);
+    if (wcscmp(text, found->title) != 0) return TRUE;
+    found->window = window;
+    return FALSE;
+}
+
 // The source's window among this thread's windows (it belongs to the imaging program's thread).
 HWND SourceWindow(const wchar_t* title) {
     FoundWindow found{title, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<FoundWindow*>(data);
-            wchar_t text[64] = {};
-            GetWindowTextW(window, text, 64);
-            if (wcscmp(text, f->title) == 0) {
-                f->window = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(GetCurrentThreadId(), MatchTitle, reinterpret_cast<LPARAM>(&found));
     return found.window;
 }
 
