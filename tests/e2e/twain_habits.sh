@@ -74,7 +74,10 @@ import json, sys
 s = json.load(open(sys.argv[1]))
 samples = s["samples"]
 # From the 20th cycle on: the first cycles load the source and the manager's own state.
-base, last = next(x for x in samples if x["cycle"] >= 20), samples[-1]
+base = next((x for x in samples if x["cycle"] >= 20), None)
+if base is None:
+    sys.exit("no samples after the 20th cycle: the cycles did not run")
+last = samples[-1]
 print("cycles %d..%d: next handle value %d -> %d, threads %d -> %d, committed private bytes %d -> %d, windows %d -> %d" % (
     base["cycle"], last["cycle"], base["nextHandle"], last["nextHandle"], base["threads"], last["threads"],
     base["privateBytes"], last["privateBytes"], base["windows"], last["windows"]))

@@ -44,6 +44,7 @@ struct Options {
 
 // What the watchdog and the fault filter print about the call in progress.
 char g_current[256] = "none";
+int g_visited[8] = {};  // triplets sent while the source was known to be in state n
 std::atomic<ULONGLONG> g_callStarted{0};
 
 LONG WINAPI OnFault(EXCEPTION_POINTERS* info) {
@@ -326,6 +327,7 @@ std::string RunSequence(const Options& options, int index, HWND window, int& tri
                       step, noOrigin ? "none " : "", static_cast<unsigned long>(origin.Id),
                       static_cast<unsigned long>(callDg), dat, msg, data ? "set" : "null",
                       StatesText(model.states).c_str());
+        if (model.states.size() == 1) ++g_visited[*model.states.begin() / 100];
         g_callStarted = GetTickCount64();
         const TW_UINT16 rc = entry(noOrigin ? nullptr : &origin, callDg, dat, msg, data);
         g_callStarted = 0;
@@ -451,6 +453,8 @@ int main(int argc, char** argv) {
             }
             if (options.only >= 0) break;
         }
+        std::printf("qorsrc_triplet_fuzz: triplets sent in a known state: 3: %d, 4: %d, 5: %d, 6: %d, 7: %d\n", g_visited[3],
+                    g_visited[4], g_visited[5], g_visited[6], g_visited[7]);
         std::printf("qorsrc_triplet_fuzz: %d sequences, %d triplets, seed %u, %d error boxes answered: %s\n", run, triplets,
                     options.seed, boxes.Answered(), status == 0 ? "consistent" : "NOT consistent");
     }
