@@ -12,7 +12,8 @@ struct Search {
 BOOL CALLBACK CollectBoxes(HWND window, LPARAM data) {
     auto* search = reinterpret_cast<Search*>(data);
     wchar_t title[256] = {};
-    GetWindowTextW(window, title, 256);
+    // Without a message: the thread of a window may be waiting for this robot to stop.
+    InternalGetWindowText(window, title, 256);
     wchar_t className[16] = {};
     GetClassNameW(window, className, 16);
     if (IsWindowVisible(window) && *search->title == title && wcscmp(className, L"#32770") == 0 &&

@@ -115,11 +115,11 @@ void ReadLanguageTable(const std::wstring& suite) {
     if (orbel != nullptr) {
         // The library's decorated names (C++ linkage, cdecl in both builds).
         FARPROC get = GetProcAddress(orbel, "_Z16GetSupportedLangPKcPiPP18LanguageInfoStruct");
-        FARPROC free = GetProcAddress(orbel, "_Z7FreeMemP18LanguageInfoStruct");
-        static_assert(sizeof calls.getSupportedLang == sizeof get && sizeof calls.freeMem == sizeof free);
-        if (get != nullptr && free != nullptr) {
+        FARPROC release = GetProcAddress(orbel, "_Z7FreeMemP18LanguageInfoStruct");
+        static_assert(sizeof calls.getSupportedLang == sizeof get && sizeof calls.freeMem == sizeof release);
+        if (get != nullptr && release != nullptr) {
             std::memcpy(&calls.getSupportedLang, &get, sizeof get);
-            std::memcpy(&calls.freeMem, &free, sizeof free);
+            std::memcpy(&calls.freeMem, &release, sizeof release);
         } else {
             TheLogFile().Write(LOG_WARN, "OpenDS: Orbel.dll lacks GetSupportedLang or FreeMem: reinstall the QOR driver suite.\n");
         }
@@ -134,13 +134,11 @@ void ReadLanguageTable(const std::wstring& suite) {
 TW_UINT16 CloseDS();
 
 TW_UINT16 OpenDS(TripletRecord& t) {
-    if (m_nState != qor::twain::kState3) {
-        // A manager sends MSG_OPENDS only for a source it holds closed: the session still open
-        // here is one a manager dropped without MSG_CLOSEDS (as when a program closes the
-        // manager with the source open). It ends now, as MSG_CLOSEDS would have ended it.
-        TheLogFile().Write(LOG_WARN, "OpenDS: the previous session was never closed; closing it first.\n");
-        CloseDS();
-    }
+    // A manager sends MSG_OPENDS only for a source it holds closed: a session still open here is
+    // one a manager dropped without MSG_CLOSEDS (as when a program closes the manager with the
+    // source open). It ends now, as MSG_CLOSEDS would have ended it.
+    const bool dropped = m_nState != qor::twain::kState3;
+    if (dropped) CloseDS();
     wchar_t directory[MAX_PATH];
     ModuleDirectory(directory, MAX_PATH);
     wchar_t logPath[MAX_PATH + 16];
@@ -151,6 +149,7 @@ TW_UINT16 OpenDS(TripletRecord& t) {
     TheLogFile().Close();
     if (level <= LOG_FATAL) TheLogFile().Open(ansiPath, level);
     TheLogFile().Write(LOG_INFO, "IdentityMsg\n");
+    if (dropped) TheLogFile().Write(LOG_WARN, "OpenDS: the previous session was never closed; it was closed first.\n");
 
     if (t.pData == nullptr) return ReportFailure("General failure in response to MSG_OPENDS.  ", TWCC_BADVALUE);
     m_appIdentity = *t.pOrigin;
