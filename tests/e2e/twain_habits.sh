@@ -96,6 +96,11 @@ check "MSG_ENABLEDS with ShowUI FALSE shows no window" client enable --show-ui 0
 check "MSG_ENABLEDS with ShowUI TRUE shows the source's window" client enable --show-ui 1 --json "$work/out/enable1.json"
 check "Cancel in the source's window sends MSG_CLOSEDSREQ" client cancel --timeout-ms 20000 --json "$work/out/cancel.json"
 wine taskkill /f /im "QOR APP.exe" >/dev/null || true
+# The last session's log (the source writes it beside itself): the language table and Orbel
+# were found through "InstalPath".
+source_log=$c/windows/twain_64/QorSrcLog.txt
+check "the source found Orbel.dll and Language.ini in the installation folder" \
+    bash -c '[ -f "$1" ] && ! grep -Eq "CLanguage::Init failed|LoadSuiteLibrary|SuiteFolder" "$1"' _ "$source_log"
 
 export QOR_SOURCE_UNDER_TEST=$installed_source
 run qorsrc_host_habits_tests >"$work/out/host_habits.log" 2>&1 || true
@@ -103,7 +108,7 @@ check "host habits against the installed source (a dropped session, unload while
     grep -q '^\[  PASSED  \] 3 tests' "$work/out/host_habits.log"
 run qorsrc_triplet_fuzz --sequences "${QOR_FUZZ_SEQUENCES:-40}" --seed 1 >"$work/out/fuzz.log" 2>&1 || true
 check "the triplet fuzzer finds the installed source consistent with its state table" \
-    grep -q '^qorsrc_triplet_fuzz: .* consistent' "$work/out/fuzz.log"
+    grep -q '^qorsrc_triplet_fuzz: .*: consistent$' "$work/out/fuzz.log"
 wine taskkill /f /im "QOR APP.exe" >/dev/null || true
 
 cleanup

@@ -446,10 +446,13 @@ int main(int argc, char** argv) {
             const int index = options.only >= 0 ? options.only : i;
             const std::string problem = RunSequence(options, index, window, triplets);
             ++run;
-            if (!problem.empty()) {
+            if (!problem.empty() && problem.rfind("the source", 0) == 0) {
+                std::printf("qorsrc_triplet_fuzz: SET-UP FAILED: %s\n", problem.c_str());
+                status = 2;
+            } else if (!problem.empty()) {
                 std::printf("qorsrc_triplet_fuzz: INCONSISTENT: %s\n  rerun: --seed %u --only %d --length %d\n", problem.c_str(),
                             options.seed, index, options.length);
-                status = problem.rfind("the source", 0) == 0 ? 2 : 1;
+                status = 1;
             }
             if (options.only >= 0) break;
         }
