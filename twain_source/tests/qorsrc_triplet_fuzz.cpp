@@ -10,8 +10,11 @@
 //   qorsrc_triplet_fuzz [--sequences N] [--length L] [--seed S] [--only I]
 // The source is QOR_SOURCE_UNDER_TEST, else QORSRC.ds beside the program. Every sequence starts
 // with a freshly loaded source (so unloading in any state is exercised too). "InstalPath" names
-// an empty folder meanwhile, so QOR APP is never started. Exit 0: consistent; 1: an
-// inconsistency (printed with its sequence and step); 2: set-up failed; 3: a call hung.
+// a folder of the fuzzer's meanwhile: the suite's libraries copied from the installation, no
+// QOR APP (so it is never started), and a store on disk with 0 to 3 selected images, which the
+// source takes from the Stavik queue, so that transfers (states 6 and 7) are fuzzed as well.
+// Exit 0: consistent; 1: an inconsistency (printed with its sequence and step); 2: set-up
+// failed; 3: a call hung.
 #include <windows.h>
 // after windows.h
 #include "twain.h"
@@ -89,6 +92,77 @@ void WriteInstalPath(const std::wstring& path) {
         RegSetValueExW(key, L"InstalPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                        static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
+    }
+}
+
+// A small 8-bit grey bitmap file, as QOR APP stores images.
+std::vector<uint8_t> GreyBitmap(uint8_t seed) {
+    constexpr uint32_t width = 16, height = 8, offBits = 14 + 40 + 256 * 4;
+    std::vector<uint8_t> file(offBits + width * height, 0);
+    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(file.data() + at, &v, 2); };
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(file.data() + at, &v, 4); };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<uint32_t>(file.size()));
+    put32(10, offBits);
+    put32(14, 40);
+    put32(18, width);
+    put32(22, height);
+    put16(26, 1);
+    put16(28, 8);
+    put32(34, width * height);
+    put32(46, 256);
+    for (uint32_t i = 0; i < 256; ++i) {
+        file[54 + 4 * i] = file[55 + 4 * i] = file[56 + 4 * i] = static_cast<uint8_t>(i);
+    }
+    for (uint32_t i = 0; i < width * height; ++i) file[offBits + i] = static_cast<uint8_t>(seed + i);
+    return file;
+}
+
+bool WriteBytes(const std::wstring& path, const void* data, size_t size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == size;
+}
+
+// The fuzzer's "installation": the suite's libraries (not QOR APP) and a store of `images`
+// selected images.
+void PrepareFolder(const std::wstring& folder, const std::wstring& installation, int images) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* name : {L"Orbel.dll", L"Stavik.dll", L"Language.ini", L"german.dll", L"french.dll"}) {
+        if (!installation.empty()) CopyFileW((installation + L"\\" + name).c_str(), (folder + L"\\" + name).c_str(), FALSE);
+    }
+    const std::wstring store = folder + L"\\Images";
+    CreateDirectoryW(store.c_str(), nullptr);
+    std::string info = "[ImageInfo]\r\nCount=" + std::to_string(images) + "\r\n";
+    for (int i = 0; i < images; ++i) {
+        const int number = 100000000 + (i + 1) * 1000;  // 10:00:0i.000
+        char line[64];
+        std::snprintf(line, sizeof line, "Image%d=%.9d,2026-12-08,2,1\r\n", i, number);
+        info += line;
+        wchar_t name[32];
+        swprintf(name, 32, L"\\%.9d.bmp", number);
+        const std::vector<uint8_t> bitmap = GreyBitmap(static_cast<uint8_t>(i * 40));
+        WriteBytes(store + name, bitmap.data(), bitmap.size());
+    }
+    WriteBytes(store + L"\\ImageInfo.ini", info.data(), info.size());
+}
+
+// Everything the fuzzer put into its folder, so that nothing is left behind.
+void RemoveFolder(const std::wstring& folder) {
+    for (const std::wstring& sub : {folder + L"\\Images", folder}) {
+        WIN32_FIND_DATAW found{};
+        HANDLE search = FindFirstFileW((sub + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) DeleteFileW((sub + L"\\" + found.cFileName).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(sub.c_str());
     }
 }
 
@@ -279,8 +353,10 @@ struct Model {
 };
 
 // One sequence against a freshly loaded source. Empty when consistent, else what went wrong.
-std::string RunSequence(const Options& options, int index, HWND window, int& triplets) {
+std::string RunSequence(const Options& options, int index, HWND window, const std::wstring& folder,
+                        const std::wstring& installation, int& triplets) {
     std::mt19937 rng(options.seed * 1000003u + static_cast<unsigned>(index));
+    PrepareFolder(folder, installation, static_cast<int>(rng() % 4));
     HMODULE module = LoadLibraryW(SourcePath().c_str());
     if (module == nullptr) return "the source cannot be loaded (set QOR_SOURCE_UNDER_TEST)";
     DsEntry entry = nullptr;
@@ -314,12 +390,13 @@ std::string RunSequence(const Options& options, int index, HWND window, int& tri
         if (containers.Pick(25) == 0) dat = static_cast<TW_UINT16>(rng());
         // The session's own messages come often, so that the states are all visited.
         TW_UINT16 msg = kMessages[containers.Pick(std::size(kMessages))];
-        const unsigned steer = containers.Pick(10);
-        if (steer == 0) dat = DAT_IDENTITY, msg = MSG_OPENDS;
-        if (steer == 1) dat = DAT_USERINTERFACE, msg = MSG_ENABLEDS;
-        if (steer == 2) dat = DAT_EVENT, msg = MSG_PROCESSEVENT;
-        const bool steered = steer <= 2;
-        const TW_UINT32 callDg = steered ? DG_CONTROL : dg;
+        const unsigned steer = containers.Pick(14);
+        TW_UINT32 callDg = dg;
+        if (steer == 0) callDg = DG_CONTROL, dat = DAT_IDENTITY, msg = MSG_OPENDS;
+        if (steer == 1) callDg = DG_CONTROL, dat = DAT_USERINTERFACE, msg = MSG_ENABLEDS;
+        if (steer == 2) callDg = DG_CONTROL, dat = DAT_EVENT, msg = MSG_PROCESSEVENT;
+        if (steer == 3) callDg = DG_CONTROL, dat = DAT_PENDINGXFERS, msg = MSG_ENDXFER;
+        if (steer == 4) callDg = DG_IMAGE, dat = containers.Pick(2) ? DAT_IMAGENATIVEXFER : DAT_IMAGEMEMXFER, msg = MSG_GET;
         TW_MEMREF data = containers.For(callDg, dat, source, window);
 
         std::snprintf(g_current, sizeof g_current,
@@ -434,9 +511,10 @@ int main(int argc, char** argv) {
     const std::wstring savedPath = ReadInstalPath();
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring empty = std::wstring(temp) + L"qorsrc_triplet_fuzz_empty";
-    CreateDirectoryW(empty.c_str(), nullptr);
-    WriteInstalPath(empty);
+    const std::wstring folder = std::wstring(temp) + L"qorsrc_triplet_fuzz_suite";
+    std::wstring installation = savedPath;
+    while (!installation.empty() && (installation.back() == L'\\' || installation.back() == L'/')) installation.pop_back();
+    WriteInstalPath(folder);
     HWND window = CreateWindowExW(0, L"STATIC", L"triplet fuzz host", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
     int status = 0, triplets = 0, run = 0;
@@ -444,7 +522,7 @@ int main(int argc, char** argv) {
         BoxAnswerer boxes(L"QOR SRC");  // the source's error boxes in sessions with its window
         for (int i = 0; i < options.sequences && status == 0; ++i) {
             const int index = options.only >= 0 ? options.only : i;
-            const std::string problem = RunSequence(options, index, window, triplets);
+            const std::string problem = RunSequence(options, index, window, folder, installation, triplets);
             ++run;
             if (!problem.empty() && problem.rfind("the source", 0) == 0) {
                 std::printf("qorsrc_triplet_fuzz: SET-UP FAILED: %s\n", problem.c_str());
@@ -463,6 +541,6 @@ int main(int argc, char** argv) {
     }
     DestroyWindow(window);
     WriteInstalPath(savedPath);
-    RemoveDirectoryW(empty.c_str());
+    RemoveFolder(folder);
     return status;
 }
