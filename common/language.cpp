@@ -67,21 +67,16 @@ bool CopyText(wchar_t (&field)[N], const wchar_t* text) {
 }  // namespace
 
 CLanguage::CLanguage()
-    : m_nLanguages(0), m_pLanguages(nullptr), m_szBasePath{L'.', L'/', L'\0'}, m_szCurrentLanguage{},
+    : m_nLanguages(0), m_szBasePath{L'.', L'/', L'\0'}, m_szCurrentLanguage{},
       m_szDefaultLanguage{}, m_hLanguageDll(nullptr), m_hDefaultInstance(nullptr), m_szDllPath{} {}
 
-CLanguage::~CLanguage() {
-    ReleaseLanguage();
-    if (m_pLanguages != nullptr) {
-        FreeMem(m_pLanguages);
-        m_pLanguages = nullptr;
-    }
-}
+CLanguage::~CLanguage() { ReleaseLanguage(); }
 
 int CLanguage::Init(const char* tableFile, const wchar_t* defaultLanguage, HMODULE ownModule,
-                    const wchar_t* basePath) {
+                    const wchar_t* basePath, const OrbelLanguageCalls& orbel) {
     m_hDefaultInstance = ownModule;
-    if (tableFile == nullptr || defaultLanguage == nullptr || basePath == nullptr) {
+    if (tableFile == nullptr || defaultLanguage == nullptr || basePath == nullptr ||
+        orbel.getSupportedLang == nullptr || orbel.freeMem == nullptr) {
         TheLogFile().Write(LOG_WARN, "CLanguage::Init Invalid Pointers\n");
         return 0;
     }
@@ -99,32 +94,37 @@ int CLanguage::Init(const char* tableFile, const wchar_t* defaultLanguage, HMODU
         return 0;
     }
     strcat(path, tableFile);
-    if (m_nLanguages != 0 || m_pLanguages != nullptr) {
+    if (m_bTableHeld) {
         return 0;
     }
     int count = 0;
     LanguageInfoStruct* table = nullptr;
-    const int result = GetSupportedLang(path, &count, &table);
+    const int result = orbel.getSupportedLang(path, &count, &table);
     if (result == 0 || count < 0 || (count > 0 && table == nullptr)) {
         if (table != nullptr) {
-            FreeMem(table);
+            orbel.freeMem(table);
         }
         return 0;
     }
+    // A copy of our own: the library that allocated the table may go away.
+    m_languages.assign(table, table + count);
     m_nLanguages = count;
-    m_pLanguages = table;
+    m_bTableHeld = true;
+    if (table != nullptr) {
+        orbel.freeMem(table);
+    }
     return result;
 }
 
 int CLanguage::LoadLanguage(WORD languageId) {
     ReleaseLanguage();
-    if (m_pLanguages == nullptr) {
+    if (!m_bTableHeld) {
         TheLogFile().Write(LOG_WARN, "CLanguage::LoadLanguage Invalid Sequence!\n");
         ClearChoice();
         return 0;
     }
     for (int i = 0; i < m_nLanguages; ++i) {
-        const LanguageInfoStruct& record = m_pLanguages[i];
+        const LanguageInfoStruct& record = m_languages[static_cast<size_t>(i)];
         if (!ListsId(record, languageId)) {
             continue;
         }
@@ -142,20 +142,21 @@ int CLanguage::LoadLanguage(WORD languageId) {
 
 int CLanguage::LoadLanguage(const wchar_t* name) {
     ReleaseLanguage();
-    if (m_pLanguages == nullptr || name == nullptr) {
+    if (!m_bTableHeld || name == nullptr) {
         TheLogFile().Write(LOG_WARN, "CLanguage::LoadLanguage Invalid Sequence!\n");
         ClearChoice();
         return 0;
     }
     const wchar_t* found = nullptr;
     for (int i = 0; i < m_nLanguages && found == nullptr; ++i) {
-        const LanguageInfoStruct& record = m_pLanguages[i];
+        const LanguageInfoStruct& record = m_languages[static_cast<size_t>(i)];
         if (wcsnlen(NameField(record), kLanguageNameChars) < static_cast<size_t>(kLanguageNameChars) &&
             _wcsicmp(NameField(record), name) == 0) {
             found = UsableName(record);
         }
     }
-    // Without the folder: the system's library search order finds the library.
+    // Without the folder: the system's library search order finds the library. (The data source
+    // passes only its built-in language, which loads nothing.)
     if (found != nullptr && Choose(L"", found) != 0) {
         return 1;
     }

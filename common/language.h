@@ -6,7 +6,16 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "external/orbel/orbel.h"
+
+// The two calls of the Orbel library that read the language table. QOR APP links the library; the
+// TWAIN source runs inside other programs, whose folders lack it, and loads it by full path.
+struct OrbelLanguageCalls {
+    int (*getSupportedLang)(const char* path, int* count, LanguageInfoStruct** table);
+    void (*freeMem)(LanguageInfoStruct* table);
+};
 
 class CLanguage {
 public:
@@ -16,9 +25,18 @@ public:
     CLanguage& operator=(const CLanguage&) = delete;
 
     // Reads the language table once per object: `tableFile` (ANSI) below `basePath` (with its
-    // trailing separator). 0 for a null argument, a table already held or an unreadable table.
+    // trailing separator), through `orbel`. The object keeps a copy of the table, so the library
+    // may be unloaded once Init returns. 0 for a null argument, a table already held or an
+    // unreadable table.
     int Init(const char* tableFile, const wchar_t* defaultLanguage, HMODULE ownModule,
-             const wchar_t* basePath);
+             const wchar_t* basePath, const OrbelLanguageCalls& orbel);
+    // The same through the Orbel library linked at load time (defined here, so that a component
+    // which never calls it does not import the library).
+    int Init(const char* tableFile, const wchar_t* defaultLanguage, HMODULE ownModule,
+             const wchar_t* basePath) {
+        return Init(tableFile, defaultLanguage, ownModule, basePath,
+                    OrbelLanguageCalls{&GetSupportedLang, &FreeMem});
+    }
     // Chooses the first language whose record lists `languageId` and whose library loads (the
     // built-in language loads nothing). 0 when none does; texts then come from the own module.
     int LoadLanguage(WORD languageId);
@@ -29,6 +47,8 @@ public:
     // 1 when string `id` was copied into `buffer` (`size` characters, terminator included).
     int ReadStringFromDLL(UINT id, wchar_t* buffer, int size);
 
+    // True once a table was read; Init then answers 0 without reading again.
+    bool TableHeld() const { return m_bTableHeld; }
     const wchar_t* CurrentLanguage() const { return m_szCurrentLanguage; }
     const wchar_t* DllPath() const { return m_szDllPath; }
     HMODULE LanguageDll() const { return m_hLanguageDll; }
@@ -40,7 +60,8 @@ private:
     int Choose(const wchar_t* folder, const wchar_t* name);
 
     int m_nLanguages;
-    LanguageInfoStruct* m_pLanguages;
+    std::vector<LanguageInfoStruct> m_languages;  // the table
+    bool m_bTableHeld = false;                    // read (perhaps empty) by the first good Init
     wchar_t m_szBasePath[MAX_PATH];
     wchar_t m_szCurrentLanguage[256];
     wchar_t m_szDefaultLanguage[256];

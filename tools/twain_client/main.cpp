@@ -4,6 +4,11 @@
 //   twain_client list
 //   twain_client acquire --source NAME --mech native|file|memory --count N --out DIR
 //                        [--sessions N] [--show-ui 0|1] [--timeout-ms MS] [--caps] [--json FILE]
+//   twain_client cycles [--count N] [--sample-every N]   open and close N times, resources sampled
+//   twain_client reopen                close the manager with the source open, reopen both
+//   twain_client enable --show-ui 0|1  enable, check the window, disable
+//   twain_client cancel                press Cancel in the source's window: MSG_CLOSEDSREQ
+// Every habit takes --source and --json and prints its summary; exit code 1 when it failed.
 #include <windows.h>
 // after windows.h
 #include "twain.h"
@@ -19,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/twain_client/habits.h"
 #include "tools/twain_client/twain_session.h"
 
 namespace {
@@ -355,7 +361,35 @@ int main(int argc, char** argv) {
     acquire->add_option("--timeout-ms", timeoutMs, "longest wait for each announcement");
     acquire->add_flag("--caps", caps, "read every capability and try the set rules");
     acquire->add_option("--json", jsonPath, "write the summary there");
+    CLI::App* cycles = app.add_subcommand("cycles", "open and close the source many times in one process");
+    CLI::App* reopen = app.add_subcommand("reopen", "close the manager with the source open, then reopen both");
+    CLI::App* enable = app.add_subcommand("enable", "enable and disable the source once");
+    CLI::App* cancel = app.add_subcommand("cancel", "press Cancel in the source's window");
+    int cycleCount = 200, sampleEvery = 20, enableShowUi = 1;
+    for (CLI::App* habit : {cycles, reopen, enable, cancel}) {
+        habit->add_option("--source", source, "product name of the source");
+        habit->add_option("--json", jsonPath, "write the summary there");
+    }
+    cycles->add_option("--count", cycleCount, "open/close cycles")->check(CLI::Range(1, 100000));
+    cycles->add_option("--sample-every", sampleEvery, "cycles between resource samples")->check(CLI::Range(1, 100000));
+    enable->add_option("--show-ui", enableShowUi, "ShowUI of MSG_ENABLEDS")->check(CLI::Range(0, 1));
+    cancel->add_option("--timeout-ms", timeoutMs, "longest wait for MSG_CLOSEDSREQ");
     CLI11_PARSE(app, argc, argv);
+
+    json habit;
+    if (cycles->parsed()) habit = habits::OpenCloseCycles(source, cycleCount, sampleEvery);
+    if (reopen->parsed()) habit = habits::ReopenManager(source);
+    if (enable->parsed()) habit = habits::EnableDisable(source, enableShowUi != 0);
+    if (cancel->parsed()) habit = habits::CancelFromWindow(source, timeoutMs);
+    if (!habit.is_null()) {
+        if (!jsonPath.empty()) std::ofstream(jsonPath) << habit.dump(2) << "\n";
+        std::printf("%s\n", habit.dump().c_str());
+        if (!habit.value("ok", false)) {
+            std::fprintf(stderr, "twain_client: %s\n", habit.value("error", std::string("failed")).c_str());
+            return 1;
+        }
+        return 0;
+    }
 
     if (list->parsed()) {
         CTwainSession s;

@@ -91,6 +91,11 @@ void CTwainSession::CloseManager() {
     // The manager stays loaded: Wine's keeps sources mapped that still own windows.
 }
 
+void CTwainSession::CloseManagerLeavingSourceOpen() {
+    m_bSourceOpen = false;
+    CloseManager();
+}
+
 TW_UINT16 CTwainSession::Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
     return m_pEntry(&m_app, &m_source, dg, dat, msg, data);
 }

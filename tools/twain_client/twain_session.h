@@ -21,6 +21,9 @@ public:
     bool OpenSource(const std::string& productName, std::string& problem);
     void CloseSource();
     void CloseManager();
+    // MSG_CLOSEDSM with the source still open, as programs that quit their TWAIN part in a hurry
+    // do; the manager answers for the source from then on.
+    void CloseManagerLeavingSourceOpen();
 
     TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
     TW_UINT16 Condition();  // DAT_STATUS of the source

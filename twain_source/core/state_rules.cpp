@@ -9,13 +9,14 @@ namespace qor::twain {
 namespace {
 
 constexpr uint8_t S(int a) { return static_cast<uint8_t>(1u << (a - 3)); }
-constexpr uint8_t k3 = S(3), k4 = S(4), k4to6 = S(4) | S(5) | S(6), k4to7 = k4to6 | S(7),
+constexpr uint8_t k3to7 = S(3) | S(4) | S(5) | S(6) | S(7), k4 = S(4), k4to6 = S(4) | S(5) | S(6), k4to7 = k4to6 | S(7),
                   k5to7 = S(5) | S(6) | S(7), k6 = S(6), k6to7 = S(6) | S(7);
 
 constexpr const char* kPending = "General failure in response to DAT_PENDINGXFER.  ";
 
 constexpr std::array<StateRule, 15> kRules{{
-    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, k3, "General failure in response to MSG_OPENDS.  "},
+    // In states 4 to 7 a session the manager dropped is ended first.
+    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, k3to7, "General failure in response to MSG_OPENDS.  "},
     {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, k4to7, "General failure in response to MSG_CLOSEDS.  "},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, k4, "General failure in response to MSG_ENABLEDS.  "},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, k5to7,

@@ -9,7 +9,7 @@ using namespace qor::twain;
 
 TEST(StateRules, EachOperationAcceptsItsStatesOnly) {
     struct Case { uint32_t dg; uint16_t dat; uint16_t msg; const char* allowed; };  // states 3..7
-    for (const Case& c : {Case{DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, "10000"},
+    for (const Case& c : {Case{DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, "11111"},
                           Case{DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, "01111"},
                           Case{DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, "01000"},
                           Case{DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, "00111"},

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "common/core/log_file.h"
 #include "twain_source/core/state_rules.h"
@@ -23,6 +24,7 @@ qor::twain::CCapabilityTable g_capabilities;
 namespace {
 
 HANDLE g_hMutex = nullptr;
+DWORD g_nDialogThread = 0;  // the thread that created the dialog (and owns it)
 // A notification the manager did not take goes out with the next MSG_PROCESSEVENT.
 TW_UINT16 g_nUndeliveredMessage = MSG_NULL;
 
@@ -104,7 +106,39 @@ BOOL SetRegistry(WORD languageId) {
     return ok;
 }
 
+// The language table, read once per process through the Orbel library, which is loaded by full
+// path from the suite's folder only for the read.
+void ReadLanguageTable(const std::wstring& suite) {
+    if (g_language.TableHeld()) return;
+    HMODULE orbel = LoadSuiteLibrary(suite, L"Orbel.dll");
+    OrbelLanguageCalls calls{};
+    if (orbel != nullptr) {
+        // The library's decorated names (C++ linkage, cdecl in both builds).
+        FARPROC get = GetProcAddress(orbel, "_Z16GetSupportedLangPKcPiPP18LanguageInfoStruct");
+        FARPROC release = GetProcAddress(orbel, "_Z7FreeMemP18LanguageInfoStruct");
+        static_assert(sizeof calls.getSupportedLang == sizeof get && sizeof calls.freeMem == sizeof release);
+        if (get != nullptr && release != nullptr) {
+            std::memcpy(&calls.getSupportedLang, &get, sizeof get);
+            std::memcpy(&calls.freeMem, &release, sizeof release);
+        } else {
+            TheLogFile().Write(LOG_WARN, "OpenDS: Orbel.dll lacks GetSupportedLang or FreeMem: reinstall the QOR driver suite.\n");
+        }
+    }
+    if (calls.getSupportedLang == nullptr ||
+        !g_language.Init("Language.ini", L"english", g_hInstance, suite.c_str(), calls)) {
+        TheLogFile().Write(LOG_FATAL, "OpenDS: CLanguage::Init failed!\n");
+    }
+    if (orbel != nullptr) FreeLibrary(orbel);
+}
+
+TW_UINT16 CloseDS();
+
 TW_UINT16 OpenDS(TripletRecord& t) {
+    // A manager sends MSG_OPENDS only for a source it holds closed: a session still open here is
+    // one a manager dropped without MSG_CLOSEDS (as when a program closes the manager with the
+    // source open). It ends now, as MSG_CLOSEDS would have ended it.
+    const bool dropped = m_nState != qor::twain::kState3;
+    if (dropped) CloseDS();
     wchar_t directory[MAX_PATH];
     ModuleDirectory(directory, MAX_PATH);
     wchar_t logPath[MAX_PATH + 16];
@@ -115,6 +149,7 @@ TW_UINT16 OpenDS(TripletRecord& t) {
     TheLogFile().Close();
     if (level <= LOG_FATAL) TheLogFile().Open(ansiPath, level);
     TheLogFile().Write(LOG_INFO, "IdentityMsg\n");
+    if (dropped) TheLogFile().Write(LOG_WARN, "OpenDS: the previous session was never closed; it was closed first.\n");
 
     if (t.pData == nullptr) return ReportFailure("General failure in response to MSG_OPENDS.  ", TWCC_BADVALUE);
     m_appIdentity = *t.pOrigin;
@@ -123,9 +158,7 @@ TW_UINT16 OpenDS(TripletRecord& t) {
     g_bQuiet = false;
     g_capabilities.Build();
 
-    if (!g_language.Init("Language.ini", L"english", g_hInstance, directory)) {
-        TheLogFile().Write(LOG_FATAL, "OpenDS: CLanguage::Init failed!\n");
-    }
+    ReadLanguageTable(SuiteFolder());
     const WORD languageId = qor::twain::LanguageIdForTwlg(static_cast<uint16_t>(t.pOrigin->Version.Language));
     TheLogFile().WriteFormat(LOG_INFO, "OpenDS: Twain App Lang ID = 0x%x.\n", static_cast<unsigned>(languageId));
     if (!SetRegistry(languageId)) TheLogFile().Write(LOG_FATAL, "OpenDS: SetRegistry failed!\n");
@@ -142,7 +175,10 @@ TW_UINT16 OpenDS(TripletRecord& t) {
 
 TW_UINT16 CloseDS() {
     TheLogFile().Write(LOG_INFO, "CloseDS\n");
-    // The dialog of a session that was never disabled goes with it (its pipe and image buffer too).
+    // The dialog of a session that was never disabled goes with it (its pipe and image buffer
+    // too): left in place, its timer would go on polling QOR APP and announcing images to an
+    // application that has closed the source, and its Cancel button would ask a closed session
+    // to close. Programs expect no window of a source they have closed.
     if (g_hDialog != nullptr) DestroyWindow(g_hDialog);
     g_hDialog = nullptr;
     m_appIdentity.Id = 0;
@@ -177,6 +213,7 @@ TW_UINT16 EnableDS(pTW_USERINTERFACE ui) {
     g_hParent = static_cast<HWND>(ui->hParent);
     g_bQuiet = ui->ShowUI == FALSE;
     // The dialog's start fetches the first image and may announce it (state 6).
+    g_nDialogThread = GetCurrentThreadId();
     g_hDialog = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(kDialogId), g_hParent, DialogProc, 0);
     if (g_hDialog == nullptr) {
         m_nState = qor::twain::kState4;
@@ -276,9 +313,14 @@ TW_UINT16 ProcessEvent(TW_MEMREF pData) {
 
 TW_UINT16 Dispatch(TripletRecord& t) {
     if (t.pOrigin == nullptr) return TWRC_FAILURE;
-    // Triplets of another application are not ours to answer.
-    if (m_appIdentity.Id != 0 && t.pOrigin->Id != m_appIdentity.Id) return TWRC_FAILURE;
-    if (t.MSG == MSG_PROCESSEVENT) return ProcessEvent(t.pData);
+    // Triplets of another application are not ours to answer; MSG_OPENDS is, because the
+    // manager sends it only when no session of ours is open in its eyes (the Id of a session
+    // it dropped means nothing any more).
+    const bool opens = t.DG == DG_CONTROL && t.DAT == DAT_IDENTITY && t.MSG == MSG_OPENDS;
+    if (m_appIdentity.Id != 0 && t.pOrigin->Id != m_appIdentity.Id && !opens) return TWRC_FAILURE;
+    // Only DAT_EVENT carries an event; MSG_PROCESSEVENT with another DAT is an unknown message
+    // of that DAT (its pData is no TW_EVENT).
+    if (t.DG == DG_CONTROL && t.DAT == DAT_EVENT && t.MSG == MSG_PROCESSEVENT) return ProcessEvent(t.pData);
     if (t.DG != DG_CONTROL && t.DAT != DAT_STATUS) m_nConditionCode = TWCC_SUCCESS;
 
     const TripletTableEntry* table = t.DG == DG_CONTROL ? kControlTable : t.DG == DG_IMAGE ? kImageTable : nullptr;
@@ -372,7 +414,28 @@ extern "C" TW_UINT16 PASCAL DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 dg, TW_UINT
     return TWRC_FAILURE;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+namespace {
+
+// FreeLibrary of the source while it is enabled: its dialog and the dialog's timer must not
+// outlive the code they call. DllMain runs under the loader lock, so only what is safe there is
+// done: destroying a window of this thread (WM_DESTROY runs OnClose: timer, pipe, buffer) sends
+// messages only to this thread. Another thread's window cannot be destroyed from here; it loses
+// its dialog procedure (the dialog manager's default handling remains, and a timer message
+// without a procedure does nothing).
+void EndDialogOnUnload() {
+    HWND dialog = g_hDialog;
+    g_hDialog = nullptr;
+    if (dialog == nullptr || !IsWindow(dialog)) return;
+    if (g_nDialogThread == GetCurrentThreadId()) {
+        DestroyWindow(dialog);
+    } else {
+        SetWindowLongPtrW(dialog, DWLP_DLGPROC, 0);
+    }
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     return CatchAll<BOOL>(FALSE, [&]() -> BOOL {
         if (reason == DLL_PROCESS_ATTACH) {
             if (instance == nullptr) return FALSE;
@@ -387,6 +450,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
             g_hInstance = instance;
             SetUpIdentity();
         } else if (reason == DLL_PROCESS_DETACH) {
+            // At process exit (reserved set) the windows go with the process.
+            if (reserved == nullptr) EndDialogOnUnload();
             if (g_hMutex != nullptr) CloseHandle(g_hMutex);
             g_hMutex = nullptr;
         }

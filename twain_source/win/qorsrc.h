@@ -7,6 +7,7 @@
 #include "twain.h"
 
 #include <cstdint>
+#include <string>
 
 #include "common/language.h"
 #include "twain_source/core/capability_table.h"
@@ -78,3 +79,9 @@ int GetDiskImage();
 int PendingOnDisk();
 void ClearDiskQueue();
 void ShowProgress(HWND dialog, int total, int transferred);
+
+// suite_folder.cpp: the suite's folder ("InstalPath", else the source's own folder; with a
+// trailing separator) and a library loaded from there by full path (null and a log line when it
+// cannot be loaded). Nothing of the suite is looked up by bare name.
+std::wstring SuiteFolder();
+HMODULE LoadSuiteLibrary(const std::wstring& folder, const wchar_t* fileName);
