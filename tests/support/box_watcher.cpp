@@ -15,8 +15,10 @@ struct Search {
 
 BOOL CALLBACK FindByTitle(HWND window, LPARAM data) {
     auto* search = reinterpret_cast<Search*>(data);
+    // InternalGetWindowText sends no message: a window of a thread that is busy (the test's own
+    // thread inside a call) cannot block the robot.
     wchar_t title[256] = {};
-    GetWindowTextW(window, title, 256);
+    InternalGetWindowText(window, title, 256);
     if (IsWindowVisible(window) && std::wstring(title).rfind(*search->prefix, 0) == 0) {
         search->found = window;
         return FALSE;
