@@ -493,7 +493,7 @@ TEST_F(Delivery, AServerSendingOneByteAtATimeCannotHoldTheProgram) {
     EXPECT_EQ(Native(), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_OPERATIONERROR);
     // The stand-in stops after 60 bytes (18 s); the source must have hung up long before.
-    Pump(30000, [&](TW_UINT16) { return FakeState()["gone"] == "1" || FakeState()["ranout"] == "1"; });
+    Pump(60000, [&](TW_UINT16) { return FakeState()["gone"] == "1" || FakeState()["ranout"] == "1"; });
     EXPECT_EQ(FakeState()["ranout"], "0") << "the source read on while every byte came within its time";
     EXPECT_EQ(FakeState()["gone"], "1");
     EXPECT_EQ(Stored(), 1);

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr ULONGLONG kReplyLimitMs = 5000;  // a whole reply, however it is cut into pieces
+constexpr DWORD kBusyWaitMs = 1000;         // asked by the program (not by the state-5 wait)
 
 CNamedPipe g_pipe;
 size_t g_nBufferCapacity = 0;
@@ -95,9 +96,15 @@ bool SendOwedConfirmation() {
 
 }  // namespace
 
-ChannelResult OpenAppChannel() {
+ChannelResult OpenAppChannel(DWORD busyWaitMs) {
     if (g_pipe.IsOpen()) return ChannelResult::Open;
-    if (!g_pipe.Create(PipeName(), 1, L"")) return ChannelResult::Missing;
+    if (!g_pipe.Create(PipeName(), 1, L"")) {
+        // Between two clients QOR APP's pipe is busy for a moment: a transfer waits for it.
+        if (busyWaitMs == 0 || !WaitNamedPipeW(PipeName(), busyWaitMs) ||
+            !g_pipe.Create(PipeName(), 1, L"")) {
+            return ChannelResult::Missing;
+        }
+    }
     if (!ServedByQorApp(g_pipe.Handle())) {
         g_pipe.Close();
         return ChannelResult::Impostor;
@@ -123,7 +130,7 @@ void FreeImageBuffer() {
 }
 
 int CheckPendingImages() {
-    if (OpenAppChannel() != ChannelResult::Open) return 0;
+    if (OpenAppChannel(kBusyWaitMs) != ChannelResult::Open) return 0;
     const Deadline deadline;
     const uint8_t command = qor::pipe::CHECK_PENDING_IMAGES;
     if (!Send(&command, 1, deadline)) {
@@ -156,7 +163,7 @@ int CheckPendingImages() {
 
 int LendImage() {
     g_nAllocatedBufSize = 0;  // nothing valid until a whole image is in
-    if (OpenAppChannel() != ChannelResult::Open) return 0;
+    if (OpenAppChannel(kBusyWaitMs) != ChannelResult::Open) return 0;
     const Deadline deadline;
     const uint8_t command = qor::pipe::LEND_IMAGE;
     if (!Send(&command, 1, deadline)) {
@@ -195,5 +202,5 @@ int LendImage() {
 
 void SendConfirmation() {
     if (!g_delivery.Owed()) return;
-    if (OpenAppChannel() == ChannelResult::Open && !SendOwedConfirmation()) CloseAppChannel();
+    if (OpenAppChannel(kBusyWaitMs) == ChannelResult::Open && !SendOwedConfirmation()) CloseAppChannel();
 }

@@ -172,9 +172,12 @@ BOOL OnInitDialog(HWND dialog) {
     return m_nState == qor::twain::kState6;
 }
 
-void OnLinkTimer(HWND dialog) {
+void OnLinkTimer(HWND) {
     if (g_bInTimer) return;
-    g_bInTimer = true;
+    struct Busy {
+        Busy() { g_bInTimer = true; }
+        ~Busy() { g_bInTimer = false; }
+    } busy;
     if (g_bNothingReachable) {
         g_bNothingReachable = false;
         TheLogFile().Write(LOG_WARN, "OnInitDialog: QOR APP cannot be started and Stavik.dll is missing; reinstall the "
@@ -206,8 +209,6 @@ void OnLinkTimer(HWND dialog) {
         }
         if (pending > 0 && m_nState == qor::twain::kState5) AnnounceImage(pending, true);
     }
-    g_bInTimer = false;
-    (void)dialog;
 }
 
 void ReportImpostor() {

@@ -93,7 +93,8 @@ void ReportImpostor();
 
 // app_channel.cpp: the pipe to QOR APP, every reply within one deadline
 enum class ChannelResult { Open, Missing, Impostor, Broken };
-ChannelResult OpenAppChannel();  // sends an owed confirmation first
+// Sends an owed confirmation first. busyWaitMs: how long a transfer waits for a busy pipe.
+ChannelResult OpenAppChannel(DWORD busyWaitMs = 0);
 void CloseAppChannel();
 bool AppChannelOpen();
 int CheckPendingImages();
