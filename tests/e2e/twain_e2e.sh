@@ -67,6 +67,20 @@ qorctl sim expose sensor0 --seed 51 >/dev/null
 wait "$client_pid" || fail "the client did not receive the first image: $(cat "$work/out/first.log")"
 echo "$exposed" >"$work/out/first.exposed"
 
+echo "== the state-5 wait: five exposures while the client waits for each =="
+client acquire --mech native --count 5 --show-ui 1 --timeout-ms 20000 --out "$work/out/wait" \
+    --json "$work/out/wait.json" >"$work/out/wait.log" 2>&1 &
+client_pid=$!
+: >"$work/out/wait.exposed"
+for i in 1 2 3 4 5; do
+    previous=$(printf '%s/image%02d.bmp' "$work/out/wait" $((i - 1)))
+    [ "$i" -eq 1 ] || for _ in $(seq 1 300); do [ -f "$previous" ] && break; sleep 0.05; done
+    sleep 0.5
+    now_ms >>"$work/out/wait.exposed"
+    qorctl sim expose sensor0 --seed $((90 + i)) >/dev/null
+done
+wait "$client_pid" || fail "the client did not receive five images in the state-5 wait: $(cat "$work/out/wait.log")"
+
 for mech in native file memory; do
     echo "== three exposures by $mech transfer =="
     before=$(stored)
@@ -148,7 +162,16 @@ img = first["images"][0]
 timing = {"exposureToXferReadyMs": img["readyMs"] - exposed, "exposureToImageMs": img["receivedMs"] - exposed}
 print("time from exposure to MSG_XFERREADY: %d ms, to the image in the client: %d ms"
       % (timing["exposureToXferReadyMs"], timing["exposureToImageMs"]))
-runs = {n: load(n) for n in ("first", "native", "file", "memory", "sessions", "disk")}
+wait = load("wait")
+exposures = [int(x) for x in open(os.path.join(out, "wait.exposed")).read().split()]
+check(wait["received"] == 5, "the state-5 wait did not deliver five images")
+times = sorted(i["receivedMs"] - e for i, e in zip(wait["images"], exposures))
+if times:
+    timing["waitLoopExposureToImageMs"] = times
+    timing["waitLoopMedianMs"] = times[len(times) // 2]
+    print("state-5 wait, exposure to the image in the client over %d exposures: median %d ms (%s)"
+          % (len(times), times[len(times) // 2], ", ".join(str(t) for t in times)))
+runs = {n: load(n) for n in ("first", "wait", "native", "file", "memory", "sessions", "disk")}
 json.dump({"timing": timing, "runs": runs}, open(os.path.join(out, "summary.json"), "w"), indent=2)
 for mech in ("native", "file", "memory"):
     s = load(mech)

@@ -15,9 +15,9 @@ struct Search {
 
 BOOL CALLBACK FindByTitle(HWND window, LPARAM data) {
     auto* search = reinterpret_cast<Search*>(data);
+    // InternalGetWindowText sends no message: a window of a thread that is busy (the test's own
+    // thread inside a call) cannot block the robot.
     wchar_t title[256] = {};
-    // Not GetWindowTextW: it sends WM_GETTEXT, and a window of a thread that waits for this
-    // robot (joining it) would never answer.
     InternalGetWindowText(window, title, 256);
     if (IsWindowVisible(window) && std::wstring(title).rfind(*search->prefix, 0) == 0) {
         search->found = window;

@@ -12,8 +12,6 @@
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "tests/support/box_watcher.h"
 
@@ -241,87 +239,4 @@ TEST_F(Source, WithoutUserInterfaceNoImageMeansStateFiveAndNoBoxes) {
     EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &ds), TWRC_SUCCESS);
     SetCurrentDirectoryW(before);
     RemoveDirectoryW(empty.c_str());
-}
-
-namespace {
-
-// A stand-in QOR APP pipe server that misbehaves: it announces images and then sends too few
-// bytes (and stops), or announces a size no bitmap can have.
-class FakeServer {
-public:
-    explicit FakeServer(std::vector<int32_t> sizes) : m_sizes(std::move(sizes)) {
-        m_pipe = CreateNamedPipeW(L"\\\\.\\PIPE\\QOR COMM", PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
-                                  4096, 4096, 0, nullptr);
-        m_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~FakeServer() {
-        SetEvent(m_stop);
-        // Wakes a server still waiting for its client or for a command.
-        HANDLE client = CreateFileW(L"\\\\.\\PIPE\\QOR COMM", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (client != INVALID_HANDLE_VALUE) CloseHandle(client);
-        DisconnectNamedPipe(m_pipe);
-        m_thread.join();
-        CloseHandle(m_pipe);
-        CloseHandle(m_stop);
-    }
-    bool Ok() const { return m_pipe != INVALID_HANDLE_VALUE; }
-
-private:
-    void Serve() {
-        ConnectNamedPipe(m_pipe, nullptr);
-        size_t next = 0;
-        uint8_t command = 0;
-        DWORD n = 0;
-        while (WaitForSingleObject(m_stop, 0) == WAIT_TIMEOUT && ::ReadFile(m_pipe, &command, 1, &n, nullptr) && n == 1) {
-            if (command == 0x01) {
-                const int32_t size = next < m_sizes.size() ? m_sizes[next] : 0;
-                const int32_t reply[2] = {size != 0 ? 1 : 0, size};
-                ::WriteFile(m_pipe, reply, sizeof reply, &n, nullptr);
-            } else if (command == 0x02) {
-                ++next;
-                const std::vector<uint8_t> part(100, 0x42);  // and then nothing more
-                ::WriteFile(m_pipe, part.data(), static_cast<DWORD>(part.size()), &n, nullptr);
-            }
-        }
-    }
-    std::vector<int32_t> m_sizes;
-    HANDLE m_pipe = INVALID_HANDLE_VALUE;
-    HANDLE m_stop = nullptr;
-    std::thread m_thread;
-};
-
-}  // namespace
-
-TEST_F(Source, AnImageThatStopsComingOrAHostileSizeFailsTheTransferInTime) {
-    FakeServer server({1078 + 1204 * 861, 0x7FFFFFFF});
-    ASSERT_TRUE(server.Ok());
-    TW_IDENTITY id{};
-    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &id), TWRC_SUCCESS);
-    ds = id;
-    ds.Id = 5;
-    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &ds), TWRC_SUCCESS);
-    TW_USERINTERFACE ui{};
-    ui.ShowUI = FALSE;
-    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
-    // No manager took the announcement here: it comes with the next MSG_PROCESSEVENT, once.
-    TW_EVENT event{};
-    MSG msg{};
-    event.pEvent = &msg;
-    EXPECT_EQ(Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_DSEVENT);
-    EXPECT_EQ(event.TWMessage, MSG_XFERREADY);
-    EXPECT_EQ(Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_NOTDSEVENT);
-
-    // 100 bytes of the announced image, then silence: a bounded wait, a failure, no handle.
-    TW_HANDLE handle = nullptr;
-    EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_FAILURE);
-    EXPECT_EQ(Condition(), TWCC_OPERATIONERROR);
-    EXPECT_EQ(handle, nullptr);
-    // The next announcement is a size no bitmap can have: nothing is allocated or fetched.
-    TW_PENDINGXFERS pending{};
-    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
-    EXPECT_EQ(pending.Count, 0);
-    EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
-    EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &ds), TWRC_SUCCESS);
 }

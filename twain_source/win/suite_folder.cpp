@@ -20,18 +20,8 @@ std::wstring WithSeparator(std::wstring folder) {
 
 // "InstalPath" as the installation wrote it; empty when missing or unusable.
 std::wstring InstallationFolder() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return {};
-    }
-    wchar_t value[MAX_PATH + 1] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);  // room for a terminator the value may lack
-    DWORD type = 0;
-    const LONG rc = RegQueryValueExW(key, L"InstalPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
-    value[size / sizeof(wchar_t)] = 0;
-    return WithSeparator(value);
+    wchar_t value[MAX_PATH] = {};
+    return ReadInstalPath(value, MAX_PATH) ? WithSeparator(value) : std::wstring();
 }
 
 std::wstring OwnFolder() {

@@ -1,0 +1,557 @@
+// QORSRC against a stand-in QOR APP (fake_qor_app.exe, installed as "QOR APP.exe" in a test
+// installation folder): an image leaves the store only once the program has it, QOR APP starts in
+// its own folder, the status line, and servers that misbehave or are not QOR APP at all. Driven
+// through DS_Entry as a manager would; the "imaging program" runs in a folder of its own.
+#include <windows.h>
+// after windows.h
+#include "twain.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using DsEntry = TW_UINT16(PASCAL*)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+constexpr wchar_t kKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
+constexpr const char* kInternalError = "An internal software error has occurred!";
+constexpr const char* kImpostorText = "Another program serves QOR APP's pipe";
+
+fs::path BinFolder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+std::wstring RegistryText(const wchar_t* name) {
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, kKey, name, RRF_RT_REG_SZ, nullptr, value, &size);
+    return value;
+}
+
+void SetInstalPath(const std::wstring& path) {
+    HKEY key;
+    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, kKey, &key) == ERROR_SUCCESS) {
+        RegSetValueExW(key, L"InstalPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+}
+
+std::string Narrow(const std::wstring& text) {
+    char out[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out, sizeof out, nullptr, nullptr);
+    return out;
+}
+
+bool SamePath(const fs::path& a, const fs::path& b) {
+    return CompareStringOrdinal(fs::weakly_canonical(a).wstring().c_str(), -1,
+                                fs::weakly_canonical(b).wstring().c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Message boxes of this process (their text control has the id 0xFFFF): how many were shown, how
+// many were open at once, their texts. Each is answered with OK once it has been open 300 ms.
+class BoxCounter {
+public:
+    BoxCounter() : m_thread([this] { Watch(); }) {}
+    ~BoxCounter() {
+        m_stop = true;
+        m_thread.join();
+    }
+    size_t Total() {
+        std::lock_guard lock(m_mutex);
+        return m_seen.size();
+    }
+    size_t MostAtOnce() const { return m_mostAtOnce; }
+    std::vector<std::string> Texts() {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    struct Found {
+        std::vector<HWND> boxes;
+    };
+    static BOOL CALLBACK Collect(HWND window, LPARAM param) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == GetCurrentProcessId() && IsWindowVisible(window) && GetDlgItem(window, 0xFFFF) != nullptr) {
+            reinterpret_cast<Found*>(param)->boxes.push_back(window);
+        }
+        return TRUE;
+    }
+    void Watch() {
+        std::map<HWND, std::chrono::steady_clock::time_point> open;
+        while (!m_stop) {
+            Found found;
+            EnumWindows(Collect, reinterpret_cast<LPARAM>(&found));
+            m_mostAtOnce = std::max(m_mostAtOnce.load(), found.boxes.size());
+            if (found.boxes.size() >= 3) {
+                // Boxes opening inside each other never end (until the stack overflows): the test
+                // cannot get its thread back, so it ends here.
+                std::fprintf(stderr, "FAILED: %zu error boxes open inside each other; the source re-enters its "
+                                     "timer from its own box\n",
+                             found.boxes.size());
+                std::fflush(stderr);
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+            const auto now = std::chrono::steady_clock::now();
+            for (HWND box : found.boxes) {
+                if (!open.count(box)) {
+                    open[box] = now;
+                    wchar_t text[512] = {};
+                    GetDlgItemTextW(box, 0xFFFF, text, 512);
+                    std::lock_guard lock(m_mutex);
+                    m_seen.insert(box);
+                    m_texts.push_back(Narrow(text));
+                } else if (now - open[box] > std::chrono::milliseconds(300)) {
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                }
+            }
+            Sleep(20);
+        }
+    }
+    std::atomic<bool> m_stop{false};
+    std::atomic<size_t> m_mostAtOnce{0};
+    std::mutex m_mutex;
+    std::set<HWND> m_seen;
+    std::vector<std::string> m_texts;
+    std::thread m_thread;
+};
+
+struct Delivery : ::testing::Test {
+    HMODULE module = nullptr;
+    DsEntry entry = nullptr;
+    TW_IDENTITY app{};
+    TW_IDENTITY ds{};
+    fs::path root, install, host;
+    std::wstring savedPath;
+    fs::path savedCwd;
+    bool open = false, enabled = false;
+    std::vector<HANDLE> started;
+
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        root = fs::path(temp) / ("qorsrc_delivery_" + std::to_string(GetCurrentProcessId()));
+        install = root / "install";
+        host = root / "host";
+        fs::create_directories(install);
+        fs::create_directories(host);
+        savedPath = RegistryText(L"InstalPath");
+        savedCwd = fs::current_path();
+        SetInstalPath(install.wstring());
+        // The imaging program works in a folder of its own.
+        SetCurrentDirectoryW(host.wstring().c_str());
+        module = LoadLibraryW((BinFolder() / "QORSRC.ds").wstring().c_str());
+        ASSERT_NE(module, nullptr);
+        FARPROC proc = GetProcAddress(module, "DS_Entry");
+        ASSERT_NE(proc, nullptr);
+        std::memcpy(&entry, &proc, sizeof entry);
+        app.Id = 7;
+        app.ProtocolMajor = 1;
+        app.ProtocolMinor = 9;
+        app.Version.Language = TWLG_USA;
+        std::strcpy(app.ProductName, "delivery tests");
+    }
+    void TearDown() override {
+        EndSession();
+        StopFakes();
+        if (module) FreeLibrary(module);
+        SetCurrentDirectoryW(savedCwd.wstring().c_str());
+        SetInstalPath(savedPath);
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+        TW_IDENTITY from = app;
+        return entry(&from, dg, dat, msg, data);
+    }
+    TW_UINT16 Condition() {
+        TW_STATUS status{};
+        Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+        return status.ConditionCode;
+    }
+
+    // The stand-in QOR APP in `folder` (the installation folder unless said otherwise).
+    void InstallFake(const std::string& mode, long number, const fs::path& folder = {}) {
+        const fs::path to = folder.empty() ? install : folder;
+        fs::create_directories(to);
+        fs::copy_file(BinFolder() / "fake_qor_app.exe", to / "QOR APP.exe", fs::copy_options::overwrite_existing);
+        std::ofstream(to / "fake_mode.txt") << mode << " " << number << "\n";
+    }
+    void StartFake(const fs::path& folder = {}) {
+        const fs::path from = folder.empty() ? install : folder;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW((from / "QOR APP.exe").wstring().c_str(), nullptr, nullptr, nullptr, FALSE, 0,
+                                   nullptr, from.wstring().c_str(), &startup, &process));
+        CloseHandle(process.hThread);
+        started.push_back(process.hProcess);
+        for (int i = 0; i < 500 && !WaitNamedPipeW(L"\\\\.\\PIPE\\QOR COMM", 10); ++i) Sleep(10);
+    }
+    // Ends every stand-in: those the test started and the one the source started.
+    void StopFakes() {
+        for (const fs::path& folder : {install, root / "other"}) {
+            const std::string pid = FakeState(folder)["pid"];
+            if (pid.empty()) continue;
+            if (HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(pid))) {
+                TerminateProcess(p, 0);
+                WaitForSingleObject(p, 5000);
+                CloseHandle(p);
+            }
+            std::error_code ignored;
+            fs::remove(folder / "fake_state.txt", ignored);
+        }
+        for (HANDLE p : started) {
+            TerminateProcess(p, 0);
+            WaitForSingleObject(p, 5000);
+            CloseHandle(p);
+        }
+        started.clear();
+    }
+    std::map<std::string, std::string> FakeState(const fs::path& folder = {}) {
+        std::map<std::string, std::string> state;
+        std::ifstream in((folder.empty() ? install : folder) / "fake_state.txt");
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        return state;
+    }
+    int Stored() { return std::stoi(FakeState()["stored"]); }
+
+    void OpenSource() {
+        TW_IDENTITY id{};
+        ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &id), TWRC_SUCCESS);
+        ds = id;
+        ds.Id = 3;
+        ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &ds), TWRC_SUCCESS);
+        open = true;
+    }
+    void Enable(bool showUi) {
+        if (!open) OpenSource();
+        TW_USERINTERFACE ui{};
+        ui.ShowUI = showUi ? TRUE : FALSE;
+        ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+        enabled = true;
+    }
+    void Disable() {
+        TW_USERINTERFACE ui{};
+        if (enabled) Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+        enabled = false;
+    }
+    void EndSession() {
+        Disable();
+        if (open) Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &ds);
+        open = false;
+    }
+
+    // Runs the program's message loop for `ms`, or until `until` holds. Without a manager the
+    // source's notifications come with the next MSG_PROCESSEVENT.
+    bool Pump(int ms, const std::function<bool(TW_UINT16)>& until = nullptr) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end) {
+            MSG msg{};
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            MSG none{};
+            TW_EVENT event{};
+            event.pEvent = &none;
+            const TW_UINT16 rc = Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+            if (until && until(rc == TWRC_DSEVENT ? event.TWMessage : MSG_NULL)) return true;
+            Sleep(5);
+        }
+        return false;
+    }
+    bool WaitForXferReady(int ms = 20000) {
+        return Pump(ms, [](TW_UINT16 message) { return message == MSG_XFERREADY; });
+    }
+
+    // A native transfer: the first pixel byte names the stand-in's image (16 x its number).
+    TW_UINT16 Native(int* firstPixel = nullptr) {
+        TW_HANDLE handle = nullptr;
+        const TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
+        if (handle != nullptr) {
+            const auto* dib = static_cast<const uint8_t*>(GlobalLock(handle));
+            if (firstPixel) *firstPixel = dib[40 + 1024];
+            GlobalUnlock(handle);
+            GlobalFree(handle);
+        }
+        return rc;
+    }
+    int EndXfer() {
+        TW_PENDINGXFERS pending{};
+        EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
+        return pending.Count;
+    }
+    std::string StatusLine() {
+        struct Search {
+            HWND dialog = nullptr;
+        } search;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM param) -> BOOL {
+                if (GetDlgItem(window, 1002) == nullptr) return TRUE;
+                reinterpret_cast<Search*>(param)->dialog = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        wchar_t text[256] = {};
+        if (search.dialog) GetDlgItemTextW(search.dialog, 1002, text, 256);
+        return Narrow(text);
+    }
+};
+
+}  // namespace
+
+TEST_F(Delivery, ImagesLeaveTheStoreOnlyWhenTheProgramHasThem) {
+    struct Case {
+        const char* name;
+        std::function<void(Delivery&)> run;
+        int stored;  // QOR APP's store afterwards (four images at the start)
+    };
+    const Case cases[] = {
+        {"image information, then MSG_RESET",
+         [](Delivery& t) {
+             TW_IMAGEINFO info{};
+             EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+             EXPECT_EQ(info.ImageWidth, 8);
+             TW_PENDINGXFERS pending{};
+             EXPECT_EQ(t.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending), TWRC_SUCCESS);
+         },
+         4},
+        {"image information, then MSG_DISABLEDS",
+         [](Delivery& t) {
+             TW_IMAGEINFO info{};
+             EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+             t.Disable();
+         },
+         4},
+        {"image information, then MSG_CLOSEDS",
+         [](Delivery& t) {
+             TW_IMAGEINFO info{};
+             EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+             t.enabled = false;
+             t.EndSession();
+         },
+         4},
+        {"a file target that cannot be written, then MSG_ENDXFER until none is left",
+         [](Delivery& t) {
+             const fs::path folder = t.host / "gone";
+             fs::create_directories(folder);
+             TW_SETUPFILEXFER setup{};
+             std::strcpy(setup.FileName, (folder / "image.bmp").string().c_str());
+             EXPECT_EQ(t.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup), TWRC_SUCCESS);
+             fs::remove_all(folder);
+             int rounds = 0, count = 1;
+             while (count > 0 && rounds < 10) {
+                 ++rounds;
+                 EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr), TWRC_FAILURE);
+                 count = t.EndXfer();
+             }
+             EXPECT_EQ(rounds, 4) << "the count of images to come must reach 0 once each was tried";
+         },
+         4},
+        {"four native transfers",
+         [](Delivery& t) {
+             std::vector<int> received;
+             std::vector<int> counts;
+             for (int i = 0; i < 4; ++i) {
+                 int pixel = -1;
+                 EXPECT_EQ(t.Native(&pixel), TWRC_XFERDONE);
+                 received.push_back(pixel);
+                 counts.push_back(t.EndXfer());
+             }
+             EXPECT_EQ(received, (std::vector<int>{16, 32, 48, 64}));
+             EXPECT_EQ(counts, (std::vector<int>{3, 2, 1, 0}));
+         },
+         0},
+        {"a memory transfer, then MSG_RESET",
+         [](Delivery& t) {
+             std::vector<uint8_t> buffer(65535);
+             TW_IMAGEMEMXFER xfer{};
+             xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+             xfer.Memory.Length = static_cast<TW_UINT32>(buffer.size());
+             xfer.Memory.TheMem = buffer.data();
+             EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_XFERDONE);
+             EXPECT_EQ(t.Stored(), 3) << "the last strip delivers the image";
+             TW_PENDINGXFERS pending{};
+             EXPECT_EQ(t.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending), TWRC_SUCCESS);
+         },
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InstallFake("store", 4);
+        StartFake();
+        Enable(false);
+        ASSERT_TRUE(WaitForXferReady()) << "four stored images were not announced";
+        c.run(*this);
+        EXPECT_EQ(Stored(), c.stored);
+        EndSession();
+        EXPECT_EQ(Stored(), c.stored) << "after the session";
+        StopFakes();
+    }
+    // Nothing of the patient's images in the imaging program's folder, and the folder is its own.
+    EXPECT_TRUE(fs::is_empty(host)) << "the source left files in the program's current folder";
+    EXPECT_TRUE(SamePath(fs::current_path(), host));
+}
+
+TEST_F(Delivery, AConfirmationLostWithThePipeIsSentFirstAtTheNextOpening) {
+    // The stand-in drops the connection instead of answering the first confirmation.
+    InstallFake("store-dropconfirm", 2);
+    StartFake();
+    Enable(false);
+    ASSERT_TRUE(WaitForXferReady());
+    int first = -1, second = -1;
+    EXPECT_EQ(Native(&first), TWRC_XFERDONE);
+    EXPECT_EQ(EndXfer(), 1) << "the delivered image must not be counted again";
+    EXPECT_EQ(Native(&second), TWRC_XFERDONE);
+    EXPECT_EQ(first, 16);
+    EXPECT_EQ(second, 32) << "the delivered image was offered twice";
+    EXPECT_EQ(EndXfer(), 0);
+    EXPECT_EQ(Stored(), 0);
+    // The second connection begins with the confirmation (command 4), before anything is asked.
+    const std::string commands = FakeState()["commands"];
+    const size_t second_connection = commands.find("| ", commands.find("4 "));
+    ASSERT_NE(second_connection, std::string::npos) << commands;
+    EXPECT_EQ(commands.substr(second_connection + 2, 2), "4 ") << commands;
+    EXPECT_EQ(commands.find("2 "), std::string::npos) << "an image was taken out of the store: " << commands;
+}
+
+TEST_F(Delivery, QorAppStartsInItsOwnFolderAndTheProgramsFolderStaysItsOwn) {
+    InstallFake("store", 1);  // not running: the source starts it
+    Enable(false);
+    ASSERT_TRUE(WaitForXferReady()) << "the started QOR APP's image was not announced";
+    int pixel = -1;
+    EXPECT_EQ(Native(&pixel), TWRC_XFERDONE);
+    EXPECT_EQ(pixel, 16);
+    EXPECT_TRUE(SamePath(FakeState()["cwd"], install)) << "QOR APP's current folder: " << FakeState()["cwd"];
+    EXPECT_TRUE(SamePath(fs::current_path(), host)) << "the program's current folder became " << fs::current_path();
+    EXPECT_TRUE(fs::is_empty(host)) << "the source left files in the program's current folder";
+}
+
+TEST_F(Delivery, StatusLineCountsTheImageOffered) {
+    InstallFake("store", 3);
+    StartFake();
+    Enable(true);
+    ASSERT_TRUE(WaitForXferReady());
+    std::vector<std::string> lines{StatusLine()};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Native(), TWRC_XFERDONE);
+        EndXfer();
+        lines.push_back(StatusLine());
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"Transferring Image(s) (1/3) ", "Transferring Image(s) (2/3) ",
+                                                "Transferring Image(s) (3/3) ", "No Images Available"}));
+}
+
+TEST_F(Delivery, AnImpossibleImageSizeShowsOneBoxThatNeverNests) {
+    for (const long size : {0L, 0x7FFFFFFFL}) {
+        SCOPED_TRACE("announced size " + std::to_string(size));
+        InstallFake("size", size);
+        StartFake();
+        {
+            BoxCounter boxes;
+            Enable(true);
+            Pump(3000);  // the state-5 wait asks again and again
+            EXPECT_EQ(boxes.Total(), 1u);
+            EXPECT_EQ(boxes.MostAtOnce(), 1u) << "error boxes opened inside each other";
+            for (const std::string& text : boxes.Texts()) EXPECT_EQ(text, kInternalError);
+        }
+        EndSession();
+        StopFakes();
+    }
+}
+
+TEST_F(Delivery, AServerSendingOneByteAtATimeCannotHoldTheProgram) {
+    InstallFake("dribble", 1);
+    StartFake();
+    Enable(false);
+    ASSERT_TRUE(WaitForXferReady());
+    EXPECT_EQ(Native(), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_OPERATIONERROR);
+    // The stand-in stops after 60 bytes (18 s); the source must have hung up long before.
+    Pump(60000, [&](TW_UINT16) { return FakeState()["gone"] == "1" || FakeState()["ranout"] == "1"; });
+    EXPECT_EQ(FakeState()["ranout"], "0") << "the source read on while every byte came within its time";
+    EXPECT_EQ(FakeState()["gone"], "1");
+    EXPECT_EQ(Stored(), 1);
+}
+
+TEST_F(Delivery, AnotherProgramServingThePipeIsToldAndGetsNoRequest) {
+    const fs::path other = root / "other";
+    InstallFake("store", 2, other);  // "QOR APP.exe", but not the installed one
+    StartFake(other);
+    for (const bool showUi : {true, false}) {
+        SCOPED_TRACE(showUi ? "ShowUI TRUE" : "ShowUI FALSE");
+        BoxCounter boxes;
+        Enable(showUi);
+        EXPECT_FALSE(Pump(1500, [](TW_UINT16 message) { return message == MSG_XFERREADY; }));
+        EXPECT_EQ(boxes.Total(), showUi ? 1u : 0u);
+        for (const std::string& text : boxes.Texts()) EXPECT_EQ(text.rfind(kImpostorText, 0), 0u) << text;
+        if (showUi) {
+            EXPECT_EQ(StatusLine().rfind(kImpostorText, 0), 0u) << StatusLine();
+        }
+        Disable();
+    }
+    const std::string commands = FakeState(other)["commands"];
+    EXPECT_EQ(commands.find_first_of("1234"), std::string::npos) << "the other program was asked: " << commands;
+    EXPECT_EQ(FakeState(other)["stored"], "2");
+}
+
+TEST_F(Delivery, ErrorBoxAfterTheThirdAttemptWhenQorAppsPipeNeverComes) {
+    for (const bool showUi : {true, false}) {
+        SCOPED_TRACE(showUi ? "ShowUI TRUE" : "ShowUI FALSE");
+        InstallFake("silent", 0);
+        BoxCounter boxes;
+        Enable(showUi);
+        if (showUi) {
+            Pump(10000, [&](TW_UINT16) { return boxes.Total() > 0; });
+        }
+        Pump(5000);  // past the fifth attempt
+        EXPECT_EQ(boxes.Total(), showUi ? 1u : 0u);
+        for (const std::string& text : boxes.Texts()) EXPECT_EQ(text, kInternalError);
+        EndSession();
+        StopFakes();
+    }
+}
+
+TEST_F(Delivery, QueueLibraryWithDecoratedNamesServesWhenQorAppCannotStart) {
+    // No "QOR APP.exe" in the installation folder, the maker's kind of queue library there.
+    fs::copy_file(BinFolder() / "stavik_decorated.dll", install / "Stavik.dll");
+    Enable(false);
+    ASSERT_TRUE(WaitForXferReady(3000)) << "the queue library's images were not announced";
+    std::vector<int> received;
+    for (int i = 0; i < 2; ++i) {
+        TW_HANDLE handle = nullptr;
+        EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_XFERDONE);
+        if (handle) {
+            received.push_back(static_cast<const uint8_t*>(GlobalLock(handle))[40 + 1024]);
+            GlobalUnlock(handle);
+            GlobalFree(handle);
+        }
+        EndXfer();
+    }
+    EXPECT_EQ(received, (std::vector<int>{100, 200}));
+}
