@@ -14,7 +14,7 @@ import sys
 import time
 import traceback
 
-from faultrig import ACTIVATE_COMMAND, APP_EXE, Ledger, Rig, RigError
+from faultrig import APP_EXE, Ledger, Rig, RigError
 
 CASES = []
 
@@ -256,8 +256,7 @@ def sensor_pulled_mid_read(c):
         time.sleep(0.1)
     time.sleep(2)
     c.rig.set_faults()
-    c.rig.replug()
-    c.rig.probe("command", APP_EXE, str(ACTIVATE_COMMAND))
+    c.rig.recover_sensor()
     c.store(1)
 
 

@@ -21,6 +21,7 @@ APP_EXE = "QOR APP.exe"
 PROGRAM_FILES = ["QOR APP.exe", "Qor.dll", "qorimg.dll", "qorsim.dll", "Orbel.dll", "QorIcons.dll",
                  "Language.ini", "german.dll", "french.dll"]
 REGISTRY_KEY = r"HKLM\SOFTWARE\Halvex Imaging\QOR"
+REMOVE_COMMAND = 114    # "Remove Sensor"
 EXIT_COMMAND = 117      # "Exit QOR" of the tray menu
 ACTIVATE_COMMAND = 115  # "Activate Sensor"
 
@@ -198,6 +199,25 @@ class Rig:
         if r.returncode != 0:
             raise RigError("cannot plug the sensor again: " + r.stderr)
 
+    def log_count(self, text):
+        try:
+            return (self.install / "QorAPPLog.txt").read_text(errors="replace").count(text)
+        except FileNotFoundError:
+            return 0
+
+    def recover_sensor(self, timeout=30):
+        """After a pulled sensor, as a dentist does it: Remove Sensor, plug it in, Activate Sensor."""
+        stopped = "ShutdownAcqSystem: Image Acq Thread exited"
+        before = self.log_count(stopped)
+        self.probe("command", APP_EXE, str(REMOVE_COMMAND))
+        until = time.time() + timeout
+        while self.log_count(stopped) == before and time.time() < until:
+            time.sleep(0.2)
+        self.probe("boxes", APP_EXE, "press")
+        self.replug()
+        self.probe("command", APP_EXE, str(ACTIVATE_COMMAND))
+        self.case_log.append("sensor removed, plugged in and activated")
+
     def expose(self, seed, wait_stored=True, timeout=30):
         """Presses the X-ray button; waits until the sensor took the exposure and, when asked, until
         a new bitmap is in the store. True when it is."""
@@ -358,7 +378,7 @@ class Ledger:
     def check(self, out_dirs, partial_ok=False, duplicate_ok=False, store_must_be_empty=True):
         delivered = {s: [] for s in self.must + self.in_flight}
         for d in out_dirs:
-            for f in sorted(Path(d).glob("*.bmp")) if Path(d).exists() else []:
+            for f in sorted(Path(d).rglob("*.bmp")) if Path(d).exists() else []:
                 data = f.read_bytes()
                 seed = self.identify(data)
                 if seed is not None:

@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from faultrig import ACTIVATE_COMMAND, APP_EXE, Ledger, Rig, RigError, windows_path
+from faultrig import APP_EXE, Ledger, Rig, RigError, windows_path
 
 # Fault kinds and their weights; "none" is the ordinary road.
 FAULTS = [
@@ -163,8 +163,7 @@ def main():
                     time.sleep(0.1)
                 time.sleep(1)
                 rig.set_faults()
-                rig.replug()
-                rig.probe("command", APP_EXE, str(ACTIVATE_COMMAND))
+                rig.recover_sensor()
                 deliver(mech)
             elif kind == "disk-full":
                 ledger.must.append(exposure)
