@@ -3,7 +3,10 @@
 #include "app/qor_app.h"
 
 #include "app/core/gray_bitmap.h"
+#include "app/resources/app_resource.h"
 #include "common/core/log_file.h"
+
+#include <cwchar>
 
 #include <cstdlib>
 
@@ -199,10 +202,9 @@ void CQorApp::OnSensorIcon(WPARAM kind) {
     }
 }
 
-LRESULT CQorApp::OnImageEvent(WPARAM, LPARAM lParam) {
-    if (lParam == kImageEventFromPipe) {
-        OnSendImage();
-        return 0;
+LRESULT CQorApp::OnImageEvent(WPARAM wParam, LPARAM lParam) {
+    if (lParam != kImageEventFromAcquisition) {
+        return OnPipeImageEvent(wParam, lParam);
     }
     DrainHandOffList();
     return 0;
@@ -294,13 +296,14 @@ void CQorApp::TellStoreWriteFailure() {
                              "image is kept in memory. Free disk space or make the folder "
                              "writable.\n",
                              folder);
-    // A balloon, not a box: images keep arriving while the user reads it.
-    wchar_t text[256];
-    std::swprintf(text, std::size(text),
-                  L"The image could not be saved in %ls. It is kept in memory: free disk space "
-                  L"or make the folder writable before exiting QOR APP.",
+    // A balloon, not a box: images keep arriving while the user reads it. The text comes from
+    // the language; the folder follows on its own line.
+    wchar_t text[512];
+    std::swprintf(text, std::size(text), L"%ls\n%ls", Text(IDS_IMAGE_NOT_SAVED_BALLOON),
                   m_ImageQueue.ImageFolder());
-    m_SensorIcon.ShowBalloon(text, Text(131), NIIF_WARNING, 10000);
+    wchar_t title[200];
+    std::wcscpy(title, Text(131));
+    m_SensorIcon.ShowBalloon(text, title, NIIF_WARNING, 10000);
 }
 
 int CQorApp::ShutdownAcqSystem() {
@@ -319,6 +322,14 @@ int CQorApp::ShutdownAcqSystem() {
             TheLogFile().Write(LOG_INFO,
                                "ShutdownAcqSystem: Waiting for Image Acq Thread to exit. Wait timed "
                                "out!\n");
+            // The thread is still inside a driver call: shutting the driver down under it would
+            // pull the library's state from under that call. The thread keeps its stop request
+            // and ends at its next check; the next ShutdownAcqSystem (or the exit) waits again.
+            TheLogFile().Write(LOG_FATAL,
+                               "ShutdownAcqSystem: the Image Acq Thread is still running; the "
+                               "driver is not shut down under it. Try Remove Sensor again; if "
+                               "it still fails, unplug the sensor.\n");
+            return 0;
         } else {
             TheLogFile().WriteFormat(LOG_INFO,
                                      "ShutdownAcqSystem: Waiting for Image Acq Thread to "

@@ -14,6 +14,10 @@ constexpr UINT UM_IMAGE_EVENT = WM_USER + 5;       // lParam: see ImageEventSour
 constexpr UINT UM_SET_SENSOR_ICON = WM_USER + 6;   // wParam: see SensorIconKind
 constexpr UINT UM_SENSOR_MENU = WM_USER + 7;       // sensor icon, left button (x, y)
 
+// Posted to itself after refusing the end of the session: tells the user that images could not
+// be saved (a box must not hold up the session's question).
+constexpr UINT UM_TELL_UNSAVED_IMAGES = WM_USER + 9;
+
 // Posted to the preview window by the acquisition thread (wParam 1 = busy).
 constexpr UINT UM_VIEW_BUSY = WM_USER + 8;
 
@@ -25,6 +29,8 @@ constexpr UINT UM_IMAGES_TRAY_NOTIFY = WM_APP + 11;
 enum ImageEventSource : LPARAM {
     kImageEventFromAcquisition = 0, // drain the hand-off list
     kImageEventFromPipe = 1,        // send one image to the pipe client
+    kImageEventConfirm = 2,         // CONFIRM_IMAGE: wParam points to a qor::pipe::ImageConfirmation;
+                                    // the result is 1 when the image left the store, else 0
 };
 
 // wParam of UM_SET_SENSOR_ICON.

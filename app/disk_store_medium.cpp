@@ -1,7 +1,9 @@
 #include "app/disk_store_medium.h"
 
+#include <cstdio>
 #include <cstdlib>
 
+#include "app/fault_point.h"
 #include "external/orbel/orbel.h"
 
 namespace {
@@ -26,7 +28,41 @@ private:
     HANDLE m_h;
 };
 
+constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+std::wstring Widen(const std::string& ansi) {
+    if (ansi.empty()) {
+        return {};
+    }
+    wchar_t wide[MAX_PATH + 8] = {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH + 8);
+    return n > 0 ? std::wstring(wide) : std::wstring();
+}
+
+std::string Narrow(const std::wstring& wide) {
+    char text[MAX_PATH * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
+LONGLONG FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 } // namespace
+
+DiskStoreMedium::DiskStoreMedium(std::wstring imageFolder, std::string infoFileAnsi)
+    : m_imageFolder(std::move(imageFolder)), m_infoFileAnsi(std::move(infoFileAnsi)) {
+    if (!m_infoFileAnsi.empty()) {
+        m_newInfoFileAnsi = m_infoFileAnsi + ".new";
+        m_infoFile = Widen(m_infoFileAnsi);
+        m_newInfoFile = Widen(m_newInfoFileAnsi);
+    }
+}
 
 std::wstring DiskStoreMedium::PathOf(const std::string& name) const {
     // Without a folder there is no file: never fall back to the root of the drive.
@@ -48,12 +84,21 @@ bool DiskStoreMedium::ReadInfo(std::vector<ImageInfoStuct>& entries) {
 }
 
 int DiskStoreMedium::WriteInfo(ImageDataStruct** records, int count) {
-    return m_infoFileAnsi.empty() ? 0 : StoreImageInfo(m_infoFileAnsi.c_str(), records, count);
-}
-
-int DiskStoreMedium::WriteSelection(int index, int selected) {
-    return m_infoFileAnsi.empty() ? 0
-                                  : UpdateSelectionStatus(m_infoFileAnsi.c_str(), index, selected);
+    if (m_infoFile.empty() || m_newInfoFile.empty()) {
+        return 0;
+    }
+    // A new list from nothing: a leftover would lend the new one lines it never had.
+    DeleteFileW(m_newInfoFile.c_str());
+    if (StoreImageInfo(m_newInfoFileAnsi.c_str(), records, count) == 0) {
+        DeleteFileW(m_newInfoFile.c_str());
+        return 0;
+    }
+    fault::Reach(fault::kInfoSwap);
+    if (!MoveFileExW(m_newInfoFile.c_str(), m_infoFile.c_str(), kReplaceFlags)) {
+        DeleteFileW(m_newInfoFile.c_str());
+        return 0;
+    }
+    return 1;
 }
 
 uint8_t* DiskStoreMedium::ReadImageFile(const std::string& name, size_t* size) {
@@ -82,26 +127,34 @@ uint8_t* DiskStoreMedium::ReadImageFile(const std::string& name, size_t* size) {
 
 bool DiskStoreMedium::WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) {
     const std::wstring path = PathOf(name);
-    if (path.empty()) {
+    if (path.empty() || size > MAXDWORD) {
         return false;
     }
+    const std::wstring temporary = PathOf(name + kUnfinishedFileSuffix);
     bool complete = false;
     {
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.ok()) {
             return false;
         }
+        // In two halves, so that a test can stop the program between them.
+        const DWORD first = static_cast<DWORD>(size / 2);
+        const DWORD second = static_cast<DWORD>(size) - first;
         DWORD written = 0;
-        complete = size <= MAXDWORD &&
-                   WriteFile(file.get(), bytes, static_cast<DWORD>(size), &written, nullptr) &&
-                   written == size;
+        complete = WriteFile(file.get(), bytes, first, &written, nullptr) && written == first;
+        if (complete) {
+            fault::Reach(fault::kStoreWrite);
+            complete = WriteFile(file.get(), bytes + first, second, &written, nullptr) &&
+                       written == second && FlushFileBuffers(file.get());
+        }
     }
-    if (!complete) {
-        // A cut file would only be skipped at the next start; the image stays in memory.
-        DeleteFileW(path.c_str());
+    // Only a complete file takes the image's name.
+    if (!complete || !MoveFileExW(temporary.c_str(), path.c_str(), kReplaceFlags)) {
+        DeleteFileW(temporary.c_str());
+        return false;
     }
-    return complete;
+    return true;
 }
 
 StoreMedium::Removal DiskStoreMedium::DeleteImageFile(const std::string& name) {
@@ -115,4 +168,78 @@ StoreMedium::Removal DiskStoreMedium::DeleteImageFile(const std::string& name) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Removal::Missing
                                                                           : Removal::Failed;
+}
+
+std::vector<StoreMedium::StoredFile> DiskStoreMedium::ListImageFiles() {
+    std::vector<StoredFile> files;
+    if (m_imageFolder.empty()) {
+        return files;
+    }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((m_imageFolder + L"\\?????????.bmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        const std::wstring wide(found.cFileName);
+        if (wide.size() != 13) {
+            continue;
+        }
+        StoredFile file;
+        file.name.assign(wide.begin(), wide.end());
+        FILETIME local{};
+        SYSTEMTIME changed{};
+        if (FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) &&
+            FileTimeToSystemTime(&local, &changed)) {
+            file.date = {changed.wYear, changed.wMonth, changed.wDayOfWeek, changed.wDay,
+                         0, 0, 0, 0};
+        }
+        files.push_back(file);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return files;
+}
+
+std::vector<std::string> DiskStoreMedium::RecoverFromInterruption() {
+    std::vector<std::string> report;
+    char line[MAX_PATH * 3 + 160];
+    if (!m_imageFolder.empty()) {
+        WIN32_FIND_DATAW found{};
+        const std::wstring pattern = m_imageFolder + L"\\*.bmp" +
+                                     std::wstring(kUnfinishedFileSuffix,
+                                                  kUnfinishedFileSuffix + sizeof kUnfinishedFileSuffix - 1);
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring path = m_imageFolder + L"\\" + found.cFileName;
+                const bool deleted = DeleteFileW(path.c_str()) != 0;
+                std::snprintf(line, sizeof line,
+                              "CImageQueue: Load: %s is an image file whose writing was cut "
+                              "short; %s.\n",
+                              Narrow(found.cFileName).c_str(),
+                              deleted ? "it is deleted" : "it could not be deleted, delete it by hand");
+                report.push_back(line);
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+    }
+    if (m_newInfoFile.empty() || GetFileAttributesW(m_newInfoFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return report;
+    }
+    // The swap is one rename, so the old list is whole whenever it exists; only a list lost
+    // some other way (removed, emptied) is taken from the leftover.
+    const LONGLONG oldSize = FileSize(m_infoFile);
+    if (oldSize <= 0 && FileSize(m_newInfoFile) > 0 &&
+        MoveFileExW(m_newInfoFile.c_str(), m_infoFile.c_str(), kReplaceFlags)) {
+        report.push_back("CImageQueue: Load: ImageInfo.ini was missing or empty; the leftover "
+                         "ImageInfo.ini.new is used instead.\n");
+    } else {
+        DeleteFileW(m_newInfoFile.c_str());
+        report.push_back("CImageQueue: Load: a leftover ImageInfo.ini.new from an interrupted "
+                         "write is deleted; ImageInfo.ini is kept.\n");
+    }
+    return report;
 }

@@ -1,10 +1,12 @@
 #include "app/image_queue.h"
 
 #include <cwchar>
+#include <utility>
 
 #include "app/core/image_file_name.h"
 #include "app/core/image_list.h"
 #include "app/disk_store_medium.h"
+#include "common/core/crc32.h"
 
 namespace {
 
@@ -95,7 +97,52 @@ void CImageQueue::InitPaths(const wchar_t* installFolder) {
 
 void CImageQueue::Load() {
     std::lock_guard lock(m_lock);
+    m_LoadReport = m_pMedium->RecoverFromInterruption();
     m_pList->Load();
+    for (std::string& line : m_pList->TakeLoadReport()) {
+        m_LoadReport.push_back(std::move(line));
+    }
+}
+
+std::vector<std::string> CImageQueue::TakeLoadReport() {
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_LoadReport, {});
+}
+
+void CImageQueue::LendFirstSelected(qor::pipe::LentImage& header,
+                                    std::vector<uint8_t>& bytes) const {
+    header = {};
+    bytes.clear();
+    std::lock_guard lock(m_lock);
+    for (int i = 0; i < m_pList->Count(); ++i) {
+        const ImageDataStruct* record = m_pList->At(i);
+        if (record == nullptr || record->bSelected == 0) {
+            continue;
+        }
+        if (record->pImageData == nullptr || record->nImageSize <= 0) {
+            return;  // a selected record without a bitmap: nothing to lend
+        }
+        bytes.assign(record->pImageData, record->pImageData + record->nImageSize);
+        header.nImageId = ImageFileNumber(record->stTime);
+        header.nImageSize = record->nImageSize;
+        header.nCrc32 = qor::Crc32(bytes.data(), bytes.size());
+        return;
+    }
+}
+
+bool CImageQueue::RemoveMatching(int32_t imageId, uint32_t crc) {
+    std::lock_guard lock(m_lock);
+    return m_pList->RemoveMatching(imageId, crc);
+}
+
+int CImageQueue::UnsavedCount() const {
+    std::lock_guard lock(m_lock);
+    return m_pList->UnsavedCount();
+}
+
+int CImageQueue::SaveUnsaved() {
+    std::lock_guard lock(m_lock);
+    return m_pList->SaveUnsaved();
 }
 
 std::wstring CImageQueue::MakeImageFileName(const ImageDataStruct* record) const {

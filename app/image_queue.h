@@ -13,11 +13,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/core/image_record.h"
+#include "common/core/pipe_messages.h"
 
+class DiskStoreMedium;
 class ImageList;
-class StoreMedium;
 
 class CImageQueue {
 public:
@@ -63,6 +65,23 @@ public:
     // Rewrites the information file from the whole list. 1.
     int StoreInfo();
 
+    // For LEND_IMAGE, from any thread: a copy of the oldest selected image with its id (the
+    // number that names its file) and CRC-32, read under the lock. Header all 0 and no bytes
+    // when none is selected. The image stays stored.
+    void LendFirstSelected(qor::pipe::LentImage& header, std::vector<uint8_t>& bytes) const;
+    // For CONFIRM_IMAGE (main thread): removes the oldest image with this id and CRC-32, with
+    // its file, and rewrites the information file. False when the store holds no such image.
+    bool RemoveMatching(int32_t imageId, uint32_t crc);
+
+    // Images still only in memory (their file could not be written).
+    int UnsavedCount() const;
+    // Writes them now; the number still unsaved afterwards (0: every image is on disk).
+    int SaveUnsaved();
+
+    // What the loading found and did (adopted files, dropped entries, leftovers of a kill), one
+    // line each, for the log that opens after the store has loaded. Handed over once.
+    std::vector<std::string> TakeLoadReport();
+
     // 1 exactly once after a store file could not be written (the image stays in memory and is
     // written again with the next change); the next failure after a good write reports again.
     int TakeWriteFailureNotice();
@@ -77,9 +96,10 @@ private:
     void Load();
 
     mutable std::mutex m_lock;
-    std::unique_ptr<StoreMedium> m_pMedium;
+    std::unique_ptr<DiskStoreMedium> m_pMedium;
     std::unique_ptr<ImageList> m_pList;
     bool m_bFallbackFolder = false;
+    std::vector<std::string> m_LoadReport;
     wchar_t m_szInfoFile[MAX_PATH] = {};
     wchar_t m_szImageFolder[MAX_PATH] = {};
     char m_szInfoFileA[MAX_PATH] = {};

@@ -3,10 +3,14 @@
 #include "app/pipe_server.h"
 
 #include "app/app_messages.h"
+#include "app/fault_point.h"
 #include "app/image_queue.h"
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
 #include "common/named_pipe.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -42,6 +46,75 @@ int32_t AnswerPendingImages(CImageQueue& store, CNamedPipe& pipe) {
     return reply.nPendingCount > 0 ? reply.nImageSize : -1;
 }
 
+void LogFailedWrite(const char* what, DWORD written, size_t wanted) {
+    TheLogFile().WriteFormat(LOG_WARN,
+                             "PipeCommThreadFunc: the %s reply was not sent (%lu of %lu bytes, "
+                             "error %lu); the client must ask again.\n",
+                             what, static_cast<unsigned long>(written),
+                             static_cast<unsigned long>(wanted),
+                             static_cast<unsigned long>(GetLastError()));
+}
+
+// LEND_IMAGE: the 12-byte header and the image, from a copy; the image stays stored whatever
+// happens to the write.
+void AnswerLendImage(CImageQueue& store, CNamedPipe& pipe) {
+    qor::pipe::LentImage header;
+    std::vector<uint8_t> reply;
+    store.LendFirstSelected(header, reply);
+    const auto head = qor::pipe::EncodeLendHeader(header);
+    reply.insert(reply.begin(), head.begin(), head.end());
+    // In two halves, so that a test can stop the program between them.
+    const DWORD first = static_cast<DWORD>(reply.size() / 2);
+    DWORD written = 0;
+    if (!pipe.Write(reply.data(), first, &written) || written != first) {
+        LogFailedWrite("LEND_IMAGE", written, reply.size());
+        return;
+    }
+    fault::Reach(fault::kPipeWrite);
+    const DWORD second = static_cast<DWORD>(reply.size()) - first;
+    if (!pipe.Write(reply.data() + first, second, &written) || written != second) {
+        LogFailedWrite("LEND_IMAGE", first + written, reply.size());
+    }
+}
+
+// CONFIRM_IMAGE: the removal on the main thread, then the 4-byte answer.
+void AnswerConfirmImage(CPipeServerHost& host, CNamedPipe& pipe,
+                        const qor::pipe::ImageConfirmation& confirmation) {
+    qor::pipe::ImageConfirmation request = confirmation;
+    const LRESULT removed = SendMessageW(host.PipeMainWindow(), UM_IMAGE_EVENT,
+                                         reinterpret_cast<WPARAM>(&request), kImageEventConfirm);
+    const auto reply = qor::pipe::EncodeConfirmReply(removed == 1);
+    DWORD written = 0;
+    if (!pipe.Write(reply.data(), static_cast<DWORD>(reply.size()), &written) ||
+        written != reply.size()) {
+        LogFailedWrite("CONFIRM_IMAGE", written, reply.size());
+    }
+}
+
+// Reads the rest of a CONFIRM_IMAGE that arrived in parts, within its own time limit. False
+// when it did not come (the request is dropped; a timed-out client is let go by the channel).
+bool CompleteRequest(CNamedPipe& pipe, qor::pipe::RequestReader& reader) {
+    pipe.SetTimeLimit(kConfirmPayloadTimeLimitMs);
+    bool complete = true;
+    while (reader.Missing() > 0) {
+        uint8_t bytes[qor::pipe::kConfirmRequestBytes];
+        DWORD read = 0;
+        if (!pipe.Read(bytes, static_cast<DWORD>(reader.Missing()), &read) || read == 0) {
+            TheLogFile().WriteFormat(LOG_WARN,
+                                     "PipeCommThreadFunc: CONFIRM_IMAGE came without its 8 bytes "
+                                     "of image id and CRC (error %lu); it is ignored and nothing "
+                                     "is removed.\n",
+                                     static_cast<unsigned long>(GetLastError()));
+            reader.Abandon();
+            complete = false;
+            break;
+        }
+        reader.Feed(bytes, read);
+    }
+    pipe.SetTimeLimit(kPipeWriteTimeLimitMs);
+    return complete;
+}
+
 // Index of the oldest selected record, -1 when none (main thread: records stay valid).
 int FirstSelectedIndex(CImageQueue& store) {
     const int count = store.GetCount();
@@ -71,6 +144,7 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
         DWORD lastActivity = GetTickCount() - kBusySpanMs;
         bool wasConnected = false;
         int closedPasses = 0;
+        qor::pipe::RequestReader requests;
         while (!host->PipeStopRequested()) {
             // The thread never sits in a read of its own: it looks for a request and waits briefly
             // when there is none, so the stop flag is seen within 100 ms even under a silent client.
@@ -87,33 +161,49 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
                 wasConnected = connected;
                 lastActivity = GetTickCount();
                 host->m_nAnnouncedImageSize = -1;  // each client starts afresh
+                requests.Abandon();
             }
             if (!connected) {
                 continue;
             }
-            // A byte waiting, or a failed look (the client has gone): the read takes the byte, or
+            // Bytes waiting, or a failed look (the client has gone): the read takes them, or
             // reports the failure and makes the server end wait for the next client.
             DWORD available = 0;
             if (pipe.Peek(&available) && available == 0) {
                 continue;
             }
-            uint8_t command = 0;
+            uint8_t bytes[16];
+            const DWORD wanted = available == 0 ? 1 : std::min<DWORD>(available, sizeof bytes);
             DWORD read = 0;
-            if (!pipe.Read(&command, 1, &read) || read == 0) {
+            if (!pipe.Read(bytes, wanted, &read) || read == 0) {
+                requests.Abandon();
                 continue;
             }
             lastActivity = GetTickCount();
-            switch (qor::pipe::ClassifyRequest(command)) {
-            case qor::pipe::Request::CheckPendingImages:
-                host->m_nAnnouncedImageSize = AnswerPendingImages(host->PipeImageQueue(), pipe);
-                break;
-            case qor::pipe::Request::GetImages:
-                // Sent, not posted: the image leaves on the main thread, which owns every change of
-                // the store, and this thread reads the next request only afterwards.
-                SendMessageW(host->PipeMainWindow(), UM_IMAGE_EVENT, 0, kImageEventFromPipe);
-                break;
-            case qor::pipe::Request::Ignored:
-                break;
+            requests.Feed(bytes, read);
+            if (requests.Missing() > 0 && !CompleteRequest(pipe, requests)) {
+                continue;
+            }
+            qor::pipe::RequestReader::Parsed request;
+            while (requests.Next(request)) {
+                switch (request.request) {
+                case qor::pipe::Request::CheckPendingImages:
+                    host->m_nAnnouncedImageSize = AnswerPendingImages(host->PipeImageQueue(), pipe);
+                    break;
+                case qor::pipe::Request::GetImages:
+                    // Sent, not posted: the image leaves on the main thread, which owns every
+                    // change of the store, and this thread reads the next request only afterwards.
+                    SendMessageW(host->PipeMainWindow(), UM_IMAGE_EVENT, 0, kImageEventFromPipe);
+                    break;
+                case qor::pipe::Request::LendImage:
+                    AnswerLendImage(host->PipeImageQueue(), pipe);
+                    break;
+                case qor::pipe::Request::ConfirmImage:
+                    AnswerConfirmImage(*host, pipe, request.confirmation);
+                    break;
+                case qor::pipe::Request::Ignored:
+                    break;
+                }
             }
         }
         if (pause != nullptr) {
@@ -182,4 +272,33 @@ void CPipeServerHost::OnSendImage() {
     if (store.GetCount() == 0) {
         OnPipeStoreEmptied();
     }
+}
+
+LRESULT CPipeServerHost::OnConfirmImage(const qor::pipe::ImageConfirmation& confirmation) {
+    CImageQueue& store = PipeImageQueue();
+    const bool removed = store.RemoveMatching(confirmation.nImageId, confirmation.nCrc32);
+    if (removed) {
+        OnPipeImageSent();
+        if (store.GetCount() == 0) {
+            OnPipeStoreEmptied();
+        }
+    } else {
+        TheLogFile().WriteFormat(LOG_INFO,
+                                 "OnConfirmImage: no stored image %09d with CRC-32 %08lX (already "
+                                 "confirmed or deleted); nothing is removed.\n",
+                                 static_cast<int>(confirmation.nImageId),
+                                 static_cast<unsigned long>(confirmation.nCrc32));
+    }
+    return removed ? 1 : 0;
+}
+
+LRESULT CPipeServerHost::OnPipeImageEvent(WPARAM wParam, LPARAM lParam) {
+    if (lParam == kImageEventFromPipe) {
+        OnSendImage();
+        return 0;
+    }
+    if (lParam == kImageEventConfirm && wParam != 0) {
+        return OnConfirmImage(*reinterpret_cast<const qor::pipe::ImageConfirmation*>(wParam));
+    }
+    return 0;
 }

@@ -3,6 +3,10 @@
 // image is written and only then leaves the store. A transfer that fails or is cut short leaves
 // the image where it was: in memory, on disk and in the information file.
 //
+// LEND_IMAGE is answered by the pipe thread from a copy taken under the store's lock: the image
+// stays stored. CONFIRM_IMAGE's removal runs on the main thread, the owner of every change of the
+// store (a sent UM_IMAGE_EVENT, lParam kImageEventConfirm), and the pipe thread writes its answer.
+//
 // The logic is written against CPipeServerHost so that it runs the same in CQorApp and in the
 // tests' small host. CQorApp derives from it and starts the thread with
 //     CreateThread(nullptr, 0, &PipeCommThreadFunc, static_cast<CPipeServerHost*>(this), 0, nullptr)
@@ -13,6 +17,8 @@
 
 #include <atomic>
 #include <cstdint>
+
+#include "common/core/pipe_messages.h"
 
 class CImageQueue;
 class CNamedPipe;
@@ -34,6 +40,12 @@ public:
 
     // Main thread, for UM_IMAGE_EVENT with lParam 1: writes the oldest selected image.
     void OnSendImage();
+    // Main thread, for UM_IMAGE_EVENT with lParam kImageEventConfirm: removes the oldest stored
+    // image with the confirmed id and CRC-32. 1 when it left the store now, else 0.
+    LRESULT OnConfirmImage(const qor::pipe::ImageConfirmation& confirmation);
+    // UM_IMAGE_EVENT with a pipe's lParam (kImageEventFromPipe, kImageEventConfirm): the
+    // handler's result, for the window procedure to return.
+    LRESULT OnPipeImageEvent(WPARAM wParam, LPARAM lParam);
 
 protected:
     ~CPipeServerHost() = default;
@@ -56,3 +68,5 @@ DWORD WaitForPipeCommThread(HANDLE thread, DWORD milliseconds);
 
 // Longest time one image write may wait for a client that stopped reading, in ms.
 inline constexpr DWORD kPipeWriteTimeLimitMs = 10000;
+// Longest wait for the rest of a CONFIRM_IMAGE request once its command byte has come, in ms.
+inline constexpr DWORD kConfirmPayloadTimeLimitMs = 2000;

@@ -125,6 +125,15 @@ INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case UM_SENSOR_MENU:
         OnSensorMenu(static_cast<int>(wParam), static_cast<int>(lParam));
         return TRUE;
+    case WM_QUERYENDSESSION:
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnQueryEndSession());
+        return TRUE;
+    case WM_ENDSESSION:
+        OnEndSession(static_cast<BOOL>(wParam));
+        return TRUE;
+    case UM_TELL_UNSAVED_IMAGES:
+        TellImagesNotSaved();
+        return TRUE;
     default:
         return FALSE;
     }
@@ -286,6 +295,10 @@ int CQorApp::Initialise() {
                                  "Initialise(): LogLevel %lu is outside 0..2; logging at level 0. "
                                  "Set LogLevel to 0, 1 or 2.\n",
                                  static_cast<unsigned long>(logLevel));
+    }
+    // What the store's loading found (it ran before the log was open).
+    for (const std::string& line : m_ImageQueue.TakeLoadReport()) {
+        TheLogFile().Write(LOG_WARN, line.c_str());
     }
     if (m_ImageQueue.UsesFallbackFolder()) {
         char folder[MAX_PATH * 3] = {};
@@ -568,8 +581,54 @@ void CQorApp::RemoveNotifyIcon() {
     RemoveImagesIcon();
 }
 
+bool CQorApp::SaveImagesBeforeEnd(const char* when) {
+    const int unsaved = m_ImageQueue.UnsavedCount();
+    if (unsaved == 0) {
+        return true;
+    }
+    const int left = m_ImageQueue.SaveUnsaved();
+    if (left == 0) {
+        TheLogFile().WriteFormat(LOG_INFO, "%s: %d image(s) kept in memory are now saved.\n", when,
+                                 unsaved);
+        return true;
+    }
+    char folder[MAX_PATH * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
+                        nullptr, nullptr);
+    TheLogFile().WriteFormat(LOG_FATAL,
+                             "%s: %d image(s) could not be saved into %s; QOR APP keeps running "
+                             "so that they are not lost. Free disk space or make the folder "
+                             "writable.\n",
+                             when, left, folder);
+    return false;
+}
+
+void CQorApp::TellImagesNotSaved() {
+    ShowMessage(IDS_IMAGES_NOT_SAVED_AT_EXIT);
+}
+
+BOOL CQorApp::OnQueryEndSession() {
+    if (SaveImagesBeforeEnd("OnQueryEndSession")) {
+        return TRUE;
+    }
+    // Answered at once; the box follows, so that the session's question is not held up.
+    PostMessageW(m_hWnd, UM_TELL_UNSAVED_IMAGES, 0, 0);
+    return FALSE;
+}
+
+void CQorApp::OnEndSession(BOOL ending) {
+    if (ending) {
+        SaveImagesBeforeEnd("OnEndSession");
+    }
+}
+
 void CQorApp::OnExitqor() {
     if (m_bExiting) {
+        return;
+    }
+    // Images only in memory (a full or read-only disk) would end with the process.
+    if (!SaveImagesBeforeEnd("OnExitqor")) {
+        TellImagesNotSaved();
         return;
     }
     m_bExiting = true;
@@ -598,6 +657,23 @@ void CQorApp::OnExitqor() {
         // The sensor stops before the store lets go of its images, so that a frame read during
         // the exit still reaches the disk (ShutdownAcqSystem stores what is waiting).
         ShutdownAcqSystem();
+    }
+    // A frame read during the stop was stored just now: it too must be on disk.
+    if (!SaveImagesBeforeEnd("OnExitqor")) {
+        // Stay, with the pipe served again; the sensor is off until activated.
+        m_bExiting = false;
+        if (m_pPipeCommThread != nullptr &&
+            WaitForSingleObject(m_pPipeCommThread, 0) == WAIT_OBJECT_0) {
+            CloseHandle(m_pPipeCommThread);
+            m_pPipeCommThread = nullptr;
+        }
+        if (m_pPipeCommThread == nullptr) {
+            m_bTerminatePipeCommThread = false;
+            m_pPipeCommThread = CreateThread(nullptr, 0, &PipeCommThreadFunc,
+                                             static_cast<CPipeServerHost*>(this), 0, nullptr);
+        }
+        TellImagesNotSaved();
+        return;
     }
     if (!m_ImageQueue.DeleteAll(FALSE)) {
         TheLogFile().Write(LOG_INFO, "OnExitqor: CImageQueue::DeleteAll() Failed!\n");

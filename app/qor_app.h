@@ -51,6 +51,8 @@ public:
     void OnActivateSensor();
     void OnAbout();
     void OnExitqor();
+    // The box of string IDS_IMAGES_NOT_SAVED_AT_EXIT.
+    void TellImagesNotSaved();
 
     // Messages.
     void OnTrayMenu(int x, int y);
@@ -95,6 +97,13 @@ private:
     void SetSensorIcon(HICON icon);
     void DrainHandOffList();
     void TellStoreWriteFailure();
+    // Before the program may end: writes the images still only in memory. True when every
+    // image is on disk; otherwise logs it and returns false (the caller tells the user).
+    bool SaveImagesBeforeEnd(const char* when);
+    // WM_QUERYENDSESSION: TRUE when the session may end (every image is on disk).
+    BOOL OnQueryEndSession();
+    // WM_ENDSESSION with the session really ending: a last try to write what is in memory.
+    void OnEndSession(BOOL ending);
     void CountAcquisitionFailure(int& failures);
 
     // Members in the order of the controller's data model.

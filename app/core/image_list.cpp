@@ -1,11 +1,14 @@
 #include "app/core/image_list.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include "app/core/gray_bitmap.h"
 #include "app/core/image_file_name.h"
+#include "common/core/crc32.h"
 
 ImageList::~ImageList() {
     for (Node& node : m_nodes) {
@@ -13,27 +16,72 @@ ImageList::~ImageList() {
     }
 }
 
+namespace {
+
+// "NNNNNNNNN.bmp" with a file number that is a time of day; -1 for any other name.
+int32_t FileNumberOfName(const std::string& name) {
+    if (name.size() != 13 || name[9] != '.' ||
+        (name.compare(10, 3, "bmp") != 0 && name.compare(10, 3, "BMP") != 0)) {
+        return -1;
+    }
+    int32_t number = 0;
+    for (size_t i = 0; i < 9; ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return -1;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    ImageTime time{};
+    return TimeOfDayFromFileNumber(number, time) ? number : -1;
+}
+
+std::string Line(const char* format, const std::string& name) {
+    char line[256];
+    std::snprintf(line, sizeof line, format, name.c_str());
+    return line;
+}
+
+} // namespace
+
 int ImageList::Load() {
     std::vector<ImageInfoStuct> entries;
     if (!m_medium.ReadInfo(entries)) {
-        return 0;
+        entries.clear();
+        m_LoadReport.push_back(
+            "CImageQueue: Load: the information file could not be read; the image files in the "
+            "Images folder are adopted instead.\n");
     }
     // Newest first, so that a file listed twice keeps its latest entry and a list longer than
     // the store keeps its newest images; the kept ones are appended oldest first.
     std::vector<Node> loaded;
     std::set<int32_t> seen;
+    size_t looked = 0;
     for (auto entry = entries.rbegin();
          entry != entries.rend() && loaded.size() + m_nodes.size() < kMaxStoredImages; ++entry) {
+        ++looked;
         ImageTime time = entry->stTime;
         // The file number names the file; the record's time of day follows it, so that the
         // name made from the record later is the same file.
-        if (!TimeOfDayFromFileNumber(entry->nFileNumber, time) ||
-            !seen.insert(entry->nFileNumber).second) {
+        if (!TimeOfDayFromFileNumber(entry->nFileNumber, time)) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%d", static_cast<int>(entry->nFileNumber));
+            m_LoadReport.push_back(Line("CImageQueue: Load: an entry with the file number %s "
+                                        "names no image file; it is dropped.\n",
+                                        number));
+            continue;
+        }
+        const std::string name = ImageFileNameOfNumber(entry->nFileNumber);
+        if (!seen.insert(entry->nFileNumber).second) {
+            m_LoadReport.push_back(
+                Line("CImageQueue: Load: %s is listed twice; the older entry is dropped.\n", name));
             continue;
         }
         size_t size = 0;
-        uint8_t* bytes = m_medium.ReadImageFile(ImageFileNameOfNumber(entry->nFileNumber), &size);
+        uint8_t* bytes = m_medium.ReadImageFile(name, &size);
         if (bytes == nullptr) {
+            m_LoadReport.push_back(Line("CImageQueue: Load: %s is listed but missing or "
+                                        "unreadable; its entry is dropped.\n",
+                                        name));
             continue;
         }
         ImageDataStruct* record = NewImageRecord();
@@ -48,17 +96,86 @@ int ImageList::Load() {
         if (!IsValidGray8Bitmap(bytes, size) ||
             !MakeThumbnail(bytes, &record->pThumbnailData, &record->nThumbnailSize)) {
             FreeImageRecord(record);
+            m_LoadReport.push_back(Line("CImageQueue: Load: %s is listed but not a valid 8-bit "
+                                        "bitmap; its entry is dropped (the file stays).\n",
+                                        name));
             continue;
         }
         loaded.push_back({record, true});
     }
+    if (looked < entries.size()) {
+        char count[16];
+        std::snprintf(count, sizeof count, "%d", static_cast<int>(entries.size() - looked));
+        m_LoadReport.push_back(Line("CImageQueue: Load: %s older entries beyond the store's 64 "
+                                    "images are dropped; their files stay in the Images "
+                                    "folder.\n",
+                                    count));
+    }
     m_nodes.insert(m_nodes.end(), loaded.rbegin(), loaded.rend());
-    // Entry i of the information file must stay image i (selection updates go by index), so a
-    // list that lost entries is written again at once.
-    if (loaded.size() != entries.size()) {
+    // Every listed number counts as named, also where the entry was dropped: a file that failed
+    // as a listed image fails as an unlisted one too.
+    for (const ImageInfoStuct& entry : entries) {
+        seen.insert(entry.nFileNumber);
+    }
+    const bool adopted = AdoptUnlistedFiles(seen);
+    // Entry i of the information file must stay image i, so a list that lost entries or gained
+    // adopted ones is written again at once.
+    if (loaded.size() != entries.size() || adopted) {
         StoreInfo();
     }
-    return static_cast<int>(loaded.size());
+    return Count();
+}
+
+bool ImageList::AdoptUnlistedFiles(const std::set<int32_t>& listed) {
+    std::vector<StoreMedium::StoredFile> files = m_medium.ListImageFiles();
+    std::sort(files.begin(), files.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    bool adopted = false;
+    for (const StoreMedium::StoredFile& file : files) {
+        const int32_t number = FileNumberOfName(file.name);
+        if (number < 0 || listed.count(number) != 0) {
+            continue;
+        }
+        const std::string name = ImageFileNameOfNumber(number);
+        if (Count() >= kMaxStoredImages) {
+            m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and the store is "
+                                        "full; it stays in the Images folder.\n",
+                                        name));
+            continue;
+        }
+        size_t size = 0;
+        uint8_t* bytes = m_medium.ReadImageFile(file.name, &size);
+        ImageDataStruct* record = bytes != nullptr ? NewImageRecord() : nullptr;
+        if (record == nullptr) {
+            std::free(bytes);
+            m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and cannot be "
+                                        "read; it stays in the Images folder.\n",
+                                        name));
+            continue;
+        }
+        record->pImageData = bytes;
+        record->nImageSize = static_cast<int32_t>(size);
+        record->bSelected = 1;
+        record->stTime = file.date;
+        TimeOfDayFromFileNumber(number, record->stTime);
+        if (!IsValidGray8Bitmap(bytes, size) ||
+            !MakeThumbnail(bytes, &record->pThumbnailData, &record->nThumbnailSize)) {
+            FreeImageRecord(record);
+            m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and not a valid "
+                                        "8-bit bitmap; it stays in the Images folder.\n",
+                                        name));
+            continue;
+        }
+        m_nodes.push_back({record, true});
+        adopted = true;
+        m_LoadReport.push_back(
+            Line("CImageQueue: Load: %s was not listed; it is adopted as a selected image.\n", name));
+    }
+    return adopted;
+}
+
+std::vector<std::string> ImageList::TakeLoadReport() {
+    return std::exchange(m_LoadReport, {});
 }
 
 ImageDataStruct* ImageList::At(int index) const {
@@ -221,7 +338,8 @@ int ImageList::SetSelection(int index, int value) {
         return 0;
     }
     record->bSelected = value & 0xFF;
-    return m_medium.WriteSelection(index, record->bSelected);
+    // The whole list is replaced: an entry changed in place could be cut short by a kill.
+    return StoreInfo() != 0 && m_bInfoWritten ? 1 : 0;
 }
 
 int ImageList::StoreInfo() {
@@ -230,7 +348,7 @@ int ImageList::StoreInfo() {
     for (size_t i = 0; i < m_nodes.size() && i < kMaxStoredImages; ++i) {
         records.push_back(m_nodes[i].record);
     }
-    m_medium.WriteInfo(records.data(), static_cast<int>(records.size()));
+    m_bInfoWritten = m_medium.WriteInfo(records.data(), static_cast<int>(records.size())) != 0;
     return 1;
 }
 
@@ -242,4 +360,29 @@ int ImageList::TakeWriteFailureNotice() {
 
 bool ImageList::IsUnsaved(int index) const {
     return index >= 0 && index < Count() && !m_nodes[static_cast<size_t>(index)].onDisk;
+}
+
+int ImageList::UnsavedCount() const {
+    return static_cast<int>(
+        std::count_if(m_nodes.begin(), m_nodes.end(), [](const Node& n) { return !n.onDisk; }));
+}
+
+int ImageList::SaveUnsaved() {
+    if (UnsavedCount() > 0) {
+        StoreInfo();
+    }
+    return UnsavedCount();
+}
+
+bool ImageList::RemoveMatching(int32_t imageId, uint32_t crc) {
+    for (int i = 0; i < Count(); ++i) {
+        const ImageDataStruct* record = m_nodes[static_cast<size_t>(i)].record;
+        if (ImageFileNumber(record->stTime) == imageId && record->pImageData != nullptr &&
+            record->nImageSize > 0 &&
+            qor::Crc32(record->pImageData, static_cast<size_t>(record->nImageSize)) == crc) {
+            RemoveAt(i, true);
+            return true;
+        }
+    }
+    return false;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,18 +19,26 @@ class StoreMedium {
 public:
     enum class Removal { Deleted, Missing, Failed };
 
+    // A file of the image folder named like a store file ("%.9d.bmp" of a time of day).
+    struct StoredFile {
+        std::string name;
+        ImageTime date;  // the date of its last change (year, month, day of week, day)
+    };
+
     virtual ~StoreMedium() = default;
     // The entries of the information file, oldest first; false when it could not be read.
     virtual bool ReadInfo(std::vector<ImageInfoStuct>& entries) = 0;
-    // Rewrites the information file to list exactly these records.
+    // Replaces the information file whole so that it lists exactly these records: a kill at any
+    // moment leaves either the old list or the new one, never a mix or an empty file.
     virtual int WriteInfo(ImageDataStruct** records, int count) = 0;
-    // The selection of entry `index` of the information file; non-zero on success.
-    virtual int WriteSelection(int index, int selected) = 0;
     // The whole file, std::malloc'd, or null when it is missing, empty or unreadable.
     virtual uint8_t* ReadImageFile(const std::string& name, size_t* size) = 0;
-    // Creates or truncates the file; true only when every byte was written.
+    // Creates or replaces the file; true only when every byte was written. The file appears
+    // under its name only complete.
     virtual bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) = 0;
     virtual Removal DeleteImageFile(const std::string& name) = 0;
+    // The files of the image folder named like store files, in any order.
+    virtual std::vector<StoredFile> ListImageFiles() { return {}; }
 };
 
 class ImageList {
@@ -41,10 +50,15 @@ public:
 
     // Appends the stored images the information file lists: each file must exist and be a
     // valid 8-bit bitmap; an entry naming a file already loaded is skipped; of more than 64
-    // good entries the newest 64 are kept (the others' files stay on disk, unlisted). When any
-    // entry was dropped the information file is rewritten, so that its entries and the store's
-    // indexes stay the same. The number of images loaded.
+    // good entries the newest 64 are kept (the others' files stay on disk, unlisted). Then it
+    // adopts the valid image files the list does not name (selected, in the order of their
+    // names, while there is room), so that an image whose entry was lost is offered again.
+    // When any entry was dropped or any file adopted the information file is rewritten once.
+    // Each dropped entry and adopted file adds a line to the load report. The number of
+    // images loaded.
     int Load();
+    // The lines Load reported (each ends in a newline), handed over once.
+    std::vector<std::string> TakeLoadReport();
 
     int Count() const { return static_cast<int>(m_nodes.size()); }
     ImageDataStruct* At(int index) const;
@@ -63,6 +77,14 @@ public:
 
     // True when the image at index is not yet in its file (a write failed).
     bool IsUnsaved(int index) const;
+    // Images still only in memory.
+    int UnsavedCount() const;
+    // Writes the images still only in memory and then the information file; the number of
+    // images still unsaved afterwards (0 when all are on disk).
+    int SaveUnsaved();
+    // Removes the oldest image whose file number is `imageId` and whose bytes have the CRC-32
+    // `crc`, with its file, and rewrites the information file. False when there is none.
+    bool RemoveMatching(int32_t imageId, uint32_t crc);
 
 private:
     struct Node {
@@ -77,6 +99,8 @@ private:
     // Tries again every image whose file could not be written.
     void WriteUnsavedFiles();
     ImageDataStruct* Unlink(int index);
+    // Load's second half: the unlisted valid files; true when any was adopted.
+    bool AdoptUnlistedFiles(const std::set<int32_t>& listed);
     // RemoveAt without rewriting the information file: 1, 0 when the file could not be
     // deleted, kNoRecord when the index has no record.
     static constexpr int kNoRecord = -1;
@@ -86,4 +110,7 @@ private:
     std::vector<Node> m_nodes;
     bool m_bWriteFailing = false;
     bool m_bWriteFailureNotice = false;
+    std::vector<std::string> m_LoadReport;
+    // The last information-file write succeeded.
+    bool m_bInfoWritten = true;
 };

@@ -11,3 +11,7 @@
 #define IDI_IMAGES_FRAME1 153
 #define IDI_IMAGES_FRAME2 154
 #define IDM_ABOUTBOX 16
+// Texts added to the string table beyond the original 101..143 (ids chosen clear of the data
+// source's own strings).
+#define IDS_IMAGES_NOT_SAVED_AT_EXIT 160
+#define IDS_IMAGE_NOT_SAVED_BALLOON 161

@@ -1,6 +1,10 @@
 // Byte format of the image pipe: little-endian regardless of the host.
 #include "common/core/pipe_messages.h"
 
+#include <cstring>
+
+#include "common/core/crc32.h"
+
 namespace qor::pipe {
 
 namespace {
@@ -28,6 +32,10 @@ Request ClassifyRequest(uint8_t byte) {
         return Request::CheckPendingImages;
     case GET_IMAGES:
         return Request::GetImages;
+    case LEND_IMAGE:
+        return Request::LendImage;
+    case CONFIRM_IMAGE:
+        return Request::ConfirmImage;
     default:
         return Request::Ignored;
     }
@@ -68,6 +76,127 @@ ImageCheck CheckImageReply(const uint8_t* bytes, size_t count, int32_t announced
     return GetInt32(bytes + 2) == announcedSize ? ImageCheck::Ok : ImageCheck::SizeMismatch;
 }
 
+std::array<uint8_t, kLendHeaderBytes> EncodeLendHeader(const LentImage& header) {
+    std::array<uint8_t, kLendHeaderBytes> bytes{};
+    PutInt32(bytes.data(), header.nImageId);
+    PutInt32(bytes.data() + 4, header.nImageSize);
+    PutInt32(bytes.data() + 8, static_cast<int32_t>(header.nCrc32));
+    return bytes;
+}
+
+LendCheck DecodeLendHeader(const uint8_t* bytes, size_t count, LentImage* out) {
+    if (bytes == nullptr || out == nullptr || count != kLendHeaderBytes) {
+        return LendCheck::Short;
+    }
+    out->nImageId = GetInt32(bytes);
+    out->nImageSize = GetInt32(bytes + 4);
+    out->nCrc32 = static_cast<uint32_t>(GetInt32(bytes + 8));
+    if (out->nImageSize == 0) {
+        return out->nImageId == 0 && out->nCrc32 == 0 ? LendCheck::NoImage : LendCheck::BadSize;
+    }
+    if (out->nImageId < 0 || out->nImageId > kMaxImageId || out->nImageId / 100000 % 100 >= 60 ||
+        out->nImageId / 1000 % 100 >= 60) {
+        return LendCheck::BadId;
+    }
+    if (out->nImageSize <= kBitmapHeaderBytes || out->nImageSize > kMaxImageBytes) {
+        return LendCheck::BadSize;
+    }
+    return LendCheck::Ok;
+}
+
+ImageCheck CheckLentImage(const uint8_t* bytes, size_t count, const LentImage& header) {
+    const ImageCheck check = CheckImageReply(bytes, count, header.nImageSize);
+    if (check != ImageCheck::Ok) {
+        return check;
+    }
+    return Crc32(bytes, count) == header.nCrc32 ? ImageCheck::Ok : ImageCheck::CrcMismatch;
+}
+
+std::array<uint8_t, kConfirmRequestBytes> EncodeConfirmRequest(const ImageConfirmation& confirmation) {
+    std::array<uint8_t, kConfirmRequestBytes> bytes{};
+    bytes[0] = CONFIRM_IMAGE;
+    PutInt32(bytes.data() + 1, confirmation.nImageId);
+    PutInt32(bytes.data() + 5, static_cast<int32_t>(confirmation.nCrc32));
+    return bytes;
+}
+
+ImageConfirmation DecodeConfirmPayload(const uint8_t (&payload)[kConfirmPayloadBytes]) {
+    return {GetInt32(payload), static_cast<uint32_t>(GetInt32(payload + 4))};
+}
+
+std::array<uint8_t, kConfirmReplyBytes> EncodeConfirmReply(bool removed) {
+    std::array<uint8_t, kConfirmReplyBytes> bytes{};
+    PutInt32(bytes.data(), removed ? 1 : 0);
+    return bytes;
+}
+
+ConfirmCheck DecodeConfirmReply(const uint8_t* bytes, size_t count) {
+    if (bytes == nullptr || count != kConfirmReplyBytes) {
+        return ConfirmCheck::Short;
+    }
+    switch (GetInt32(bytes)) {
+    case 1:
+        return ConfirmCheck::Removed;
+    case 0:
+        return ConfirmCheck::NotInStore;
+    default:
+        return ConfirmCheck::BadValue;
+    }
+}
+
+void RequestReader::Feed(const uint8_t* bytes, size_t count) {
+    if (bytes == nullptr || count == 0) {
+        return;
+    }
+    if (m_nStart > 0) {
+        // Keep the unread bytes at the front so that the room is all at the end.
+        std::memmove(m_Bytes, m_Bytes + m_nStart, m_nCount - m_nStart);
+        m_nCount -= m_nStart;
+        m_nStart = 0;
+    }
+    const size_t taken = count < kCapacity - m_nCount ? count : kCapacity - m_nCount;
+    std::memcpy(m_Bytes + m_nCount, bytes, taken);
+    m_nCount += taken;
+}
+
+bool RequestReader::Next(Parsed& out) {
+    if (Buffered() == 0) {
+        return false;
+    }
+    const uint8_t byte = m_Bytes[m_nStart];
+    const Request request = ClassifyRequest(byte);
+    if (request == Request::ConfirmImage) {
+        if (Buffered() < kConfirmRequestBytes) {
+            return false;
+        }
+        uint8_t payload[kConfirmPayloadBytes];
+        std::memcpy(payload, m_Bytes + m_nStart + 1, kConfirmPayloadBytes);
+        out.confirmation = DecodeConfirmPayload(payload);
+        m_nStart += kConfirmRequestBytes;
+    } else {
+        out.confirmation = {};
+        m_nStart += 1;
+    }
+    out.request = request;
+    out.byte = byte;
+    if (m_nStart == m_nCount) {
+        m_nStart = m_nCount = 0;
+    }
+    return true;
+}
+
+size_t RequestReader::Missing() const {
+    if (Buffered() == 0 || ClassifyRequest(m_Bytes[m_nStart]) != Request::ConfirmImage ||
+        Buffered() >= kConfirmRequestBytes) {
+        return 0;
+    }
+    return kConfirmRequestBytes - Buffered();
+}
+
+void RequestReader::Abandon() {
+    m_nStart = m_nCount = 0;
+}
+
 bool PeerHasGone(uint32_t windowsError) {
     return windowsError == 109 || windowsError == 232 || windowsError == 233;
 }
@@ -98,8 +227,40 @@ const char* Describe(ImageCheck check) {
         return "the image reply is not a bitmap file image";
     case ImageCheck::SizeMismatch:
         return "the image's bitmap header states another size than announced";
+    case ImageCheck::CrcMismatch:
+        return "the lent image's CRC-32 differs from the announced one";
     }
     return "unknown image check";
+}
+
+const char* Describe(LendCheck check) {
+    switch (check) {
+    case LendCheck::Ok:
+        return "an image is lent";
+    case LendCheck::NoImage:
+        return "no selected image to lend";
+    case LendCheck::Short:
+        return "the lend reply header was not 12 bytes long";
+    case LendCheck::BadId:
+        return "the lend reply gave an image id that is not a time of day";
+    case LendCheck::BadSize:
+        return "the lend reply announced an image size no bitmap can have";
+    }
+    return "unknown lend check";
+}
+
+const char* Describe(ConfirmCheck check) {
+    switch (check) {
+    case ConfirmCheck::Removed:
+        return "the image has left the store";
+    case ConfirmCheck::NotInStore:
+        return "no such image in the store (already confirmed or deleted)";
+    case ConfirmCheck::Short:
+        return "the confirm reply was not 4 bytes long";
+    case ConfirmCheck::BadValue:
+        return "the confirm reply was neither 0 nor 1";
+    }
+    return "unknown confirm check";
 }
 
 }  // namespace qor::pipe

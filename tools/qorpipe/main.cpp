@@ -26,6 +26,10 @@ struct Options {
     std::vector<std::string> bytes;
     size_t read = 0;
     DWORD holdMs = 0;
+    std::string outFile;
+    bool confirmAfterLend = false;
+    int64_t imageId = -1;
+    std::string crc;
 };
 
 std::string Utf8(const std::filesystem::path& path) {
@@ -149,6 +153,72 @@ void RunFetch(const Options& options) {
     Print({{"images", images}, {"pending_after", reply.nPendingCount}});
 }
 
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+void RunLend(const Options& options) {
+    OpenLog(options);
+    qorpipe::PipeClient pipe(options.timeoutMs);
+    std::string problem;
+    qor::pipe::LentImage header;
+    std::vector<uint8_t> image;
+    if (!pipe.Connect(problem) || !pipe.LendImage(header, image, problem, options.abortAfter)) {
+        Fail(problem);
+    }
+    nlohmann::json result = {{"id", header.nImageId}, {"size", header.nImageSize},
+                             {"crc32", Hex32(header.nCrc32)}};
+    if (header.nImageSize == 0) {
+        Print(result);
+        return;
+    }
+    if (!options.outFile.empty()) {
+        const std::filesystem::path file = PathFromUtf8(options.outFile);
+        std::ofstream out(file, std::ios::binary);
+        if (!out || !WriteImage(out, image)) {
+            Fail("cannot write " + options.outFile +
+                 ": choose a folder you may write to (the image stays in QOR APP)");
+        }
+        out.close();
+        result["file"] = options.outFile;
+    }
+    if (options.confirmAfterLend) {
+        // Only an image kept safely is confirmed: written completely into its file above.
+        bool removed = false;
+        if (!pipe.ConfirmImage({header.nImageId, header.nCrc32}, removed, problem)) {
+            Fail(problem);
+        }
+        result["removed"] = removed;
+    }
+    Print(result);
+}
+
+void RunConfirm(const Options& options) {
+    OpenLog(options);
+    size_t used = 0;
+    unsigned long long crc = 1ULL << 32;
+    try {
+        crc = std::stoull(options.crc, &used, 0);
+    } catch (const std::exception&) {
+    }
+    if (used != options.crc.size() || crc > 0xFFFFFFFFULL) {
+        Fail("'" + options.crc + "' is not a CRC-32: give a number such as 0x1A2B3C4D, as lend "
+             "printed it");
+    }
+    qorpipe::PipeClient pipe(options.timeoutMs);
+    std::string problem;
+    bool removed = false;
+    const qor::pipe::ImageConfirmation confirmation{static_cast<int32_t>(options.imageId),
+                                                    static_cast<uint32_t>(crc)};
+    if (!pipe.Connect(problem) || !pipe.ConfirmImage(confirmation, removed, problem)) {
+        Fail(problem);
+    }
+    Print({{"id", confirmation.nImageId}, {"crc32", Hex32(confirmation.nCrc32)},
+           {"removed", removed}});
+}
+
 std::vector<uint8_t> ParseBytes(const std::vector<std::string>& texts) {
     std::vector<uint8_t> bytes;
     for (const std::string& text : texts) {
@@ -206,6 +276,23 @@ int main(int argc, char** argv) {
                       "test aid: end abruptly after this many bytes of an image")
         ->check(CLI::NonNegativeNumber);
     fetch->callback([&] { RunFetch(options); });
+
+    CLI::App* lend = app.add_subcommand("lend", "lend the oldest selected image: it stays in QOR "
+                                                "APP's store until confirmed");
+    lend->add_option("--out", options.outFile, "write the image into this file");
+    lend->add_flag("--confirm", options.confirmAfterLend,
+                   "confirm the image once it is written, so that it leaves the store");
+    lend->add_option("--abort-after", options.abortAfter,
+                     "test aid: end abruptly after this many bytes of the image")
+        ->check(CLI::NonNegativeNumber);
+    lend->callback([&] { RunLend(options); });
+
+    CLI::App* confirm = app.add_subcommand("confirm", "confirm a lent image: it leaves the store");
+    confirm->add_option("--id", options.imageId, "the image id lend printed")
+        ->required()
+        ->check(CLI::Range(static_cast<int64_t>(0), static_cast<int64_t>(qor::pipe::kMaxImageId)));
+    confirm->add_option("--crc", options.crc, "the CRC-32 lend printed, e.g. 0x1A2B3C4D")->required();
+    confirm->callback([&] { RunConfirm(options); });
 
     CLI::App* send = app.add_subcommand("send", "diagnostic: send raw request bytes, read the reply");
     send->add_option("--bytes", options.bytes, "bytes to send, e.g. 1 or 0x7f,2")->delimiter(',');

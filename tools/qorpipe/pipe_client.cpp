@@ -133,4 +133,89 @@ bool PipeClient::GetImage(int32_t size, std::vector<uint8_t>& image, int& reads,
     return true;
 }
 
+bool PipeClient::ReadExactly(uint8_t* buffer, size_t count, size_t& have, int64_t abortAfter) {
+    have = 0;
+    while (have < count) {
+        size_t want = count - have;
+        if (abortAfter >= 0) {
+            want = std::min<size_t>(want, static_cast<size_t>(abortAfter) - have);
+        }
+        if (want > 0) {
+            DWORD read = 0;
+            if (!m_Pipe.Read(buffer + have, static_cast<DWORD>(want), &read) || read == 0) {
+                return false;
+            }
+            have += read;
+        }
+        if (abortAfter >= 0 && have >= static_cast<size_t>(abortAfter)) {
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    }
+    return true;
+}
+
+bool PipeClient::LendImage(qor::pipe::LentImage& header, std::vector<uint8_t>& image,
+                           std::string& problem, int64_t abortAfter) {
+    image.clear();
+    if (!Send({qor::pipe::LEND_IMAGE}, problem)) {
+        return false;
+    }
+    uint8_t head[qor::pipe::kLendHeaderBytes] = {};
+    size_t have = 0;
+    if (!ReadExactly(head, sizeof head, have)) {
+        problem = "no whole reply to LEND_IMAGE (" + std::to_string(have) + " of 12 bytes): " +
+                  DescribeError(GetLastError()) +
+                  "; QOR APP may be an older version without lending, busy or ended";
+        return false;
+    }
+    const qor::pipe::LendCheck check = qor::pipe::DecodeLendHeader(head, have, &header);
+    if (check == qor::pipe::LendCheck::NoImage) {
+        return true;
+    }
+    if (check != qor::pipe::LendCheck::Ok) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    image.assign(static_cast<size_t>(header.nImageSize), 0);
+    if (!ReadExactly(image.data(), image.size(), have, abortAfter)) {
+        problem = "the lent image stopped after " + std::to_string(have) + " of " +
+                  std::to_string(header.nImageSize) + " bytes: " + DescribeError(GetLastError()) +
+                  "; it stays stored in QOR APP, lend it again";
+        image.clear();
+        return false;
+    }
+    const qor::pipe::ImageCheck imageCheck = qor::pipe::CheckLentImage(image.data(), have, header);
+    if (imageCheck != qor::pipe::ImageCheck::Ok) {
+        problem = std::string(qor::pipe::Describe(imageCheck)) +
+                  "; the image is discarded and stays stored in QOR APP, lend it again";
+        image.clear();
+        return false;
+    }
+    return true;
+}
+
+bool PipeClient::ConfirmImage(const qor::pipe::ImageConfirmation& confirmation, bool& removed,
+                              std::string& problem) {
+    const auto request = qor::pipe::EncodeConfirmRequest(confirmation);
+    if (!Send(std::vector<uint8_t>(request.begin(), request.end()), problem)) {
+        return false;
+    }
+    uint8_t reply[qor::pipe::kConfirmReplyBytes] = {};
+    size_t have = 0;
+    if (!ReadExactly(reply, sizeof reply, have)) {
+        problem = "no reply to CONFIRM_IMAGE: " + DescribeError(GetLastError()) +
+                  "; confirm again once QOR APP answers (a repeated confirmation changes nothing)";
+        return false;
+    }
+    const qor::pipe::ConfirmCheck check = qor::pipe::DecodeConfirmReply(reply, have);
+    if (check != qor::pipe::ConfirmCheck::Removed && check != qor::pipe::ConfirmCheck::NotInStore) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    removed = check == qor::pipe::ConfirmCheck::Removed;
+    return true;
+}
+
 }  // namespace qorpipe

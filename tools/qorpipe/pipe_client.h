@@ -28,6 +28,17 @@ public:
     bool GetImage(int32_t size, std::vector<uint8_t>& image, int& reads, std::string& problem,
                   int64_t abortAfter = -1);
 
+    // LEND_IMAGE: the header and, when an image is lent, its bytes, checked against the
+    // announced size and CRC-32 (a reply that fails is discarded: nothing left QOR APP). The
+    // header's size is 0 when no image is selected. `abortAfter` as for GetImage, counting the
+    // image bytes.
+    bool LendImage(qor::pipe::LentImage& header, std::vector<uint8_t>& image, std::string& problem,
+                   int64_t abortAfter = -1);
+    // CONFIRM_IMAGE: `removed` is true when the image left the store now, false when the store
+    // holds no such image (already confirmed or deleted).
+    bool ConfirmImage(const qor::pipe::ImageConfirmation& confirmation, bool& removed,
+                      std::string& problem);
+
     // Raw bytes out, up to `expect` bytes back (fewer when the time limit passes first).
     bool Send(const std::vector<uint8_t>& bytes, std::string& problem);
     std::vector<uint8_t> Receive(size_t expect);
@@ -35,6 +46,10 @@ public:
     DWORD Waiting();
 
 private:
+    // Reads exactly `count` bytes (several reads when they come in parts); false when the pipe
+    // fails or the time limit passes first. `have` tells how many came.
+    bool ReadExactly(uint8_t* buffer, size_t count, size_t& have, int64_t abortAfter = -1);
+
     CNamedPipe m_Pipe;
     DWORD m_nTimeLimitMs;
 };

@@ -11,6 +11,7 @@
 #include "app/core/gray_bitmap.h"
 #include "app/core/image_file_name.h"
 #include "app/core/image_list.h"
+#include "common/core/crc32.h"
 
 namespace {
 
@@ -35,10 +36,6 @@ public:
         }
         return 1;
     }
-    int WriteSelection(int index, int selected) override {
-        info.at(static_cast<size_t>(index)).bSelected = selected;
-        return 1;
-    }
     uint8_t* ReadImageFile(const std::string& name, size_t* size) override {
         auto file = files.find(name);
         if (file == files.end() || file->second.empty()) {
@@ -61,6 +58,13 @@ public:
             return Removal::Failed;
         }
         return files.erase(name) != 0 ? Removal::Deleted : Removal::Missing;
+    }
+    std::vector<StoredFile> ListImageFiles() override {
+        std::vector<StoredFile> listed;
+        for (const auto& file : files) {
+            listed.push_back({file.first, {2026, 12, 2, 8, 0, 0, 0, 0}});
+        }
+        return listed;
     }
 };
 
@@ -233,6 +237,87 @@ TEST(ImageList, LoadKeepsTheNewestValidEntriesAndRewritesALossyList) {
     ImageList again(medium);
     EXPECT_EQ(again.Load(), 64);
     EXPECT_EQ(medium.infoWrites, writes + 1);
+}
+
+// "ImageInfo.ini" lost (emptied by a cut rewrite, or unreadable): every valid file is offered
+// again, selected, in the order of its name, with the date of the file; an entry whose file is
+// gone is dropped; every adoption and drop is reported, and the list is rewritten once.
+TEST(ImageList, LostListAdoptsEveryFileAndReportsIt) {
+    MemoryMedium medium;
+    {
+        ImageList writer(medium);
+        for (int ms : {300, 100, 200}) {
+            writer.Add(NewImage(ms, ms));
+        }
+        writer.SetSelection(0, 0);
+        writer.DeleteAll(false);
+    }
+    ASSERT_EQ(3u, medium.info.size());
+    // The list keeps only the image of 100 ms and names one whose file is gone.
+    medium.info.erase(medium.info.begin());
+    medium.info.erase(medium.info.begin() + 1);
+    ImageDataStruct* gone = NewImage(999);
+    medium.info.push_back({ImageFileNumber(gone->stTime), gone->stTime, 1});
+    FreeImageRecord(gone);
+    medium.files["100000500.bmp"] = {'n', 'o', 't'};   // no bitmap: stays, not adopted
+    medium.files["250000000.bmp"] = medium.files["100000100.bmp"];  // no time of day
+    const int writes = medium.infoWrites;
+
+    ImageList list(medium);
+    EXPECT_EQ(3, list.Load());
+    EXPECT_EQ("100000100.bmp", NameAt(list, 0));
+    EXPECT_EQ("100000200.bmp", NameAt(list, 1));
+    EXPECT_EQ("100000300.bmp", NameAt(list, 2));
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(1, list.At(i)->bSelected);
+        EXPECT_EQ(2026, list.At(i)->stTime.wYear);
+        EXPECT_EQ(8, list.At(i)->stTime.wDay);
+        EXPECT_EQ(kThumbnailBytes, list.At(i)->nThumbnailSize);
+    }
+    EXPECT_EQ(medium.infoWrites, writes + 1) << "one rewrite for all changes";
+    ASSERT_EQ(3u, medium.info.size());
+    const std::vector<std::string> report = list.TakeLoadReport();
+    std::string all;
+    for (const std::string& line : report) {
+        all += line;
+    }
+    EXPECT_EQ(4u, report.size()) << all;
+    EXPECT_NE(std::string::npos, all.find("100000999.bmp is listed but missing")) << all;
+    EXPECT_NE(std::string::npos, all.find("100000200.bmp was not listed; it is adopted")) << all;
+    EXPECT_NE(std::string::npos, all.find("100000300.bmp was not listed; it is adopted")) << all;
+    EXPECT_NE(std::string::npos, all.find("100000500.bmp is not listed and not a valid")) << all;
+    EXPECT_TRUE(list.TakeLoadReport().empty());
+
+    // The rewritten list loads as it is, with nothing to report.
+    ImageList again(medium);
+    EXPECT_EQ(3, again.Load());
+    EXPECT_EQ(medium.infoWrites, writes + 1);
+    EXPECT_EQ(1u, again.TakeLoadReport().size()) << "only the invalid file, again";
+    again.DeleteAll(false);
+    list.DeleteAll(false);
+}
+
+// CONFIRM_IMAGE's removal: the id and the CRC must both match; a repeat finds nothing.
+TEST(ImageList, RemoveMatchingNeedsIdAndCrc) {
+    MemoryMedium medium;
+    ImageList list(medium);
+    list.Add(NewImage(100, 1000));
+    list.Add(NewImage(200, 3000));
+    const ImageDataStruct* second = list.At(1);
+    const int32_t id = ImageFileNumber(second->stTime);
+    const uint32_t crc = qor::Crc32(second->pImageData, static_cast<size_t>(second->nImageSize));
+    const uint32_t firstCrc =
+        qor::Crc32(list.At(0)->pImageData, static_cast<size_t>(list.At(0)->nImageSize));
+    EXPECT_FALSE(list.RemoveMatching(id, crc ^ 1));
+    EXPECT_FALSE(list.RemoveMatching(id, firstCrc)) << "another image's CRC";
+    EXPECT_FALSE(list.RemoveMatching(id + 1, crc));
+    EXPECT_EQ(2, list.Count());
+    EXPECT_TRUE(list.RemoveMatching(id, crc));
+    EXPECT_EQ(1, list.Count());
+    EXPECT_EQ(0u, medium.files.count("100000200.bmp"));
+    EXPECT_EQ(1u, medium.info.size());
+    EXPECT_FALSE(list.RemoveMatching(id, crc)) << "a repeated confirmation changes nothing";
+    EXPECT_EQ(1, list.Count());
 }
 
 } // namespace

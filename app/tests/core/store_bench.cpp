@@ -56,7 +56,6 @@ class CopyingMedium : public StoreMedium {
 public:
     bool ReadInfo(std::vector<ImageInfoStuct>&) override { return true; }
     int WriteInfo(ImageDataStruct**, int) override { return 1; }
-    int WriteSelection(int, int) override { return 1; }
     uint8_t* ReadImageFile(const std::string&, size_t*) override { return nullptr; }
     bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) override {
         m_files[name].assign(bytes, bytes + size);

@@ -3,6 +3,7 @@
 // byte, the store's files and information file after each exchange, and every client fault.
 #include "app/tests/pipe/pipe_test_host.h"
 
+#include "common/core/crc32.h"
 #include "common/core/pipe_messages.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,86 @@ TEST(PipeServer, AnnouncesTheSelectedImagesAndSendsThemOldestFirst) {
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
 }
 
+// LEND_IMAGE and CONFIRM_IMAGE over the real pipe: a lent image stays until it is confirmed
+// with its id and CRC-32; a wrong CRC, a repeated confirmation, a client killed in the middle of
+// the lent image and a confirmation cut short remove nothing; GET_IMAGES still takes the image.
+TEST(PipeServer, LendKeepsConfirmRemovesExactlyOnce) {
+    PipeTestHost host(L"lend");
+    ASSERT_TRUE(host.Start());
+    nlohmann::json reply;
+    ASSERT_EQ(0, host.RunClient(L"lend", &reply));  // empty store: id, size and CRC 0
+    EXPECT_EQ(0, reply["id"]);
+    EXPECT_EQ(0, reply["size"]);
+    EXPECT_EQ("0x00000000", reply["crc32"]);
+
+    const auto first = host.AddImage(999, 664, 1, true);
+    const auto second = host.AddImage(1201, 861, 2, true);
+    const auto files = host.ImageFiles();
+    ASSERT_EQ(2u, files.size());
+    const std::filesystem::path lent = host.Folder() / L"lent.bmp";
+    const std::wstring out = L"--out \"" + lent.wstring() + L"\"";
+    for (int round = 0; round < 2; ++round) {  // lending twice lends the same image
+        ASSERT_EQ(0, host.RunClient(L"lend " + out, &reply));
+        EXPECT_EQ(first, ReadFileBytes(lent));
+        EXPECT_EQ(static_cast<int>(first.size()), reply["size"]);
+        EXPECT_EQ(2, host.PipeImageQueue().GetCount());
+        EXPECT_EQ(files, host.ImageFiles());
+    }
+    const int id = reply["id"];
+    const std::string crc = reply["crc32"];
+    char expectedCrc[16];
+    std::snprintf(expectedCrc, sizeof expectedCrc, "0x%08X",
+                  static_cast<unsigned>(qor::Crc32(first.data(), first.size())));
+    EXPECT_EQ(expectedCrc, crc);
+    EXPECT_EQ(id, std::stoi(files[0].stem().string()));
+
+    const std::wstring idArgument = L"confirm --id " + std::to_wstring(id);
+    struct Confirmation {
+        std::wstring crc;
+        bool removed;
+        int count;
+    };
+    const unsigned wrong = qor::Crc32(first.data(), first.size()) ^ 0x80u;
+    const Confirmation confirmations[] = {
+        {std::to_wstring(wrong), false, 2},                    // another CRC: nothing
+        {std::wstring(crc.begin(), crc.end()), true, 1},       // the image leaves now
+        {std::wstring(crc.begin(), crc.end()), false, 1},      // repeated: nothing more
+    };
+    for (const Confirmation& c : confirmations) {
+        ASSERT_EQ(0, host.RunClient(idArgument + L" --crc " + c.crc, &reply));
+        EXPECT_EQ(c.removed, reply["removed"].get<bool>());
+        EXPECT_EQ(c.count, host.PipeImageQueue().GetCount());
+    }
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{second}, host.ReloadedImages());
+    EXPECT_EQ(1u, host.ImageFiles().size());
+
+    // A client killed in the middle of the lent image, and a confirmation whose 8 bytes never
+    // come: the image stays, and the server answers the next client.
+    EXPECT_EQ(3, host.RunClient(L"lend --abort-after 300000"));
+    ASSERT_EQ(0, host.RunClient(L"--timeout 4000 send --bytes 4,1,2 --read 4", &reply));
+    EXPECT_TRUE(reply["received"].empty());
+    EXPECT_EQ(1, host.PipeImageQueue().GetCount());
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{second}, host.ReloadedImages());
+
+    // The old exchange still takes it.
+    const std::filesystem::path fetched = host.Folder() / L"fetched";
+    nlohmann::json result;
+    ASSERT_EQ(0, host.RunClient(L"fetch " + OutArgument(fetched), &result));
+    ASSERT_EQ(1u, result["images"].size());
+    EXPECT_EQ(second, ReadFileBytes(FileOf(result["images"][0])));
+    EXPECT_EQ(0, host.PipeImageQueue().GetCount());
+
+    // Lend, write, confirm in one run.
+    const auto third = host.AddImage(40, 30, 4, true);
+    ASSERT_EQ(0, host.RunClient(L"lend --confirm " + out, &reply));
+    EXPECT_TRUE(reply["removed"].get<bool>());
+    EXPECT_EQ(third, ReadFileBytes(lent));
+    EXPECT_EQ(0, host.PipeImageQueue().GetCount());
+    EXPECT_TRUE(host.ImageFiles().empty());
+    EXPECT_EQ(2, host.StoreEmptied());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+}
+
 TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
     PipeTestHost host(L"faults");
     const auto image = host.AddImage(1201, 861, 7, true);
@@ -106,7 +187,7 @@ TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
     EXPECT_EQ(0, host.ImagesSent());
 
     // Bytes that are no command get no reply: the 8 bytes read are the reply to the last one.
-    ASSERT_EQ(0, host.RunClient(L"send --bytes 0,0x7f,0xff,3,1 --read 8 --hold 300", &reply));
+    ASSERT_EQ(0, host.RunClient(L"send --bytes 0,0x7f,0xff,5,1 --read 8 --hold 300", &reply));
     const auto expected = qor::pipe::EncodePendingImages({1, kFullImageBytes});
     EXPECT_EQ(std::vector<uint8_t>(expected.begin(), expected.end()),
               reply["received"].get<std::vector<uint8_t>>());

@@ -15,10 +15,9 @@ namespace {
 const wchar_t kWindowClass[] = L"PipeTestHostWindow";
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == UM_IMAGE_EVENT && lParam == kImageEventFromPipe) {
+    if (message == UM_IMAGE_EVENT) {
         auto* host = reinterpret_cast<PipeTestHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        host->OnSendImage();
-        return 0;
+        return host->OnPipeImageEvent(wParam, lParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -86,6 +86,82 @@ TEST(ImageQueue, SessionRestartAndTakingImages) {
     EXPECT_EQ(empty.GetCount(), 0);
 }
 
+// "ImageInfo.ini" cut short by a kill in the middle of its rewrite (empty), or garbage: every
+// bitmap in "Images" is offered again, byte for byte, and the log learns of each. A leftover
+// "ImageInfo.ini.new" takes the place of an empty list; a bitmap whose writing was cut short
+// (its temporary file) is deleted. No write leaves a temporary file behind.
+TEST(ImageQueue, LostInformationFileLosesNoImage) {
+    StoreFolder folder(L"lostlist");
+    std::vector<std::vector<uint8_t>> images;
+    const fs::path info = folder.Images() / "ImageInfo.ini";
+    {
+        CImageQueue store(folder.Path().c_str());
+        for (uint16_t second = 1; second <= 3; ++second) {
+            store.Add(NewImage(second, 7, second));
+            images.push_back(Bytes(store.GetAt(second - 1)));
+        }
+        EXPECT_EQ(1, store.SetSelection(1, 0));
+        store.DeleteAll(FALSE);
+    }
+    EXPECT_EQ(4, std::distance(fs::directory_iterator(folder.Images()), {}))
+        << "three bitmaps and the list, nothing temporary";
+    const std::string saved = [&] {
+        std::ifstream in(info, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+
+    struct Case {
+        const char* name;
+        std::string list;         // the content of ImageInfo.ini at the start
+        bool leftoverNew;         // a whole ImageInfo.ini.new lies beside it
+        int selectedOfSecond;     // what the second image's selection is after the start
+        size_t reportLines;
+    };
+    const Case cases[] = {
+        {"empty", "", false, 1, 3},
+        {"garbage", std::string("\x01\xFF[ImageInfo\r\nImage0=zz,\r\n\0\0", 22), false, 1, 3},
+        {"empty with a leftover new list", "", true, 0, 1},
+        {"whole with a leftover new list", saved, true, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(info, std::ios::binary | std::ios::trunc) << c.list;
+        if (c.leftoverNew) {
+            std::ofstream(folder.Images() / "ImageInfo.ini.new", std::ios::binary) << saved;
+        }
+        std::ofstream(folder.Images() / "113009000.bmp.part", std::ios::binary) << "BM half";
+        CImageQueue store(folder.Path().c_str());
+        ASSERT_EQ(3, store.GetCount());
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(images[static_cast<size_t>(i)], Bytes(store.GetAt(i)));
+        }
+        EXPECT_EQ(c.selectedOfSecond, store.GetAt(1)->bSelected);
+        const std::vector<std::string> report = store.TakeLoadReport();
+        std::string all;
+        for (const std::string& line : report) {
+            all += line;
+        }
+        // The cut bitmap, then one line per adopted image (or the leftover list's fate).
+        EXPECT_EQ(c.reportLines + 1, report.size()) << all;
+        EXPECT_NE(std::string::npos, all.find("113009000.bmp.part is an image file whose writing "
+                                              "was cut short; it is deleted"))
+            << all;
+        if (!c.leftoverNew) {
+            EXPECT_NE(std::string::npos, all.find("113002007.bmp was not listed; it is adopted"))
+                << all;
+        }
+        EXPECT_FALSE(fs::exists(folder.Images() / "ImageInfo.ini.new"));
+        EXPECT_FALSE(fs::exists(folder.Images() / "113009000.bmp.part"));
+        // The list was written again: the next start has nothing to report.
+        store.DeleteAll(FALSE);
+        CImageQueue again(folder.Path().c_str());
+        EXPECT_EQ(3, again.GetCount());
+        EXPECT_TRUE(again.TakeLoadReport().empty());
+        again.SetSelection(1, 0);
+        again.DeleteAll(FALSE);
+    }
+}
+
 TEST(ImageQueue, HostileInformationFileLoadsWhatIsSound) {
     StoreFolder folder(L"hostile");
     fs::create_directories(folder.Images());

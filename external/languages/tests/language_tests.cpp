@@ -217,6 +217,16 @@ TEST(LanguageLibraries, HoldEveryTextBothProgramsReadInTheSameForm) {
             EXPECT_EQ(Conversions(translated), Conversions(english));
             EXPECT_EQ(translated.back() == L' ', english.back() == L' ');
         }
+        // The texts added later: a box at exit and the balloon of a failed store write.
+        for (UINT id : {160u, 161u}) {
+            SCOPED_TRACE(id);
+            EXPECT_FALSE(LoadText(application, id).empty());
+            EXPECT_FALSE(LoadText(library, id).empty());
+            EXPECT_EQ(Conversions(LoadText(library, id)), Conversions(LoadText(application, id)));
+            // QOR APP reads its texts into 200 characters.
+            EXPECT_LT(LoadText(library, id).size(), 200u);
+            EXPECT_LT(LoadText(application, id).size(), 200u);
+        }
         for (UINT id : {102u, 128u, 132u, 134u}) {
             EXPECT_EQ(Conversions(LoadText(library, id)), Conversions(LoadText(source, id)));
         }
