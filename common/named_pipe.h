@@ -43,6 +43,8 @@ public:
 
     bool IsOpen() const { return m_hPipe != nullptr; }
     bool IsConnected() const { return m_bConnected != 0; }
+    // The pipe handle, for questions about the other end (who serves it); null while closed.
+    HANDLE Handle() const { return m_hPipe; }
 
     static DWORD WINAPI ConxThreadFunc(LPVOID object);
 

@@ -1,14 +1,15 @@
-// The link to QOR APP: the pipe client, starting the program when the pipe is missing, fetching
-// images one at a time, the Stavik queue when the program cannot be started, and the status line.
-// Waiting is done by a dialog timer, never by sleeping on the imaging program's thread.
+// The link to QOR APP while the source is enabled: the state-5 wait that announces stored
+// images, starting QOR APP when its pipe is missing, the Stavik queue when it cannot be started,
+// the image a transfer needs (lent, never taken) and its confirmation once the imaging program
+// has it, and the status line. Waiting is done by the dialog's timer, never by sleeping on the
+// imaging program's thread.
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
+#include "common/core/image_record.h"
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
-#include "common/named_pipe.h"
-#include "common/core/image_record.h"
 #include "twain_source/core/state_rules.h"
 #include "twain_source/win/qorsrc.h"
 
@@ -18,225 +19,26 @@ int g_nNextImageSize = 0;
 int g_nPendingImages = 0;
 int g_nImagesTransferred = 0;
 int g_bDiskQueue = 0;
-bool g_bImageOwed = false;
+qor::twain::CDeliveryLedger g_delivery;
 
 namespace {
 
 constexpr UINT_PTR kLinkTimer = 1;
-constexpr UINT kPollMs = 200;             // the state-5 wait asks QOR APP at most this often
-constexpr ULONGLONG kStartWaitMs = 5000;  // time QOR APP gets to open its pipe
-constexpr DWORD kReadLimitMs = 5000;      // no single pipe read waits longer
+constexpr UINT kPollMs = 50;           // a stored image is announced within this time
+constexpr ULONGLONG kAttemptMs = 1000;  // while QOR APP starts: one attempt a second
+constexpr int kAttemptsBeforeBox = 3;
+constexpr int kAttempts = 5;
 
-CNamedPipe g_pipe;
-size_t g_nBufferCapacity = 0;
-ULONGLONG g_nStartDeadline = 0;  // while QOR APP starts: when to stop waiting for its pipe
-bool g_bStartReported = false;
+ULONGLONG g_nStartedAt = 0;  // QOR APP started by the source and its pipe not yet seen
+int g_nAttemptsReported = 0;
+bool g_bNothingReachable = false;  // neither QOR APP nor the disk queue: told once at the first tick
+bool g_bBadReplyReported = false;
+bool g_bImpostorReported = false;
+bool g_bInTimer = false;  // a box shown from the timer runs a message loop that ticks again
 
-const wchar_t* PipeName() { return reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName); }
-
-bool OpenPipe() {
-    if (g_pipe.IsOpen()) return true;
-    if (!g_pipe.Create(PipeName(), 1, L"")) return false;
-    g_pipe.SetTimeLimit(kReadLimitMs);
-    return true;
-}
-
-// A failed exchange leaves the pipe in an unknown position: start again with a new connection.
-void DropPipe() {
-    if (g_pipe.IsOpen()) g_pipe.Close();
-}
-
-bool GrowBuffer(size_t size) {
-    if (g_pbyImgData != nullptr && size <= g_nBufferCapacity) return true;
-    void* grown = std::realloc(g_pbyImgData, size);
-    if (grown == nullptr) {
-        std::free(g_pbyImgData);
-        g_pbyImgData = nullptr;
-        g_nBufferCapacity = 0;
-        g_nAllocatedBufSize = 0;
-        return false;
-    }
-    g_pbyImgData = static_cast<uint8_t*>(grown);
-    g_nBufferCapacity = size;
-    return true;
-}
-
-// The Stavik queue library, beside the source or on the search path.
-struct StavikApi {
-    HMODULE module = nullptr;
-    int(__stdcall* InitializeImageQueue)() = nullptr;
-    int(__stdcall* GetTotNumOfSelImages)() = nullptr;
-    ImageDataStruct*(__stdcall* RemoveOldestSelImg)() = nullptr;
-    int(__stdcall* FreeImg)(ImageDataStruct*) = nullptr;
-    int(__stdcall* ClearImageQueue)() = nullptr;
-};
-
-template <typename T>
-void Resolve(HMODULE module, const char* name, T& out) {
-    FARPROC proc = GetProcAddress(module, name);
-    static_assert(sizeof out == sizeof proc);
-    std::memcpy(&out, &proc, sizeof out);
-}
-
-StavikApi& Stavik() {
-    static StavikApi api;
-    if (api.module == nullptr) {
-        wchar_t path[MAX_PATH] = {};
-        const DWORD n = GetModuleFileNameW(g_hInstance, path, MAX_PATH);
-        if (wchar_t* slash = n ? wcsrchr(path, L'\\') : nullptr) {
-            wcscpy(slash + 1, L"Stavik.dll");
-            // Its own imports (Orbel.dll) lie beside it too.
-            api.module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        }
-        if (api.module == nullptr) api.module = LoadLibraryW(L"Stavik.dll");
-        if (api.module == nullptr) return api;
-        Resolve(api.module, "InitializeImageQueue", api.InitializeImageQueue);
-        Resolve(api.module, "GetTotNumOfSelImages", api.GetTotNumOfSelImages);
-        Resolve(api.module, "RemoveOldestSelImg", api.RemoveOldestSelImg);
-        Resolve(api.module, "FreeImg", api.FreeImg);
-        Resolve(api.module, "ClearImageQueue", api.ClearImageQueue);
-        if (!api.InitializeImageQueue || !api.GetTotNumOfSelImages || !api.RemoveOldestSelImg || !api.FreeImg ||
-            !api.ClearImageQueue) {
-            TheLogFile().Write(LOG_WARN, "Stavik: the queue library lacks an entry point; reinstall the QOR driver suite.\n");
-            FreeLibrary(api.module);
-            api = StavikApi{};
-        }
-    }
-    return api;
-}
-
-// QOR APP from "InstalPath", with that folder as the current one (also for the program).
-bool StartApplication() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        TheLogFile().Write(LOG_WARN, "OnInitDialog: RegOpenKeyEx() failed!\n");
-        ShowInternalError();
-        return false;
-    }
-    wchar_t folder[100] = {};
-    DWORD size = sizeof folder - sizeof(wchar_t);
-    DWORD type = 0;
-    const LONG rc = RegQueryValueExW(key, L"InstalPath", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || folder[0] == 0) return false;
-    folder[99] = 0;
-    SetCurrentDirectoryW(folder);
-    if (folder[1] == L':') {
-        const wchar_t drive[] = {L'=', folder[0], L':', 0};
-        SetEnvironmentVariableW(drive, folder);
-    }
-    wchar_t program[MAX_PATH];
-    swprintf(program, MAX_PATH, L"%ls\\QOR APP.exe", folder);
-    STARTUPINFOW startup{};
-    GetStartupInfoW(&startup);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-    TheLogFile().Write(LOG_WARN, "OnInitDialog: Invoke QOR APP from QOR SRC\n");
-    if (!started) return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
-// Announce the next image (state 6). It leaves QOR APP only when a transfer asks for it, so an
-// imaging program that stops early loses nothing: the image stays in the store.
-void Announce(int pending) {
-    g_nPendingImages = g_nImagesTransferred + pending;
-    g_nAllocatedBufSize = 0;
-    g_bImageOwed = true;
-    NotifyXferReady();
-}
+int PendingInStore() { return g_bDiskQueue ? PendingOnDisk() : CheckPendingImages(); }
 
 }  // namespace
-
-int TakeAnnouncedImage() {
-    if (!g_bImageOwed) return g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
-    g_bImageOwed = false;
-    if (g_bDiskQueue) return PendingOnDisk() > 0 ? GetDiskImage() : 0;
-    // Ask again: the oldest selected image may have changed since it was announced.
-    return CheckPendingImages() > 0 ? GetImage() : 0;
-}
-
-int PendingOnDisk() {
-    StavikApi& api = Stavik();
-    return api.module ? api.GetTotNumOfSelImages() : 0;
-}
-
-void ClearDiskQueue() {
-    StavikApi& api = Stavik();
-    if (api.module) api.ClearImageQueue();
-    g_bDiskQueue = 0;
-}
-
-BOOL OnInitDialog(HWND dialog) {
-    g_hDialog = dialog;
-    std::free(g_pbyImgData);
-    g_pbyImgData = nullptr;
-    g_nBufferCapacity = 0;
-    g_nAllocatedBufSize = g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
-    g_nStartDeadline = 0;
-    g_bStartReported = false;
-    g_bImageOwed = false;
-    wchar_t text[200];
-    ReadString(128, text, 200);
-    SetDlgItemTextW(dialog, IDCANCEL, text);
-    m_nState = qor::twain::kState5;
-
-    if (OpenPipe()) {
-        const int pending = CheckPendingImages();
-        if (pending > 0) Announce(pending);
-    } else {
-        TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!\n");
-        if (StartApplication()) {
-            // The pipe is tried again by the timer.
-            g_nStartDeadline = GetTickCount64() + kStartWaitMs;
-        } else if (StavikApi& api = Stavik(); api.module != nullptr) {
-            g_bDiskQueue = 1;
-            api.InitializeImageQueue();
-            const int pending = api.GetTotNumOfSelImages();
-            if (pending > 0) Announce(pending);
-        }
-    }
-    const bool fetched = m_nState == qor::twain::kState6;
-    ShowProgress(dialog, fetched ? g_nPendingImages : 0, g_nImagesTransferred);
-    SetTimer(dialog, kLinkTimer, kPollMs, nullptr);
-    return fetched;
-}
-
-void OnLinkTimer(HWND dialog) {
-    // Only the state-5 wait asks for images; transfers fetch their own.
-    if (m_nState != qor::twain::kState5) return;
-    int pending = 0;
-    if (g_bDiskQueue) {
-        pending = PendingOnDisk();
-    } else if (OpenPipe()) {
-        g_nStartDeadline = 0;
-        pending = CheckPendingImages();
-    } else if (g_nStartDeadline != 0 && GetTickCount64() > g_nStartDeadline && !g_bStartReported) {
-        g_bStartReported = true;
-        TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!:  nRetryCount:\n");
-    }
-    if (pending > 0) {
-        Announce(pending);
-        ShowProgress(dialog, g_nPendingImages, g_nImagesTransferred);
-    }
-}
-
-BOOL OnClose() {
-    if (g_hDialog != nullptr) KillTimer(g_hDialog, kLinkTimer);
-    BOOL closed = FALSE;
-    if (g_pipe.IsOpen()) closed = g_pipe.Close();
-    if (!closed) TheLogFile().Write(LOG_WARN, "OnClose: CNamedPipe::Close() Failed!\n");
-    if (g_pbyImgData != nullptr) {
-        std::free(g_pbyImgData);
-        g_pbyImgData = nullptr;
-        g_nBufferCapacity = 0;
-        TheLogFile().Write(LOG_WARN, "OnClose: free g_pbyImgData \n");
-    }
-    g_nNextImageSize = g_nAllocatedBufSize = g_nImagesTransferred = g_nPendingImages = 0;
-    g_bImageOwed = false;
-    return closed;
-}
 
 void ShowProgress(HWND dialog, int total, int transferred) {
     if (dialog == nullptr) return;
@@ -251,85 +53,186 @@ void ShowProgress(HWND dialog, int total, int transferred) {
     SetDlgItemTextW(dialog, kStatusTextId, text);
 }
 
-int CheckPendingImages() {
-    if (!g_pipe.IsOpen()) return 0;
-    const uint8_t command = qor::pipe::CHECK_PENDING_IMAGES;
-    DWORD written = 0;
-    if (!g_pipe.Write(&command, 1, &written) || written != 1) {
-        TheLogFile().Write(LOG_WARN, "CheckPendingImages: CNamedPipe::Write() Failed!\n");
-        DropPipe();
-        return 0;
-    }
-    uint8_t reply[qor::pipe::kPendingReplyBytes] = {};
-    DWORD read = 0, have = 0;
-    while (have < sizeof reply) {
-        if (!g_pipe.Read(reply + have, sizeof reply - have, &read) || read == 0) break;
-        have += read;
-    }
-    qor::pipe::PendingImages pending;
-    const qor::pipe::ReplyCheck check = qor::pipe::DecodePendingImages(reply, have, &pending);
-    switch (check) {
-        case qor::pipe::ReplyCheck::Ok:
-            g_nNextImageSize = pending.nImageSize;
-            TheLogFile().WriteFormat(LOG_INFO, "CheckPendingImages: Pending Images = %d.\n", static_cast<int>(pending.nPendingCount));
-            return pending.nPendingCount;
-        case qor::pipe::ReplyCheck::NoImages: g_nNextImageSize = 0; return 0;
-        case qor::pipe::ReplyCheck::Short:
-            TheLogFile().Write(LOG_WARN, "CheckPendingImages: CNamedPipe::Read() Failed!\n");
-            DropPipe();
+void AnnounceImage(int pending, bool notify) {
+    // The status line counts the image now offered: the first of three reads 1/3.
+    g_nPendingImages = g_nImagesTransferred + pending;
+    g_nAllocatedBufSize = 0;
+    g_delivery.Announce();
+    if (notify) NotifyXferReady();
+    m_nState = qor::twain::kState6;
+    ShowProgress(g_hDialog, g_nPendingImages, g_nImagesTransferred + 1);
+}
+
+void ShowMessage(const wchar_t* text) {
+    // A session without a user interface has nobody to close a box: the log says it.
+    if (g_bQuiet) return;
+    wchar_t caption[200];
+    ReadString(132, caption, 200);
+    MessageBoxW(g_hParent, text, caption, MB_OK | MB_ICONWARNING);
+}
+
+int TakeAnnouncedImage() {
+    switch (g_delivery.Current()) {
+        case qor::twain::CurrentImage::Lent:
+        case qor::twain::CurrentImage::Delivered: return g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
+        case qor::twain::CurrentImage::Announced:
+            if (!g_bDiskQueue) return LendImage();
+            if (PendingOnDisk() > 0 && GetDiskImage()) {
+                g_delivery.Lent(std::nullopt);
+                return 1;
+            }
             return 0;
-        default:
-            g_nNextImageSize = 0;
-            TheLogFile().WriteFormat(LOG_WARN, "CheckPendingImages: Pending Images = %d Image Size = %d!\n",
-                                     static_cast<int>(pending.nPendingCount), static_cast<int>(pending.nImageSize));
-            ShowInternalError();
-            return 0;
+        default: return 0;
     }
 }
 
-int GetImage() {
-    if (g_nNextImageSize <= 0 || g_nNextImageSize > qor::pipe::kMaxImageBytes) {
-        TheLogFile().Write(LOG_WARN, "GetImage: Invalid Image Size!\n");
-        return 0;
-    }
-    const auto size = static_cast<size_t>(g_nNextImageSize);
-    if (!GrowBuffer(size)) {
-        TheLogFile().Write(LOG_FATAL, "GetImage: realloc() failed!\n");
-        return 0;
-    }
-    g_nAllocatedBufSize = 0;  // nothing valid until the whole image is in
-    TheLogFile().Write(LOG_INFO, "GetImage: ReadImageThreadFunc Before GET_IMAGES command\n");
-    const uint8_t command = qor::pipe::GET_IMAGES;
-    DWORD written = 0;
-    const BOOL sent = g_pipe.Write(&command, 1, &written);
-    TheLogFile().Write(LOG_INFO, "GetImage: ReadImageThreadFunc After GET_IMAGES command\n");
-    if (!sent || written != 1) {
-        TheLogFile().Write(LOG_WARN, "GetImage: CNamedPipe::Write() Failed!\n");
-        DropPipe();
-        return 0;
-    }
-    TheLogFile().Write(LOG_INFO, "GetImage: ReadImageThreadFunc Before Reading new Image data\n");
-    // Each read waits at most kReadLimitMs: an image that stops coming fails the fetch (it stays
-    // in QOR APP's store) instead of hanging the imaging program.
-    size_t have = 0;
-    BOOL ok = TRUE;
-    while (have < size) {
-        DWORD read = 0;
-        ok = g_pipe.Read(g_pbyImgData + have, static_cast<DWORD>(size - have), &read);
-        if (!ok || read == 0) break;
-        have += read;
-    }
-    TheLogFile().WriteFormat(LOG_INFO, "GetImage: ReadImageThreadFunc After Reading new Image data Return = %d Bytes Read = %d\n",
-                             static_cast<int>(ok), static_cast<int>(have));
-    if (qor::pipe::CheckImageReply(g_pbyImgData, have, g_nNextImageSize) != qor::pipe::ImageCheck::Ok) {
-        TheLogFile().Write(LOG_WARN, "GetImage: CNamedPipe::Read() Failed!\n");
-        DropPipe();
-        return 0;
-    }
-    g_nAllocatedBufSize = g_nNextImageSize;
-    TheLogFile().Write(LOG_INFO, "GetImage: ReadImageThreadFunc After Reading new Image data\n");
+void ImageDelivered() {
+    if (g_delivery.Current() != qor::twain::CurrentImage::Lent) return;
+    g_delivery.Delivered();
     ++g_nImagesTransferred;
-    return 1;
+    SendConfirmation();
+}
+
+void ImageTransferFailed() {
+    g_delivery.TransferFailed();
+    if (g_delivery.Current() == qor::twain::CurrentImage::Announced) g_nAllocatedBufSize = 0;
+}
+
+int EndImageTransfer() {
+    g_delivery.EndTransfer();
+    g_nAllocatedBufSize = 0;
+    const int waiting = g_delivery.PendingCount(PendingInStore());
+    if (g_bDiskQueue && waiting <= 0) ClearDiskQueue();
+    return waiting;
+}
+
+int PendingTransfers() { return g_delivery.PendingCount(PendingInStore()); }
+
+void ForgetLentImage() {
+    g_delivery.Forget();
+    g_nAllocatedBufSize = 0;
+}
+
+int PendingOnDisk() {
+    StavikApi& api = Stavik();
+    return api.module ? api.GetTotNumOfSelImages() : 0;
+}
+
+void ClearDiskQueue() {
+    StavikApi& api = Stavik();
+    if (api.module) api.ClearImageQueue();
+    g_bDiskQueue = 0;
+}
+
+void ReportBadReply() {
+    // Once a session: QOR APP would give the same answer at every tick.
+    if (g_bBadReplyReported) return;
+    g_bBadReplyReported = true;
+    ShowInternalError();
+}
+
+BOOL OnInitDialog(HWND dialog) {
+    g_hDialog = dialog;
+    FreeImageBuffer();
+    g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
+    g_nStartedAt = 0;
+    g_nAttemptsReported = 0;
+    g_bNothingReachable = g_bBadReplyReported = g_bImpostorReported = false;
+    g_delivery.NewSession();
+    wchar_t text[200];
+    ReadString(128, text, 200);
+    SetDlgItemTextW(dialog, IDCANCEL, text);
+    m_nState = qor::twain::kState5;
+    ShowProgress(dialog, 0, 0);
+
+    switch (OpenAppChannel()) {
+        case ChannelResult::Open:
+            if (const int pending = CheckPendingImages(); pending > 0) AnnounceImage(pending, true);
+            break;
+        case ChannelResult::Impostor: ReportImpostor(); break;
+        case ChannelResult::Broken: break;  // tried again at the next tick
+        case ChannelResult::Missing:
+            TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!\n");
+            switch (StartApplication()) {
+                case StartResult::Started: g_nStartedAt = GetTickCount64(); break;  // the timer waits for its pipe
+                case StartResult::NoInstallation:
+                case StartResult::Failed:
+                    if (LoadStavik()) {
+                        g_bDiskQueue = 1;
+                        Stavik().InitializeImageQueue();
+                        if (const int pending = PendingOnDisk(); pending > 0) AnnounceImage(pending, true);
+                    } else {
+                        g_bNothingReachable = true;
+                    }
+                    break;
+            }
+            break;
+    }
+    SetTimer(dialog, kLinkTimer, kPollMs, nullptr);
+    return m_nState == qor::twain::kState6;
+}
+
+void OnLinkTimer(HWND dialog) {
+    if (g_bInTimer) return;
+    g_bInTimer = true;
+    if (g_bNothingReachable) {
+        g_bNothingReachable = false;
+        TheLogFile().Write(LOG_WARN, "OnInitDialog: QOR APP cannot be started and Stavik.dll is missing; reinstall the "
+                                     "QOR driver suite.\n");
+        ShowInternalError();
+    }
+    // Only the state-5 wait asks for images; transfers lend their own.
+    if (m_nState == qor::twain::kState5) {
+        int pending = 0;
+        if (g_bDiskQueue) {
+            pending = PendingOnDisk();
+        } else {
+            const ChannelResult channel = OpenAppChannel();
+            if (channel == ChannelResult::Open) {
+                g_nStartedAt = 0;
+                pending = g_delivery.PendingCount(CheckPendingImages());
+            } else if (channel == ChannelResult::Impostor) {
+                ReportImpostor();
+            } else if (g_nStartedAt != 0) {
+                // QOR APP was started and its pipe has not come: one attempt a second, the error
+                // box after the third; later attempts go on quietly (a slow start still counts).
+                const int attempts = static_cast<int>((GetTickCount64() - g_nStartedAt) / kAttemptMs);
+                while (g_nAttemptsReported < attempts && g_nAttemptsReported < kAttempts) {
+                    ++g_nAttemptsReported;
+                    TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!:  nRetryCount:\n");
+                    if (g_nAttemptsReported == kAttemptsBeforeBox) ShowInternalError();
+                }
+            }
+        }
+        if (pending > 0 && m_nState == qor::twain::kState5) AnnounceImage(pending, true);
+    }
+    g_bInTimer = false;
+    (void)dialog;
+}
+
+void ReportImpostor() {
+    wchar_t text[200];
+    ReadString(135, text, 200);
+    if (g_hDialog != nullptr) SetDlgItemTextW(g_hDialog, kStatusTextId, text);
+    if (g_bImpostorReported) return;
+    g_bImpostorReported = true;
+    ShowMessage(text);
+}
+
+BOOL OnClose() {
+    if (g_hDialog != nullptr) KillTimer(g_hDialog, kLinkTimer);
+    // The image lent for this session stays in QOR APP; an owed confirmation is kept.
+    g_delivery.Forget();
+    const BOOL closed = AppChannelOpen() ? (CloseAppChannel(), TRUE) : FALSE;
+    if (!closed) TheLogFile().Write(LOG_WARN, "OnClose: CNamedPipe::Close() Failed!\n");
+    if (g_pbyImgData != nullptr) {
+        FreeImageBuffer();
+        TheLogFile().Write(LOG_WARN, "OnClose: free g_pbyImgData \n");
+    }
+    if (g_bDiskQueue) ClearDiskQueue();
+    UnloadStavik();
+    g_nNextImageSize = g_nAllocatedBufSize = g_nImagesTransferred = g_nPendingImages = 0;
+    return closed;
 }
 
 int GetDiskImage() {
@@ -342,15 +245,17 @@ int GetDiskImage() {
         if (record) api.FreeImg(record);
         return 0;
     }
-    if (!GrowBuffer(static_cast<size_t>(record->nImageSize))) {
+    FreeImageBuffer();
+    g_pbyImgData = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(record->nImageSize)));
+    if (g_pbyImgData == nullptr) {
         TheLogFile().Write(LOG_FATAL, "GetDiskImage: g_pbyImgData = NULL \n");
         api.FreeImg(record);
         return 0;
     }
     std::memcpy(g_pbyImgData, record->pImageData, static_cast<size_t>(record->nImageSize));
     g_nAllocatedBufSize = record->nImageSize;
-    ++g_nImagesTransferred;
-    TheLogFile().WriteFormat(LOG_INFO, "GetDiskImage: g_pbyImgData!=NULL: ImageTransferred Count %d\n", g_nImagesTransferred);
+    TheLogFile().WriteFormat(LOG_INFO, "GetDiskImage: g_pbyImgData!=NULL: ImageTransferred Count %d\n",
+                             g_nImagesTransferred + 1);
     api.FreeImg(record);
     return 1;
 }

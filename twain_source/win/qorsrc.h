@@ -7,9 +7,11 @@
 #include "twain.h"
 
 #include <cstdint>
+#include <string>
 
 #include "common/language.h"
 #include "twain_source/core/capability_table.h"
+#include "twain_source/core/delivery_ledger.h"
 
 inline constexpr int kDialogId = 101;
 inline constexpr int kStatusTextId = 1002;
@@ -60,21 +62,62 @@ TW_UINT16 CieColorMsg(TripletRecord& t);
 TW_UINT16 JpegCompressionMsg(TripletRecord& t);
 void ReleaseTransferDib();
 
-// app_link.cpp
+// app_link.cpp: the session's link to QOR APP and the image handed over
 extern uint8_t* g_pbyImgData;
 extern int g_nAllocatedBufSize;
 extern int g_nNextImageSize;
 extern int g_nPendingImages;
 extern int g_nImagesTransferred;
 extern int g_bDiskQueue;
-extern bool g_bImageOwed;  // announced, still in QOR APP until a transfer asks for it
-int TakeAnnouncedImage();
+extern qor::twain::CDeliveryLedger g_delivery;
 BOOL OnInitDialog(HWND dialog);
 BOOL OnClose();
 void OnLinkTimer(HWND dialog);
-int CheckPendingImages();
-int GetImage();
+void ShowProgress(HWND dialog, int total, int transferred);
+void ShowMessage(const wchar_t* text);  // ShowUI TRUE only
+void AnnounceImage(int pending, bool notify);
+// The announced image into g_pbyImgData (lent from QOR APP, or taken from the disk queue).
+int TakeAnnouncedImage();
+// The imaging program has the image: QOR APP is told (or the confirmation is kept for later).
+void ImageDelivered();
+void ImageTransferFailed();
+// MSG_ENDXFER: the images still to come in this session.
+int EndImageTransfer();
+int PendingTransfers();
+void ForgetLentImage();  // MSG_RESET: the image stays in QOR APP
 int GetDiskImage();
 int PendingOnDisk();
 void ClearDiskQueue();
-void ShowProgress(HWND dialog, int total, int transferred);
+void ReportBadReply();
+void ReportImpostor();
+
+// app_channel.cpp: the pipe to QOR APP, every reply within one deadline
+enum class ChannelResult { Open, Missing, Impostor, Broken };
+ChannelResult OpenAppChannel();  // sends an owed confirmation first
+void CloseAppChannel();
+bool AppChannelOpen();
+int CheckPendingImages();
+int LendImage();
+void SendConfirmation();
+void FreeImageBuffer();
+
+// app_start.cpp: QOR APP's installation folder, its start, and who serves its pipe
+enum class StartResult { Started, Failed, NoInstallation };
+bool ReadInstalPath(wchar_t* folder, DWORD capacity);  // without a trailing backslash
+std::wstring QorAppPath();
+StartResult StartApplication();
+bool ServedByQorApp(HANDLE pipe);
+
+// stavik_queue.cpp: the maker's queue library
+struct ImageDataStruct;
+struct StavikApi {
+    HMODULE module = nullptr;
+    int(__stdcall* InitializeImageQueue)() = nullptr;
+    int(__stdcall* GetTotNumOfSelImages)() = nullptr;
+    ImageDataStruct*(__stdcall* RemoveOldestSelImg)() = nullptr;
+    int(__stdcall* FreeImg)(ImageDataStruct*) = nullptr;
+    int(__stdcall* ClearImageQueue)() = nullptr;
+};
+StavikApi& Stavik();
+bool LoadStavik();
+void UnloadStavik();

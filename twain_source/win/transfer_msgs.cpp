@@ -38,24 +38,23 @@ std::optional<qor::twain::DibImage> DibOfCurrentImage() {
     return qor::twain::LoadDib(g_pbyImgData, static_cast<size_t>(g_nAllocatedBufSize));
 }
 
-// The image as "Test.bmp" in the current folder (kept, as before), then the DIB from it. The
-// DIB is made from the bytes in memory, so a folder that cannot be written does not lose it.
+// The DIB is built from the image in memory: no copy of a patient image lands in a folder.
 bool PrepareTransferDib() {
     ReleaseTransferDib();
-    TakeAnnouncedImage();
-    if (g_pbyImgData == nullptr || g_nAllocatedBufSize <= 0) return false;
-    if (FILE* file = std::fopen("Test.bmp", "wb")) {
-        std::fwrite(g_pbyImgData, 1, static_cast<size_t>(g_nAllocatedBufSize), file);
-        std::fclose(file);
-    } else {
-        TheLogFile().Write(LOG_WARN, "PrepareTransferDib: Test.bmp could not be written; the image is taken from memory.\n");
-    }
     g_transferDib = DibOfCurrentImage();
     if (!g_transferDib) {
-        TheLogFile().Write(LOG_WARN, "PrepareTransferDib: the image is not a bitmap the source can hand over.\n");
+        TheLogFile().Write(LOG_WARN, "PrepareTransferDib: no image could be fetched from QOR APP, or it is not a bitmap "
+                                     "the source can hand over; it stays in QOR APP.\n");
         return false;
     }
     return true;
+}
+
+// A transfer that failed leaves the image in QOR APP; a new transfer lends it again.
+TW_UINT16 TransferFailure(const char* context, TW_UINT16 code) {
+    ReleaseTransferDib();
+    ImageTransferFailed();
+    return ReportFailure(context, code);
 }
 
 HGLOBAL DibToGlobal(const qor::twain::DibImage& dib) {
@@ -71,14 +70,17 @@ HGLOBAL DibToGlobal(const qor::twain::DibImage& dib) {
     return handle;
 }
 
+// True only when the whole file is written and closed; a partial file is removed.
 bool WriteDibFile(const qor::twain::DibImage& dib, const char* path) {
     const std::vector<uint8_t> file = qor::twain::DibToBmpFile(dib);
     HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const BOOL ok = WriteFile(h, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);
-    CloseHandle(h);
-    return ok && written == file.size();
+    const BOOL closed = CloseHandle(h);
+    if (ok && closed && written == file.size()) return true;
+    DeleteFileA(path);
+    return false;
 }
 
 }  // namespace
@@ -131,37 +133,27 @@ TW_UINT16 PendingXferMsg(TripletRecord& t) {
     auto* pending = static_cast<pTW_PENDINGXFERS>(t.pData);
     if (pending == nullptr) return ReportFailure(kContext, TWCC_BADVALUE);
     switch (t.MSG) {
-        case MSG_GET: {
-            // The image in hand (states 6 and 7) and those still waiting in QOR APP (which
-            // include an announced image not yet taken).
+        case MSG_GET:
+            // The images QOR APP holds that this session may still deliver, with the one in hand.
             pending->Count = 0;
-            if (m_nState == kState6 || m_nState == kState7) {
-                const int inHand = !g_bImageOwed && g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
-                pending->Count = static_cast<TW_UINT16>(inHand + (g_bDiskQueue ? PendingOnDisk() : CheckPendingImages()));
-            }
+            if (m_nState == kState6 || m_nState == kState7) pending->Count = static_cast<TW_UINT16>(PendingTransfers());
             return TWRC_SUCCESS;
-        }
         case MSG_RESET:
-            // An announced image not taken yet stays in QOR APP's store.
+            // The image offered stays in QOR APP's store.
             ReleaseTransferDib();
-            g_bImageOwed = false;
-            g_nAllocatedBufSize = 0;
+            ForgetLentImage();
             m_nState = kState5;
             pending->Count = 0;
+            ShowProgress(g_hDialog, 0, 0);
             return TWRC_SUCCESS;
         case MSG_ENDXFER: {
             ReleaseTransferDib();
-            // An image skipped without a transfer is taken and dropped, as the program asked.
-            if (g_bImageOwed) TakeAnnouncedImage();
-            g_nAllocatedBufSize = 0;
-            const int waiting = g_bDiskQueue ? PendingOnDisk() : CheckPendingImages();
-            if (g_bDiskQueue && waiting <= 0) ClearDiskQueue();
+            // An image not delivered (a failed or skipped transfer) stays in QOR APP's store and
+            // is passed over for the rest of the session.
+            const int waiting = EndImageTransfer();
             if (waiting > 0) {
-                // Taken from QOR APP when its transfer starts.
-                g_bImageOwed = true;
+                AnnounceImage(waiting, false);
                 pending->Count = static_cast<TW_UINT16>(waiting);
-                m_nState = kState6;
-                ShowProgress(g_hDialog, g_nPendingImages, g_nImagesTransferred);
                 return TWRC_SUCCESS;
             }
             pending->Count = 0;
@@ -296,11 +288,12 @@ TW_UINT16 ImageNativeXferMsg(TripletRecord& t) {
     constexpr const char* kContext = "General failure in response to DAT_IMAGENATIVEXFER.  ";
     if (t.MSG != MSG_GET || t.pData == nullptr) return ReportFailure(kContext, TWCC_BADPROTOCOL);
     // Never "done" without an image.
-    if (!PrepareTransferDib()) return ReportFailure(kContext, TWCC_OPERATIONERROR);
+    if (!PrepareTransferDib()) return TransferFailure(kContext, TWCC_OPERATIONERROR);
     HGLOBAL handle = DibToGlobal(*g_transferDib);
+    if (handle == nullptr) return TransferFailure(kContext, TWCC_LOWMEMORY);
     ReleaseTransferDib();
-    if (handle == nullptr) return ReportFailure(kContext, TWCC_LOWMEMORY);
     *static_cast<TW_HANDLE*>(t.pData) = handle;
+    ImageDelivered();
     m_nState = kState7;
     return TWRC_XFERDONE;
 }
@@ -309,10 +302,21 @@ TW_UINT16 ImageFileXferMsg(TripletRecord& t) {
     TheLogFile().Write(LOG_INFO, "ImageFileXferMsg\n");
     m_nConditionCode = TWCC_OPERATIONERROR;
     if (t.MSG != MSG_GET) return ReportFailure("General failure in response to DAT_IMAGEINFO.  ", TWCC_BADPROTOCOL);
-    if (g_szTargetFile[0] == 0 || !PrepareTransferDib()) return TWRC_FAILURE;
+    if (g_szTargetFile[0] == 0) return TWRC_FAILURE;
+    if (!PrepareTransferDib()) {
+        ImageTransferFailed();
+        return TWRC_FAILURE;
+    }
+    // Written completely and closed, or the image stays in QOR APP.
     const bool written = WriteDibFile(*g_transferDib, g_szTargetFile);
     ReleaseTransferDib();
-    if (!written) return TWRC_FAILURE;
+    if (!written) {
+        TheLogFile().WriteFormat(LOG_WARN, "ImageFileXferMsg: the image could not be written to \"%s\"; it stays in QOR APP.\n",
+                                 g_szTargetFile);
+        ImageTransferFailed();
+        return TWRC_FAILURE;
+    }
+    ImageDelivered();
     m_nConditionCode = TWCC_SUCCESS;
     m_nState = kState7;
     return TWRC_XFERDONE;
@@ -324,7 +328,7 @@ TW_UINT16 ImageMemXferMsg(TripletRecord& t) {
     auto* xfer = static_cast<pTW_IMAGEMEMXFER>(t.pData);
     if (t.MSG != MSG_GET || xfer == nullptr) return ReportFailure(kContext, TWCC_BADPROTOCOL);
     if (m_nState == kState6 || !g_rowCursor.Active()) {
-        if (!PrepareTransferDib()) return ReportFailure(kContext, TWCC_OPERATIONERROR);
+        if (!PrepareTransferDib()) return TransferFailure(kContext, TWCC_OPERATIONERROR);
         g_rowCursor.Start(&*g_transferDib);
     }
     // The buffer is a handle or a pointer, as the application's flags say.
@@ -341,7 +345,7 @@ TW_UINT16 ImageMemXferMsg(TripletRecord& t) {
         // Nothing would ever be copied: a client that looped on success would never end.
         return ReportFailure(kContext, TWCC_BADVALUE);
     }
-    if (r.status == qor::twain::RowCopy::NoDib) return ReportFailure(kContext, TWCC_OPERATIONERROR);
+    if (r.status == qor::twain::RowCopy::NoDib) return TransferFailure(kContext, TWCC_OPERATIONERROR);
     xfer->Compression = TWCP_NONE;
     xfer->BytesPerRow = g_transferDib->stride;
     xfer->Columns = static_cast<TW_UINT32>(g_transferDib->width);
@@ -350,7 +354,9 @@ TW_UINT16 ImageMemXferMsg(TripletRecord& t) {
     xfer->BytesWritten = r.bytesWritten;
     xfer->Rows = r.rows;
     m_nState = kState7;
-    return r.status == qor::twain::RowCopy::Done ? TWRC_XFERDONE : TWRC_SUCCESS;
+    if (r.status != qor::twain::RowCopy::Done) return TWRC_SUCCESS;
+    ImageDelivered();  // the last strip
+    return TWRC_XFERDONE;
 }
 
 TW_UINT16 Palette8Msg(TripletRecord& t) {

@@ -1,0 +1,103 @@
+// QOR APP as the source meets it: its installation folder ("InstalPath"), starting it there with
+// that folder as its own current folder (the imaging program's stays untouched), and telling
+// the genuine program from any other that serves its pipe.
+#include <cwchar>
+
+#include "common/core/log_file.h"
+#include "twain_source/win/qorsrc.h"
+
+namespace {
+
+constexpr wchar_t kProgramName[] = L"QOR APP.exe";
+
+// A path in one spelling: full, long names, so that two spellings of one file compare equal.
+std::wstring CanonicalPath(const wchar_t* path) {
+    wchar_t full[MAX_PATH * 2] = {};
+    DWORD n = GetFullPathNameW(path, MAX_PATH * 2, full, nullptr);
+    if (n == 0 || n >= MAX_PATH * 2) return path;
+    wchar_t longer[MAX_PATH * 2] = {};
+    n = GetLongPathNameW(full, longer, MAX_PATH * 2);
+    return (n == 0 || n >= MAX_PATH * 2) ? std::wstring(full) : std::wstring(longer);
+}
+
+std::string Narrow(const std::wstring& text) {
+    char out[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out, sizeof out, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
+bool ReadInstalPath(wchar_t* folder, DWORD capacity) {
+    folder[0] = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD size = (capacity - 1) * sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG rc = RegQueryValueExW(key, L"InstalPath", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
+    RegCloseKey(key);
+    folder[capacity - 1] = 0;
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) folder[0] = 0;
+    // Without a trailing backslash.
+    size_t length = wcslen(folder);
+    while (length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/')) folder[--length] = 0;
+    return folder[0] != 0;
+}
+
+std::wstring QorAppPath() {
+    wchar_t folder[MAX_PATH] = {};
+    if (!ReadInstalPath(folder, MAX_PATH)) return {};
+    return std::wstring(folder) + L"\\" + kProgramName;
+}
+
+StartResult StartApplication() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        TheLogFile().Write(LOG_WARN, "OnInitDialog: RegOpenKeyEx() failed!\n");
+        return StartResult::NoInstallation;
+    }
+    RegCloseKey(key);
+    wchar_t folder[MAX_PATH] = {};
+    if (!ReadInstalPath(folder, MAX_PATH)) {
+        TheLogFile().Write(LOG_WARN, "OnInitDialog: the registry value InstalPath is missing; reinstall the QOR driver suite.\n");
+        return StartResult::NoInstallation;
+    }
+    const std::wstring program = std::wstring(folder) + L"\\" + kProgramName;
+    STARTUPINFOW startup{};
+    GetStartupInfoW(&startup);
+    PROCESS_INFORMATION process{};
+    // QOR APP works in its own folder; the imaging program's current folder is not ours to change.
+    const BOOL started =
+        CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process);
+    TheLogFile().Write(LOG_WARN, "OnInitDialog: Invoke QOR APP from QOR SRC\n");
+    if (!started) return StartResult::Failed;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return StartResult::Started;
+}
+
+bool ServedByQorApp(HANDLE pipe) {
+    const std::wstring expected = QorAppPath();
+    ULONG pid = 0;
+    wchar_t image[MAX_PATH * 2] = {};
+    if (pipe != nullptr && GetNamedPipeServerProcessId(pipe, &pid)) {
+        if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+            DWORD size = MAX_PATH * 2;
+            if (!QueryFullProcessImageNameW(process, 0, image, &size)) image[0] = 0;
+            CloseHandle(process);
+        }
+    }
+    if (!expected.empty() && image[0] != 0 &&
+        CompareStringOrdinal(CanonicalPath(image).c_str(), -1, CanonicalPath(expected.c_str()).c_str(), -1, TRUE) ==
+            CSTR_EQUAL) {
+        return true;
+    }
+    TheLogFile().WriteFormat(LOG_FATAL,
+                             "CheckServer: the pipe is served by \"%s\" (process %lu), not by \"%s\"; no image is taken "
+                             "from it. End that program and start QOR APP again.\n",
+                             image[0] ? Narrow(image).c_str() : "an unknown program", static_cast<unsigned long>(pid),
+                             expected.empty() ? "QOR APP (InstalPath is missing)" : Narrow(expected).c_str());
+    return false;
+}
