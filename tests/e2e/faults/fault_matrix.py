@@ -73,25 +73,38 @@ class Case:
 
 # --- QOR APP killed at each step of the image's way into the store --------------------------------
 
-@case
-def app_killed_during_sensor_read(c):
+def kill_during_sensor_exchange(c, fault):
+    """QOR APP killed while the simulated sensor holds one exchange of the image read."""
     c.restart()
     c.store(2)
     seed = c.next_seed()
     c.ledger.in_flight.append(seed)
-    # The eleventh 32 KiB window of the frame stalls; QOR APP is killed while it waits for it.
-    c.rig.set_faults("11:data:pause:10")
+    c.rig.set_faults(fault)
     c.rig.expose(seed, wait_stored=False)
     until = time.time() + 30
     while not c.rig.paused() and time.time() < until:
         time.sleep(0.05)
     if not c.rig.paused():
-        c.ledger.problems.append("the sensor read never reached the paused window")
+        c.ledger.problems.append("the sensor read never reached the paused exchange " + fault)
     c.rig.kill_app()
     c.rig.release_pause()
     c.rig.set_faults()
     c.restart()
     c.store(1)  # the sensor works on after the restart
+
+
+@case
+def app_killed_during_sensor_read(c):
+    # The eleventh 32 KiB window of the frame stalls.
+    kill_during_sensor_exchange(c, "11:data:pause:10")
+
+
+@case
+def app_killed_before_correction(c):
+    # The closing block of the frame's last window (64 windows of 32 KiB): the frame is read
+    # whole and the correction comes next. QOR APP has no fault point inside the correction; the
+    # image is in memory only here as it is there.
+    kill_during_sensor_exchange(c, "11:closing:pause:63")
 
 
 def kill_during_store_step(c, point, in_flight_must_survive):
@@ -101,11 +114,6 @@ def kill_during_store_step(c, point, in_flight_must_survive):
     seed = c.next_seed()
     (c.ledger.must if in_flight_must_survive else c.ledger.in_flight).append(seed)
     c.kill_at(point, lambda: c.rig.expose(seed, wait_stored=False))
-
-
-@case
-def app_killed_during_correction(c):
-    kill_during_store_step(c, "correction", in_flight_must_survive=False)
 
 
 @case
