@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # The soak of the image road: N exposures through QOR APP and the TWAIN road with faults mixed in
 # at random, the processes' handles, threads and private bytes sampled every 50 images.
-# Usage: scripts/soak.sh [--count N] [--seed S]   (as root; builds build/native's qorctl and the
+# Usage: scripts/soak.sh [--count N] [--seed S] [--without KIND,...]   (as root; builds build/native's qorctl and the
 # Windows build's programs first; the figures go to build/soak/summary.json)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 count=1000
 seed=""
+without=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --count) count=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
-    *) echo "soak: unknown option $1; use --count N --seed S" >&2; exit 2 ;;
+    --without) without=$2; shift 2 ;;
+    *) echo "soak: unknown option $1; use --count N --seed S --without KIND,..." >&2; exit 2 ;;
     esac
 done
 
@@ -31,4 +33,4 @@ QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WIN
 mkdir -p "$build/soak"
 python3 "$root/tests/e2e/faults/soak.py" --bin "$build/win64/bin" \
     --native-qorctl "$build/native/tools/qorctl" --work "$build/soak/work" --count "$count" \
-    ${seed:+--seed "$seed"} --json "$build/soak/summary.json"
+    ${seed:+--seed "$seed"} ${without:+--without "$without"} --json "$build/soak/summary.json"

@@ -13,13 +13,14 @@
 //   none                  every image transferred
 //   die-after-info        DAT_IMAGEINFO, then death
 //   die-mid-memory        the first strip of a memory transfer, then death
-//   die-mid-file          death as soon as the file transfer's target appears
+//   die-mid-file          death as soon as image bytes arrive in the file transfer's target
 //   die-after-xferdone    the image received and saved, death before MSG_ENDXFER
 //   reset-after-info      DAT_IMAGEINFO, then MSG_RESET (the ordinary cancel)
 //   disable-after-info    DAT_IMAGEINFO, then MSG_DISABLEDS
 //   close-after-info      DAT_IMAGEINFO, then MSG_CLOSEDS
 //   endxfer-mid-memory    the first strip, then MSG_ENDXFER (the image abandoned)
-//   unwritable-file       a file transfer to a folder that does not exist, then MSG_ENDXFER
+//   unwritable-file       a target in a folder that does not exist, its refusal ignored, the
+//                         transfer tried all the same, then MSG_ENDXFER
 // Received images are written to OUTDIR as "h<pid>_<n>.bmp"; a file transfer writes there itself.
 #include <windows.h>
 // after windows.h
@@ -128,6 +129,7 @@ struct Outcome {
     std::vector<uint8_t> bmp;  // empty: the image did not arrive
     TW_UINT16 rc = TWRC_FAILURE;
     bool abandoned = false;  // the fault ended the session
+    std::string error;
 };
 
 Outcome Native(CTwainSession& s) {
@@ -186,12 +188,25 @@ Outcome File(CTwainSession& s, const fs::path& target, const std::string& fault)
     const fs::path where = fault == "unwritable-file" ? target.parent_path() / "missing folder" / "x.bmp" : target;
     std::snprintf(setup.FileName, sizeof setup.FileName, "%s", where.string().c_str());
     setup.Format = TWFF_BMP;
-    s.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
+    // A careful program stops when the target is refused; the careless one of
+    // "unwritable-file" goes on with the transfer all the same.
+    if (s.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) != TWRC_SUCCESS && fault != "unwritable-file") {
+        TW_PENDINGXFERS pending{};
+        s.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+        o.abandoned = true;
+        o.error = "the source refused the file target";
+        return o;
+    }
     if (fault == "die-mid-file") {
-        // Dies the moment the source has created the target, while it writes it.
+        // Dies the moment the source writes image bytes into the target (it may create it empty
+        // earlier), before the transfer returns.
         std::thread([where] {
             for (;;) {
-                if (GetFileAttributesW(where.wstring().c_str()) != INVALID_FILE_ATTRIBUTES) Die();
+                WIN32_FILE_ATTRIBUTE_DATA data{};
+                if (GetFileAttributesExW(where.wstring().c_str(), GetFileExInfoStandard, &data) &&
+                    (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0)) {
+                    Die();
+                }
                 Sleep(0);
             }
         }).detach();
@@ -258,7 +273,10 @@ json Acquire(CTwainSession& s, const std::string& mech, int count, const std::st
         std::snprintf(name, sizeof name, "h%lu_%d.bmp", GetCurrentProcessId(), ++serial);
         const fs::path path = out / name;
         Outcome o = mech == "file" ? File(s, path, now) : mech == "memory" ? Memory(s, info, now) : Native(s);
-        if (o.abandoned) break;
+        if (o.abandoned) {
+            if (!o.error.empty()) result["error"] = o.error;
+            break;
+        }
         if (o.bmp.empty()) {
             result["error"] = "a transfer failed (rc " + std::to_string(o.rc) + ")";
             TW_PENDINGXFERS pending{};

@@ -194,6 +194,34 @@ def host_file_target_unwritable(c):
     host_fault(c, "file", "unwritable-file")
 
 
+@case
+def host_file_target_refused_after_an_earlier_session(c):
+    # A program that saved one image by file transfer, then sets a target the source refuses and
+    # transfers all the same: its earlier file must stay as it was, the image stays offered.
+    c.restart()
+    c.store(2)
+    first = c.out / "first_session"
+    c.rig.host_sessions([("file", 1, "none", first), ("file", 1, "unwritable-file", c.out / "second")])
+    kept = sorted(first.glob("*.bmp"))
+    if len(kept) == 1 and kept[0].read_bytes() != c.rig.expected(c.ledger.must[0]):
+        c.ledger.problems.append("%s: the file the program saved in its first session was overwritten "
+                                 "by the second session's transfer" % kept[0].name)
+
+
+@case
+def host_target_disk_full(c):
+    # The program's own disk is full: the source's file write fails part-way.
+    c.partial_ok = True
+    c.restart()
+    c.store(2)
+    target = c.out / "full_disk"
+    c.rig.mount_tmpfs(target, 512)
+    try:
+        c.rig.host("file", 2, "none", target)
+    finally:
+        c.rig.unmount_tmpfs(target)
+
+
 # --- the pipe broken mid-image --------------------------------------------------------------------
 
 @case

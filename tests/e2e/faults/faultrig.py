@@ -79,6 +79,7 @@ class Rig:
         self.expected_cache = {}
         self.app = None
         self.mounted = False
+        self.other_mounts = []
         self.case_log = []
         if self.work.exists():
             self._unmount_leftover()
@@ -113,6 +114,8 @@ class Rig:
     def close(self):
         self.kill_app()
         self.unmount()
+        for folder in list(self.other_mounts):
+            self.unmount_tmpfs(folder)
         if self.old_install_path:
             self._registry_set("InstalPath", self.old_install_path)
         for name in ("sane.ds", "Stavik.dll", "Orbel.dll"):
@@ -122,9 +125,12 @@ class Rig:
                 pass
 
     def _unmount_leftover(self):
-        images = self.work / "install" / "Images"
-        if os.path.ismount(images):
-            subprocess.run(["umount", "-l", str(images)], check=False)
+        """File systems an interrupted run left mounted below the work folder."""
+        with open("/proc/mounts") as mounts:
+            points = [line.split()[1] for line in mounts]
+        for point in sorted(points, reverse=True):
+            if point.startswith(str(self.work) + "/"):
+                subprocess.run(["umount", "-l", point], check=False)
 
     # --- the store's medium ---------------------------------------------------------------------
 
@@ -136,6 +142,22 @@ class Rig:
         if r.returncode != 0:
             raise RigError("cannot mount a tmpfs under the store (run the tests as root): " + r.stderr)
         self.mounted = True
+
+    def mount_tmpfs(self, folder, size_kib):
+        """A small file system at any folder (the imaging program's target)."""
+        Path(folder).mkdir(parents=True, exist_ok=True)
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dk" % size_kib, "tmpfs", str(folder)],
+                           capture_output=True, text=True)
+        if r.returncode != 0:
+            raise RigError("cannot mount a tmpfs at %s (run the tests as root): %s" % (folder, r.stderr))
+        self.other_mounts.append(Path(folder))
+
+    def unmount_tmpfs(self, folder):
+        """What it holds is copied beside it ("<folder>_kept") before it goes."""
+        folder = Path(folder)
+        shutil.copytree(folder, str(folder) + "_kept", dirs_exist_ok=True)
+        subprocess.run(["umount", str(folder)], check=False)
+        self.other_mounts.remove(folder)
 
     def remount_store(self, read_only):
         r = subprocess.run(["mount", "-o", "remount," + ("ro" if read_only else "rw"),
@@ -335,19 +357,31 @@ class Rig:
 
     def host(self, mech, count, fault, out, timeout=180):
         """One imaging program for one session; (exit code, its answer or None)."""
-        Path(out).mkdir(parents=True, exist_ok=True)
-        request = "acquire %s %d %s %s\nquit\n" % (mech, count, fault, windows_path(out))
+        code, answers = self.host_sessions([(mech, count, fault, out)], timeout)
+        return code, answers[0] if answers else None
+
+    def host_sessions(self, sessions, timeout=180):
+        """One imaging program for sessions in a row [(mech, count, fault, out)]; (exit code,
+        its answers)."""
+        request = ""
+        for mech, count, fault, out in sessions:
+            Path(out).mkdir(parents=True, exist_ok=True)
+            request += "acquire %s %d %s %s\n" % (mech, count, fault, windows_path(out))
         try:
-            r = self.wine.run([self.bin / "fault_host.exe"], cwd=self.work, input_text=request,
+            r = self.wine.run([self.bin / "fault_host.exe"], cwd=self.work, input_text=request + "quit\n",
                               timeout=timeout)
         except subprocess.TimeoutExpired:
             self.probe("kill", "fault_host.exe")
-            return -1, None
-        self.case_log.append("host %s %s: exit %d %s" % (mech, fault, r.returncode, r.stdout.strip()[:200]))
-        try:
-            return r.returncode, json.loads(r.stdout.strip().splitlines()[0])
-        except (IndexError, ValueError):
-            return r.returncode, None
+            return -1, []
+        self.case_log.append("host %s: exit %d %s" % ([s[:3] for s in sessions], r.returncode,
+                                                     r.stdout.strip()[:300]))
+        answers = []
+        for line in r.stdout.strip().splitlines():
+            try:
+                answers.append(json.loads(line))
+            except ValueError:
+                pass
+        return r.returncode, answers
 
     def drain(self, out, mech="native"):
         """Everything the store still offers, through the TWAIN road."""

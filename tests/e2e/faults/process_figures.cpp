@@ -3,8 +3,42 @@
 
 #include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstring>
+#include <vector>
 
 namespace figures {
+namespace {
+
+// The handle count from the system's process list: Wine answers GetProcessHandleCount with 0,
+// but fills this list from its server's own count.
+bool HandleCountFromProcessList(DWORD processId, DWORD& handles) {
+    using Query = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    const FARPROC address = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    if (address == nullptr) return false;
+    Query query = nullptr;
+    static_assert(sizeof query == sizeof address);
+    std::memcpy(&query, &address, sizeof query);
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG needed = 0;
+    while (query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) {
+        if (buffer.size() >= (64u << 20)) return false;
+        buffer.resize(buffer.size() * 2);
+    }
+    for (size_t at = 0;;) {
+        SYSTEM_PROCESS_INFORMATION entry;
+        std::memcpy(&entry, buffer.data() + at, sizeof entry);
+        if (reinterpret_cast<ULONG_PTR>(entry.UniqueProcessId) == processId) {
+            handles = entry.HandleCount;
+            return true;
+        }
+        if (entry.NextEntryOffset == 0) return false;
+        at += entry.NextEntryOffset;
+    }
+}
+
+}  // namespace
 
 nlohmann::json ProcessFigures::ToJson() const {
     return {{"pid", processId}, {"found", found}, {"handles", handles}, {"threads", threads},
@@ -20,6 +54,9 @@ ProcessFigures Sample(DWORD processId) {
     }
     f.found = true;
     GetProcessHandleCount(process, &f.handles);
+    if (f.handles == 0) {
+        HandleCountFromProcessList(processId, f.handles);
+    }
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof(counters);
     if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),

@@ -7,6 +7,7 @@ faultrig.py), and no growth of handles, threads or private bytes within one QOR 
 program's run.
 
 Usage: soak.py --bin DIR --native-qorctl PATH --work DIR --count N --seed S [--json FILE]
+       [--without KIND,...]
 (scripts/soak.sh starts the harness and runs it on the Windows build.)
 """
 
@@ -27,11 +28,11 @@ FAULTS = [
     ("file-unwritable", 6),      # a file transfer into a missing folder
     ("host-killed", 8),          # a second program dies after DAT_IMAGEINFO or mid memory transfer
     ("pipe-cut", 8),             # an image read off the pipe cut after 1000 bytes
-    ("app-killed", 6),           # QOR APP killed at a fault point or during the sensor read
+    ("app-killed", 0),           # QOR APP killed at a fault point or mid-read: at block ends
     ("sensor-pulled", 3),        # the sensor pulled out mid-read, plugged in and activated again
-    ("disk-full", 3),            # the store's disk full for one image
+    ("disk-full", 4),            # the store's disk full for one image
 ]
-SAMPLE_EVERY = 50
+SAMPLE_EVERY = 50  # and QOR APP killed, or not, at the end of each block of this many
 # Growth allowed between the first and the last sample of one run of a process.
 MAX_HANDLE_GROWTH = 40
 MAX_THREAD_GROWTH = 3
@@ -75,13 +76,20 @@ def main():
     ap.add_argument("--count", type=int, default=60)
     ap.add_argument("--seed", type=int, default=None)
     ap.add_argument("--json", default="")
+    ap.add_argument("--without", default="", help="fault kinds left out, comma-separated")
     args = ap.parse_args()
     seed = args.seed if args.seed is not None else random.SystemRandom().randrange(1, 1 << 30)
     print("soak: %d exposures, seed %d (repeat with --seed %d)" % (args.count, seed, seed))
     sys.stdout.flush()
     rng = random.Random(seed)
+    left_out = [k for k in args.without.split(",") if k]
+    for k in left_out:
+        if k not in [name for name, _ in FAULTS]:
+            ap.error("unknown fault kind %s; the kinds: %s" % (k, ", ".join(n for n, _ in FAULTS)))
+    if left_out:
+        print("soak: without %s" % ", ".join(left_out))
     kinds = [k for k, _ in FAULTS]
-    weights = [w for _, w in FAULTS]
+    weights = [0 if k in left_out else w for k, w in FAULTS]
 
     rig = Rig(args.bin, args.work, args.native_qorctl)
     ledger = Ledger(rig)
@@ -114,30 +122,44 @@ def main():
     def deliver(mech):
         pending = len(rig.stored_files())
         if pending:
-            host.acquire(mech, pending + 1, "none", out / "long_host")
+            answer = host.acquire(mech, pending + 1, "none", out / "long_host")
+            if answer.get("error"):
+                history.setdefault(exposure, []).append("delivery: " + answer["error"])
 
+    history = {}
+    exposure = 0
     try:
         restart_app()
         host = LongHost(rig)
-        sample(0)
         for i in range(1, args.count + 1):
             exposure = 100000 + i
-            kind = rng.choices(kinds, weights)[0]
+            # QOR APP is killed only at the end of a block of 50, so that each of its runs spans
+            # whole blocks and its samples can be compared; the other faults come at any time.
+            block_end = i % SAMPLE_EVERY == 0
+            if block_end:
+                sample(i - 1)
+                kind = "app-killed" if rng.random() < 0.5 and "app-killed" not in left_out else "none"
+            else:
+                kind = rng.choices(kinds, weights)[0]
             counts[kind] += 1
             mech = rng.choice(["native", "memory", "file"])
+            detail = kind
             if kind == "app-killed":
                 point = rng.choice(["sensor-read", "store-write", "info-swap", "pipe-write"])
+                detail += " at " + point
                 if point == "pipe-write":
+                    deliver(mech)  # the store holds this one image only when QOR APP is killed
                     if not rig.expose(exposure):
-                        raise RigError("exposure %d not stored" % exposure)
+                        ledger.problems.append("exposure %d not stored in time" % exposure)
                     ledger.must.append(exposure)
                     restart_app(point)
                     probe = rig.kill_at_point()
                     host.acquire(mech, 1, "none", out / "long_host")
-                    rig.point_result(probe)
+                    if not rig.point_result(probe).get("reached"):
+                        ledger.problems.append("exposure %d: fault point %s not reached" % (exposure, point))
                 elif point == "sensor-read":
                     ledger.in_flight.append(exposure)
-                    rig.set_faults("11:data:pause:%d" % rng.randrange(0, 60))
+                    rig.set_faults("11:data:pause:%d" % rng.randrange(0, 64))
                     rig.expose(exposure, wait_stored=False)
                     until = time.time() + 30
                     while not rig.paused() and time.time() < until:
@@ -156,7 +178,7 @@ def main():
                 deliver(mech)
             elif kind == "sensor-pulled":
                 ledger.in_flight.append(exposure)
-                rig.set_faults("11:data:unplug:%d" % rng.randrange(0, 60))
+                rig.set_faults("11:data:unplug:%d" % rng.randrange(0, 64))
                 rig.expose(exposure, wait_stored=False)
                 until = time.time() + 20
                 while rig.sensor().get("plugged") == "1" and time.time() < until:
@@ -167,42 +189,50 @@ def main():
                 deliver(mech)
             elif kind == "disk-full":
                 ledger.must.append(exposure)
-                # The store's folder on a file system with room for the list only, for one image.
+                # For one image the store's folder lies on a file system with room for the list
+                # only (mounted under the running program; the store is emptied first).
                 deliver(mech)
-                rig.kill_app()
                 rig.mount_store(64)
-                restart_app()
                 rig.expose(exposure, wait_stored=False)
                 rig.wait_taken()
                 time.sleep(1.5)
-                host.acquire(mech, 1, "none", out / "long_host")
-                rig.kill_app()
+                answer = host.acquire(mech, 1, "none", out / "long_host")
+                detail += ": " + json.dumps(answer)
                 rig.unmount()
-                restart_app()
                 deliver(mech)
             else:
                 if not rig.expose(exposure):
                     ledger.problems.append("exposure %d not stored in time" % exposure)
                 ledger.must.append(exposure)
+                answer = {}
                 if kind == "host-cancels":
-                    host.acquire("native", 1, rng.choice(["reset-after-info", "disable-after-info",
-                                                          "close-after-info"]), out / "long_host")
+                    how = rng.choice(["reset-after-info", "disable-after-info", "close-after-info"])
+                    detail += " " + how
+                    answer = host.acquire("native", 1, how, out / "long_host")
                 elif kind == "memory-abandoned":
-                    host.acquire("memory", 1, "endxfer-mid-memory", out / "long_host")
+                    answer = host.acquire("memory", 1, "endxfer-mid-memory", out / "long_host")
                 elif kind == "file-unwritable":
-                    host.acquire("file", 1, "unwritable-file", out / "long_host")
+                    answer = host.acquire("file", 1, "unwritable-file", out / "long_host")
                 elif kind == "host-killed":
                     if rng.random() < 0.5:
                         rig.host("native", 1, "die-after-info", out / "short_hosts")
+                        detail += " after DAT_IMAGEINFO"
                     else:
                         rig.host("memory", 1, "die-mid-memory", out / "short_hosts")
+                        detail += " mid memory transfer"
                 elif kind == "pipe-cut":
-                    rig.wine.run([rig.bin / "qorpipe.exe", "send", "--bytes", rng.choice(["2", "3"]),
-                                  "--read", "1000"], cwd=rig.work)
+                    request = rng.choice(["2", "3"])
+                    detail += " request " + request
+                    rig.wine.run([rig.bin / "qorpipe.exe", "send", "--bytes", request, "--read", "1000"],
+                                 cwd=rig.work)
+                if answer.get("received"):
+                    detail += " (the program got %s)" % answer["received"]
                 deliver(mech)
-            if i % SAMPLE_EVERY == 0 or i == args.count:
+            history.setdefault(exposure, []).insert(0, detail + ", then " + mech)
+            if i % SAMPLE_EVERY == 1:
                 sample(i)
         # Whatever is left (a fault of the last exposures) goes out now.
+        sample(args.count)
         restart_app()
         rig.drain(out / "final")
     finally:
@@ -219,6 +249,9 @@ def main():
         print("    note: " + line)
     for line in ledger.problems:
         print("    problem: " + line)
+        for word in line.replace(":", " ").split():
+            if word.isdigit() and int(word) in history:
+                print("        exposure %s: %s" % (word, "; ".join(history[int(word)])))
 
     growth = []
     # The program runs throughout; QOR APP's runs end at its kills: compare within each run.
@@ -230,7 +263,7 @@ def main():
     for name, values in series:
         if len(values) < 2:
             continue
-        first, last = values[1] if len(values) > 2 else values[0], values[-1]
+        first, last = values[0], values[-1]
         d = {k: last[k] - first[k] for k in ("handles", "threads", "privateBytes")}
         line = "%s: handles %+d, threads %+d, private %+d KiB over %d samples" % (
             name, d["handles"], d["threads"], d["privateBytes"] // 1024, len(values))
@@ -240,7 +273,8 @@ def main():
             growth.append(line)
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"seed": seed, "count": args.count, "seconds": elapsed, "faults": counts,
+            json.dump({"seed": seed, "count": args.count, "without": left_out,
+                       "history": {str(k): v for k, v in history.items()}, "seconds": elapsed, "faults": counts,
                        "samples": samples, "problems": ledger.problems, "notes": ledger.notes,
                        "growth": growth}, f, indent=2)
     if growth:
