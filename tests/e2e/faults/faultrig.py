@@ -279,6 +279,10 @@ class Rig:
                 if r.returncode != 0:
                     raise RigError("qorctl %s failed: %s" % (args[0], r.stderr.strip()))
             self.expected_cache[seed] = bmp.read_bytes()
+            # The frames (4 MiB each, with PGMs beside them) are not needed again.
+            for f in d.glob("%d.*" % seed):
+                if f.suffix != ".bmp":
+                    f.unlink()
         return self.expected_cache[seed]
 
     # --- QOR APP --------------------------------------------------------------------------------
@@ -414,8 +418,11 @@ class Ledger:
         for d in out_dirs:
             for f in sorted(Path(d).rglob("*.bmp")) if Path(d).exists() else []:
                 data = f.read_bytes()
-                seed = self.identify(data)
-                if seed is not None:
+                seed = self.identify(data) if data else None
+                if not data:
+                    self.notes.append("%s: an empty file at the target of a file transfer that "
+                                      "failed, not an image" % f.name)
+                elif seed is not None:
                     delivered[seed].append(f.name)
                 elif partial_ok and any(self.rig.expected(s)[:len(data)] == data
                                         for s in self.must + self.in_flight):

@@ -3,7 +3,6 @@
 
 #include <psapi.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 
 #include <cstring>
 #include <vector>
@@ -11,31 +10,54 @@
 namespace figures {
 namespace {
 
-// The handle count from the system's process list: Wine answers GetProcessHandleCount with 0,
-// but fills this list from its server's own count.
-bool HandleCountFromProcessList(DWORD processId, DWORD& handles) {
-    using Query = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);  // NtQuerySystemInformation
+
+Query QueryFunction() {
     const FARPROC address = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-    if (address == nullptr) return false;
     Query query = nullptr;
     static_assert(sizeof query == sizeof address);
-    std::memcpy(&query, &address, sizeof query);
-    std::vector<unsigned char> buffer(1 << 20);
+    if (address != nullptr) std::memcpy(&query, &address, sizeof query);
+    return query;
+}
+
+// The system's list of every open handle (information class 16), as Windows and Wine keep it.
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+};
+
+bool SystemInformation(ULONG type, std::vector<unsigned char>& buffer) {
+    const Query query = QueryFunction();
+    if (query == nullptr) return false;
+    buffer.assign(1 << 20, 0);
     ULONG needed = 0;
-    while (query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) {
-        if (buffer.size() >= (64u << 20)) return false;
-        buffer.resize(buffer.size() * 2);
+    while (query(type, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) {
+        if (buffer.size() >= (256u << 20)) return false;
+        buffer.assign(buffer.size() * 2, 0);
     }
-    for (size_t at = 0;;) {
-        SYSTEM_PROCESS_INFORMATION entry;
-        std::memcpy(&entry, buffer.data() + at, sizeof entry);
-        if (reinterpret_cast<ULONG_PTR>(entry.UniqueProcessId) == processId) {
-            handles = entry.HandleCount;
-            return true;
-        }
-        if (entry.NextEntryOffset == 0) return false;
-        at += entry.NextEntryOffset;
+    return true;
+}
+
+// Open handles of the process. GetProcessHandleCount answers 0 under Wine, and the process list
+// gives the size of its handle table there (it doubles when full); the handle list is exact.
+bool HandleCount(DWORD processId, DWORD& handles) {
+    std::vector<unsigned char> buffer;
+    if (!SystemInformation(16, buffer)) return false;
+    ULONG count = 0;
+    std::memcpy(&count, buffer.data(), sizeof count);
+    const size_t first = alignof(HandleEntry) > sizeof(ULONG) ? alignof(HandleEntry) : sizeof(ULONG);
+    if (first + size_t{count} * sizeof(HandleEntry) > buffer.size()) return false;
+    handles = 0;
+    for (ULONG i = 0; i < count; ++i) {
+        HandleEntry entry;
+        std::memcpy(&entry, buffer.data() + first + i * sizeof(HandleEntry), sizeof entry);
+        if (entry.ownerPid == processId) ++handles;
     }
+    return true;
 }
 
 }  // namespace
@@ -53,9 +75,8 @@ ProcessFigures Sample(DWORD processId) {
         return f;
     }
     f.found = true;
-    GetProcessHandleCount(process, &f.handles);
-    if (f.handles == 0) {
-        HandleCountFromProcessList(processId, f.handles);
+    if (!HandleCount(processId, f.handles)) {
+        GetProcessHandleCount(process, &f.handles);
     }
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof(counters);
