@@ -5,8 +5,35 @@
 #include "external/sensor_sim/core/sim_directory.h"
 #include "external/sensor_sim/core/simulator_control.h"
 
+#include <chrono>
+#include <thread>
+
 namespace qor::sim {
 namespace fs = std::filesystem;
+namespace {
+
+// A pause fault: "paused" appears in the sensor folder and the transfer waits until the control
+// side deletes it (or pulls the sensor out); after two minutes it goes on by itself, so a test
+// that forgot to release it cannot hang the program for ever.
+void WaitWhilePaused(const fs::path& folder, uint64_t generation) {
+    const fs::path marker = folder / kPausedFileName;
+    const std::string text = std::to_string(generation) + "\n";
+    if (!WriteFileAtomically(marker, text.data(), text.size())) {
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    std::error_code error;
+    while (fs::exists(marker, error) && std::chrono::steady_clock::now() < until) {
+        SensorStateFile state;
+        if (!ReadStateFile(folder, state) || !state.plugged || state.generation != generation) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    fs::remove(marker, error);
+}
+
+} // namespace
 
 SimDeviceIo::SimDeviceIo(fs::path root) : root_(std::move(root)) {}
 
@@ -58,6 +85,8 @@ DeviceHandle SimDeviceIo::Open(const std::string& path) {
         fresh->sensor->SetFaults(state.faults);
         fresh->sensor->SetFlashListener([folder](const std::vector<uint8_t>& bytes, uint32_t,
                                                  uint32_t) { WriteFlashFile(folder, bytes); });
+        const uint64_t generation = state.generation;
+        fresh->sensor->SetPauseHandler([folder, generation] { WaitWhilePaused(folder, generation); });
         live = fresh;
     }
     const DeviceHandle handle = nextHandle_;

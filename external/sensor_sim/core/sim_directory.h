@@ -4,6 +4,7 @@
 //   <name>/flash.bin     the 2 MiB flash; control side at plug, device side after a flash write
 //   <name>/exposure.txt  control side: count and seed of the latest press of the X-ray button
 //   <name>/consumed.txt  device side: the exposure count the sensor last took
+//   <name>/paused        device side: a transfer stalls on a pause fault; delete it to release
 #pragma once
 
 #include "external/sensor_sim/core/sim_faults.h"
@@ -17,6 +18,7 @@
 namespace qor::sim {
 
 inline constexpr char kSimulatorEnvironmentVariable[] = "QOR_SENSOR_SIMULATOR";
+inline constexpr char kPausedFileName[] = "paused";
 
 struct SensorStateFile {
     bool plugged = false;

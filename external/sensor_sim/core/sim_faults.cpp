@@ -7,7 +7,7 @@ namespace qor::sim {
 namespace {
 
 const char* const kStepNames[] = {"command", "reply", "data", "closing"};
-const char* const kKindNames[] = {"fail", "short", "long", "unplug"};
+const char* const kKindNames[] = {"fail", "short", "long", "unplug", "pause"};
 
 bool ParseInt(const std::string& text, int64_t low, int64_t high, int64_t& value) {
     const char* first = text.data();
@@ -52,7 +52,7 @@ std::optional<InjectedFault> ParseFault(const std::string& text) {
     }
     int64_t command = 0, step = 0, kind = 0, skip = 0, count = 1;
     if (!ParseInt(fields[0], 0, 255, command) || !ParseNamed(fields[1], kStepNames, 4, step) ||
-        !ParseNamed(fields[2], kKindNames, 4, kind)) {
+        !ParseNamed(fields[2], kKindNames, 5, kind)) {
         return std::nullopt;
     }
     if (fields.size() > 3 && !ParseInt(fields[3], 0, INT32_MAX, skip)) {

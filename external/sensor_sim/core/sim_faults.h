@@ -22,6 +22,8 @@ enum class FaultKind : uint8_t {
     ShortReply = 1,     // a read delivers fewer bytes; a reply's length byte says so
     LongLengthByte = 2, // a reply's length byte names one byte more than was sent
     Unplug = 3,         // the sensor is pulled out: this and every later transfer fails
+    Pause = 4,          // the transfer stalls until the control side releases it, then goes on
+                        // as if nothing happened (a slow read, or a moment to kill the host at)
 };
 
 struct InjectedFault {
@@ -35,7 +37,7 @@ struct InjectedFault {
 // Text form used by the state file and the control tool: "command:step:kind[:skip[:count]]",
 // e.g. "12:0:0" (a status command block that cannot be sent) or "11:2:3:10" (unplug during the
 // eleventh image data phase). Steps and kinds may also be given by name (command, reply, data,
-// closing; fail, short, long, unplug).
+// closing; fail, short, long, unplug, pause).
 std::string FormatFault(const InjectedFault& fault);
 std::optional<InjectedFault> ParseFault(const std::string& text);
 

@@ -42,6 +42,13 @@ bool SimSensor::TakeFault(FaultStep step, FaultKind& kind) {
             --fault.count;
         }
         ++faultsFired_;
+        if (fault.kind == FaultKind::Pause) {
+            // A stall, not a failure: the transfer goes on normally once released.
+            if (pauseHandler_) {
+                pauseHandler_();
+            }
+            return false;
+        }
         kind = fault.kind;
         return true;
     }
@@ -215,6 +222,7 @@ bool SimSensor::DeliverReply(uint8_t* data, uint32_t length, FaultStep step, Pha
     }
     switch (kind) {
     case FaultKind::FailTransfer:
+    case FaultKind::Pause: // never reported by TakeFault
         // Lost on the way: the sensor has moved on all the same.
         return false;
     case FaultKind::Unplug:
@@ -291,6 +299,7 @@ bool SimSensor::Read(Pipe pipe, uint8_t* data, uint32_t length) {
         return true;
     }
     case FaultKind::FailTransfer:
+    case FaultKind::Pause: // never reported by TakeFault
         break;
     }
     return false;
@@ -330,6 +339,11 @@ void SimSensor::InjectFault(const InjectedFault& fault) {
 void SimSensor::SetFaults(std::vector<InjectedFault> faults) {
     std::lock_guard lock(mutex_);
     faults_ = std::move(faults);
+}
+
+void SimSensor::SetPauseHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    pauseHandler_ = std::move(handler);
 }
 
 uint32_t SimSensor::FaultsFired() const {

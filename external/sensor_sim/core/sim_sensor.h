@@ -46,6 +46,8 @@ public:
     uint32_t FaultsFired() const;
 
     void SetFlashListener(FlashListener listener);
+    // Called (with the sensor's lock held) when a pause fault fires; returns once released.
+    void SetPauseHandler(std::function<void()> handler);
     void SetVersion(uint8_t a, uint8_t b, uint8_t c);
 
     // Inspection.
@@ -100,6 +102,7 @@ private:
     std::vector<std::vector<uint8_t>> commandLog_;
     FrameSource frameSource_;
     FlashListener flashListener_;
+    std::function<void()> pauseHandler_;
 };
 
 } // namespace qor::sim

@@ -266,6 +266,22 @@ TEST_F(SimSensorTest, ShortDataPhaseDeliversHalfAndLeavesTheRest) {
     EXPECT_EQ(data[4], 0xEE);
 }
 
+// A pause stalls the transfer in the handler and then delivers it whole: a slow read, not a
+// failed one.
+TEST_F(SimSensorTest, PauseStallsThenDeliversTheData) {
+    SimSensor sensor(flash_);
+    int pauses = 0;
+    sensor.SetPauseHandler([&] { ++pauses; });
+    std::vector<uint8_t> reply;
+    sensor.InjectFault({kReadFlash, FaultStep::Data, FaultKind::Pause});
+    std::vector<uint8_t> data(8, 0xEE);
+    ASSERT_TRUE(Send(sensor, Window(kReadFlash, 8, 0)));
+    ASSERT_TRUE(ReadReply(sensor, reply, 3));
+    ASSERT_TRUE(sensor.Read(Pipe::DataIn, data.data(), 8));
+    EXPECT_EQ(1, pauses);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash_.begin()));
+}
+
 TEST(SimFaultText, ParsesNumbersAndNamesAndRejectsNonsense) {
     const auto fault = ParseFault("12:command:fail");
     ASSERT_TRUE(fault.has_value());
@@ -281,8 +297,9 @@ TEST(SimFaultText, ParsesNumbersAndNamesAndRejectsNonsense) {
     EXPECT_EQ(unplug->skip, 10);
     EXPECT_EQ(unplug->count, -1);
     EXPECT_EQ(ParseFault(FormatFault(*unplug))->skip, 10);
+    EXPECT_EQ(ParseFault("11:data:pause:3")->kind, FaultKind::Pause);
 
-    for (const char* bad : {"", "12", "12:0", "256:0:0", "12:4:0", "12:0:4", "x:0:0", "12:0:0:-1",
+    for (const char* bad : {"", "12", "12:0", "256:0:0", "12:4:0", "12:0:5", "x:0:0", "12:0:0:-1",
                             "12:0:0:0:0:0", "12:0:0:1x"}) {
         EXPECT_FALSE(ParseFault(bad).has_value()) << bad;
     }
