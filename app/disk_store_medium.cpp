@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/core/image_file_name.h"
 #include "app/fault_point.h"
 #include "external/orbel/orbel.h"
 
@@ -242,4 +243,53 @@ std::vector<std::string> DiskStoreMedium::RecoverFromInterruption() {
                          "write is deleted; ImageInfo.ini is kept.\n");
     }
     return report;
+}
+
+namespace {
+
+constexpr wchar_t kDeliveredKey[] = L"SOFTWARE\\Halvex Imaging\\QOR\\Delivered Images";
+
+}  // namespace
+
+void DiskStoreMedium::RememberDelivered(const std::string& name, uint32_t crc) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kDeliveredKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    const DWORD value = crc;
+    RegSetValueExW(key, Widen(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+std::vector<std::pair<std::string, uint32_t>> DiskStoreMedium::DeliveredImages() {
+    std::vector<std::pair<std::string, uint32_t>> delivered;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kDeliveredKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return delivered;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[64] = {};
+        DWORD nameLength = 64;
+        DWORD type = 0;
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        const LONG rc = RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(&value), &size);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) continue;
+        // Only names of store files (ASCII digits and ".bmp") are ever written here.
+        std::string narrow;
+        for (const wchar_t* c = name; *c != 0; ++c) narrow += static_cast<char>(*c & 0x7F);
+        if (FileNumberOfName(narrow) >= 0) delivered.emplace_back(narrow, value);
+    }
+    RegCloseKey(key);
+    return delivered;
+}
+
+void DiskStoreMedium::ForgetDelivered(const std::string& name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kDeliveredKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, Widen(name).c_str());
+    RegCloseKey(key);
 }

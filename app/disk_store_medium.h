@@ -24,6 +24,11 @@ public:
     bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) override;
     Removal DeleteImageFile(const std::string& name) override;
     std::vector<StoredFile> ListImageFiles() override;
+    // In the registry (HKEY_CURRENT_USER "SOFTWARE\\Halvex Imaging\\QOR\\Delivered Images", one
+    // DWORD value per file name): the store itself may be what cannot be written.
+    void RememberDelivered(const std::string& name, uint32_t crc) override;
+    std::vector<std::pair<std::string, uint32_t>> DeliveredImages() override;
+    void ForgetDelivered(const std::string& name) override;
 
     // Before loading: what a kill left behind. A bitmap's temporary file is deleted (its image
     // was never listed); a leftover "ImageInfo.ini.new" replaces a missing or empty

@@ -56,3 +56,19 @@ void AdvanceOneMillisecond(ImageTime& time) {
         time.wHour = 0;
     }
 }
+
+int32_t FileNumberOfName(const std::string& name) {
+    if (name.size() != 13 || name[9] != '.' ||
+        (name.compare(10, 3, "bmp") != 0 && name.compare(10, 3, "BMP") != 0)) {
+        return -1;
+    }
+    int32_t number = 0;
+    for (size_t i = 0; i < 9; ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return -1;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    ImageTime time{};
+    return TimeOfDayFromFileNumber(number, time) ? number : -1;
+}

@@ -13,6 +13,8 @@ int32_t ImageFileNumber(const ImageTime& time);
 std::string ImageFileName(const ImageTime& time);
 // "%.9d.bmp" of a file number.
 std::string ImageFileNameOfNumber(int32_t fileNumber);
+// The file number of "NNNNNNNNN.bmp" when it is a time of day; -1 for any other name.
+int32_t FileNumberOfName(const std::string& name);
 // True when the number is a time of day (hour < 24, minute < 60, second < 60): then the time's
 // hour, minute, second and milliseconds are set from it.
 bool TimeOfDayFromFileNumber(int32_t fileNumber, ImageTime& time);

@@ -18,23 +18,6 @@ ImageList::~ImageList() {
 
 namespace {
 
-// "NNNNNNNNN.bmp" with a file number that is a time of day; -1 for any other name.
-int32_t FileNumberOfName(const std::string& name) {
-    if (name.size() != 13 || name[9] != '.' ||
-        (name.compare(10, 3, "bmp") != 0 && name.compare(10, 3, "BMP") != 0)) {
-        return -1;
-    }
-    int32_t number = 0;
-    for (size_t i = 0; i < 9; ++i) {
-        if (name[i] < '0' || name[i] > '9') {
-            return -1;
-        }
-        number = number * 10 + (name[i] - '0');
-    }
-    ImageTime time{};
-    return TimeOfDayFromFileNumber(number, time) ? number : -1;
-}
-
 std::string Line(const char* format, const std::string& name) {
     char line[256];
     std::snprintf(line, sizeof line, format, name.c_str());
@@ -43,7 +26,42 @@ std::string Line(const char* format, const std::string& name) {
 
 } // namespace
 
+void ImageList::SettleDeliveredImages() {
+    for (const auto& [name, crc] : m_medium.DeliveredImages()) {
+        size_t size = 0;
+        uint8_t* bytes = m_medium.ReadImageFile(name, &size);
+        const bool same = bytes != nullptr && qor::Crc32(bytes, size) == crc;
+        std::free(bytes);
+        // A file of another image under the same name is not the delivered one.
+        if (!same) {
+            m_medium.ForgetDelivered(name);
+            continue;
+        }
+        if (m_medium.DeleteImageFile(name) == StoreMedium::Removal::Failed) {
+            m_DeliveredOnDisk.insert(name);
+            m_LoadReport.push_back(Line("CImageQueue: Load: %s was delivered already and still "
+                                        "cannot be deleted; it is not offered again.\n",
+                                        name));
+            continue;
+        }
+        m_medium.ForgetDelivered(name);
+        m_LoadReport.push_back(
+            Line("CImageQueue: Load: %s was delivered already; its file is deleted now.\n", name));
+    }
+}
+
+void ImageList::RemoveDelivered(int index) {
+    const ImageDataStruct* record = m_nodes[static_cast<size_t>(index)].record;
+    const std::string name = ImageFileName(record->stTime);
+    const uint32_t crc = qor::Crc32(record->pImageData, static_cast<size_t>(record->nImageSize));
+    if (Remove(index, true) == 0) {
+        m_medium.RememberDelivered(name, crc);
+    }
+    StoreInfo();
+}
+
 int ImageList::Load() {
+    SettleDeliveredImages();
     std::vector<ImageInfoStuct> entries;
     if (!m_medium.ReadInfo(entries)) {
         entries.clear();
@@ -74,6 +92,9 @@ int ImageList::Load() {
         if (!seen.insert(entry->nFileNumber).second) {
             m_LoadReport.push_back(
                 Line("CImageQueue: Load: %s is listed twice; the older entry is dropped.\n", name));
+            continue;
+        }
+        if (m_DeliveredOnDisk.count(name) != 0) {
             continue;
         }
         size_t size = 0;
@@ -137,6 +158,9 @@ bool ImageList::AdoptUnlistedFiles(const std::set<int32_t>& listed) {
             continue;
         }
         const std::string name = ImageFileNameOfNumber(number);
+        if (m_DeliveredOnDisk.count(name) != 0) {
+            continue;
+        }
         if (Count() >= kMaxStoredImages) {
             m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and the store is "
                                         "full; it stays in the Images folder.\n",
@@ -380,7 +404,7 @@ bool ImageList::RemoveMatching(int32_t imageId, uint32_t crc) {
         if (ImageFileNumber(record->stTime) == imageId && record->pImageData != nullptr &&
             record->nImageSize > 0 &&
             qor::Crc32(record->pImageData, static_cast<size_t>(record->nImageSize)) == crc) {
-            RemoveAt(i, true);
+            RemoveDelivered(i);
             return true;
         }
     }

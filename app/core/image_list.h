@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/core/image_record.h"
@@ -39,6 +40,13 @@ public:
     virtual Removal DeleteImageFile(const std::string& name) = 0;
     // The files of the image folder named like store files, in any order.
     virtual std::vector<StoredFile> ListImageFiles() { return {}; }
+
+    // Images the imaging program has, whose file could not be deleted (a read-only or failing
+    // store): remembered outside the store, so that a restart does not offer them a second time.
+    // Keyed by file name, with the CRC-32 of the delivered bytes.
+    virtual void RememberDelivered(const std::string& /*name*/, uint32_t /*crc*/) {}
+    virtual std::vector<std::pair<std::string, uint32_t>> DeliveredImages() { return {}; }
+    virtual void ForgetDelivered(const std::string& /*name*/) {}
 };
 
 class ImageList {
@@ -101,6 +109,11 @@ private:
     ImageDataStruct* Unlink(int index);
     // Load's second half: the unlisted valid files; true when any was adopted.
     bool AdoptUnlistedFiles(const std::set<int32_t>& listed);
+    // Load's first step: delivered images whose file could not be deleted before are deleted
+    // now where possible; the names still on disk are not loaded again.
+    void SettleDeliveredImages();
+    // Removes a delivered image with its file; an undeletable file is remembered as delivered.
+    void RemoveDelivered(int index);
     // RemoveAt without rewriting the information file: 1, 0 when the file could not be
     // deleted, kNoRecord when the index has no record.
     static constexpr int kNoRecord = -1;
@@ -111,6 +124,7 @@ private:
     bool m_bWriteFailing = false;
     bool m_bWriteFailureNotice = false;
     std::vector<std::string> m_LoadReport;
+    std::set<std::string> m_DeliveredOnDisk;
     // The last information-file write succeeded.
     bool m_bInfoWritten = true;
 };

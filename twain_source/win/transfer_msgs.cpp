@@ -202,12 +202,20 @@ TW_UINT16 SetupFileXferMsg(TripletRecord& t) {
         case MSG_SET: {
             char name[256] = {};
             std::memcpy(name, setup->FileName, sizeof name - 1);
-            HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (name[0] == 0 || h == INVALID_HANDLE_VALUE) {
+            // A refused target also forgets the one set before: a program that goes on with the
+            // transfer anyway must not have its earlier file overwritten; its transfer fails and
+            // the image stays in QOR APP.
+            g_szTargetFile[0] = 0;
+            HANDLE h = name[0] == 0 ? INVALID_HANDLE_VALUE
+                                    : CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h == INVALID_HANDLE_VALUE) {
                 return ReportFailure("Unable to create file <<DAT_SETUPFILEXFER>>", TWCC_BADVALUE);
             }
+            const bool createdByCheck = GetLastError() != ERROR_ALREADY_EXISTS;
             CloseHandle(h);
+            // The check leaves no empty file behind: the transfer creates the target itself.
+            if (createdByCheck) DeleteFileA(name);
             std::memcpy(g_szTargetFile, name, sizeof name);
             return TWRC_SUCCESS;
         }

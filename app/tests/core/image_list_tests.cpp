@@ -22,6 +22,7 @@ public:
     int infoWrites = 0;
     bool failWrites = false;
     std::set<std::string> undeletable;
+    std::map<std::string, uint32_t> delivered;  // what a medium keeps outside the store
 
     bool ReadInfo(std::vector<ImageInfoStuct>& entries) override {
         entries = info;
@@ -59,6 +60,11 @@ public:
         }
         return files.erase(name) != 0 ? Removal::Deleted : Removal::Missing;
     }
+    void RememberDelivered(const std::string& name, uint32_t crc) override { delivered[name] = crc; }
+    std::vector<std::pair<std::string, uint32_t>> DeliveredImages() override {
+        return {delivered.begin(), delivered.end()};
+    }
+    void ForgetDelivered(const std::string& name) override { delivered.erase(name); }
     std::vector<StoredFile> ListImageFiles() override {
         std::vector<StoredFile> listed;
         for (const auto& file : files) {
@@ -318,6 +324,41 @@ TEST(ImageList, RemoveMatchingNeedsIdAndCrc) {
     EXPECT_EQ(1u, medium.info.size());
     EXPECT_FALSE(list.RemoveMatching(id, crc)) << "a repeated confirmation changes nothing";
     EXPECT_EQ(1, list.Count());
+}
+
+// A read-only store: the delivered image's file stays, and it must not come back after a
+// restart, whether the file can be deleted by then or not; a new image that reuses the name is
+// not mistaken for it.
+TEST(ImageList, DeliveredImageWhoseFileStaysIsNotOfferedAgain) {
+    MemoryMedium medium;
+    {
+        ImageList list(medium);
+        list.Add(NewImage(100, 1000));
+        list.Add(NewImage(200, 3000));
+        medium.undeletable.insert("100000100.bmp");
+        const ImageDataStruct* first = list.At(0);
+        EXPECT_TRUE(list.RemoveMatching(
+            ImageFileNumber(first->stTime),
+            qor::Crc32(first->pImageData, static_cast<size_t>(first->nImageSize))));
+        EXPECT_EQ(1u, medium.files.count("100000100.bmp"));
+        EXPECT_EQ(1u, medium.delivered.count("100000100.bmp"));
+    }
+    {
+        ImageList stillReadOnly(medium);
+        EXPECT_EQ(1, stillReadOnly.Load()) << "the delivered file is neither listed nor adopted";
+        EXPECT_EQ("100000200.bmp", NameAt(stillReadOnly, 0));
+    }
+    medium.undeletable.clear();
+    {
+        ImageList writable(medium);
+        EXPECT_EQ(1, writable.Load());
+        EXPECT_EQ(0u, medium.files.count("100000100.bmp")) << "deleted once it can be";
+        EXPECT_TRUE(medium.delivered.empty());
+    }
+    medium.delivered["100000200.bmp"] = 0x12345678;  // another image under that name
+    ImageList other(medium);
+    EXPECT_EQ(1, other.Load());
+    EXPECT_TRUE(medium.delivered.empty());
 }
 
 } // namespace
