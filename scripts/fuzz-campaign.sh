@@ -39,7 +39,7 @@ while [ $# -gt 0 ]; do
 done
 
 # Targets that run a whole chain (a parser and everything behind it) get the smaller count.
-pipeline_targets=" fuzz_load_calibration imageproc_fuzz driver_sensor_device_fuzz sensor_sim_protocol_fuzz triplet_sequence_fuzz "
+pipeline_targets=" fuzz_load_calibration fuzz_load_legacy_calibration imageproc_fuzz sensor_sim_protocol_fuzz triplet_sequence_fuzz "
 
 if [ ! -f "$build/build.ninja" ]; then
     echo "== configuring the fuzz build in $build"
