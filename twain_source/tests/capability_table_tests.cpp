@@ -123,10 +123,13 @@ TEST_F(Table, EveryEnumerationPointsInsideItsItems) {
         EXPECT_EQ(Ask(cap, MSG_GETDEFAULT).returnCode, TWRC_SUCCESS) << cap;
     }
     const CapabilityAnswer order = Ask(ICAP_BITORDER, MSG_GET);
+    ASSERT_EQ(order.container.size(), 2u * 2 + 15);
     EXPECT_EQ(U32(order.container, 2), 2u);
     EXPECT_EQ(U16(order.container, 14), TWBO_MSBFIRST);
     EXPECT_EQ(U16(order.container, 16), TWBO_LSBFIRST);
-    EXPECT_EQ(U16(Ask(ICAP_BITORDER, MSG_GETCURRENT).container, 2), TWBO_MSBFIRST);
+    const CapabilityAnswer current = Ask(ICAP_BITORDER, MSG_GETCURRENT);
+    ASSERT_EQ(current.container.size(), 2u + 6);
+    EXPECT_EQ(U16(current.container, 2), TWBO_MSBFIRST);
 }
 
 TEST_F(Table, FailuresCarryTheirConditionCodes) {
