@@ -10,7 +10,8 @@
 #   --pipeline-runs N    executions of each whole-pipeline target (default 100000)
 #   --time S             instead of counts: S seconds for every target
 #   --out DIR            logs, crash inputs and summary (default build/fuzz-campaign)
-#   target ...           only these targets (default: every target the build registers)
+#   target ...           only these targets, in this order (default: every target the build
+#                        registers)
 # The build is configured and its fuzz targets built when it does not exist yet. Exit status 1
 # when any target reported a fault (sanitizer report, crash, time-out, leak); its input is kept
 # under DIR/artifacts and can be replayed with: <target> <input>.
@@ -62,12 +63,12 @@ declare -A executable
 for line in "${registered[@]}"; do
     name=${line%% *}
     executable[$name]=${line#* }
-    if [ ${#only[@]} -eq 0 ] || printf '%s\n' "${only[@]}" | grep -qx "$name"; then
-        targets+=("$name")
-    fi
+    [ ${#only[@]} -eq 0 ] && targets+=("$name")
 done
+# Named targets run in the order given.
 for name in "${only[@]}"; do
     [ -n "${executable[$name]:-}" ] || { echo "fuzz-campaign: no fuzz target named $name" >&2; exit 2; }
+    targets+=("$name")
 done
 
 echo "== building ${#targets[@]} fuzz targets"
