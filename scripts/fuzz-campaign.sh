@@ -49,31 +49,40 @@ if [ ! -f "$build/build.ninja" ]; then
         -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" >/dev/null
 fi
 
-# Every fuzz target the build registers with CTest (label "fuzz"): name and executable.
-mapfile -t registered < <(ctest --test-dir "$build" -L fuzz --show-only=json-v1 | python3 -c '
+# Every fuzz target the build registers with CTest (label "fuzz"); each test is named after its
+# executable target. The executables' paths are known once they are built.
+fuzz_tests() {
+    ctest --test-dir "$build" -L fuzz --show-only=json-v1 | python3 -c '
 import json, sys
 for test in json.load(sys.stdin)["tests"]:
-    print(test["name"], test["command"][0])')
+    command = test.get("command") or ["-"]
+    print(test["name"], command[0])'
+}
+mapfile -t registered < <(fuzz_tests)
 if [ ${#registered[@]} -eq 0 ]; then
     echo "fuzz-campaign: $build registers no fuzz targets; configure it with -DQOR_FUZZ=ON" >&2
     exit 2
 fi
 targets=()
-declare -A executable
+declare -A known
 for line in "${registered[@]}"; do
     name=${line%% *}
-    executable[$name]=${line#* }
+    known[$name]=1
     [ ${#only[@]} -eq 0 ] && targets+=("$name")
 done
 # Named targets run in the order given.
 for name in "${only[@]}"; do
-    [ -n "${executable[$name]:-}" ] || { echo "fuzz-campaign: no fuzz target named $name" >&2; exit 2; }
+    [ -n "${known[$name]:-}" ] || { echo "fuzz-campaign: no fuzz target named $name" >&2; exit 2; }
     targets+=("$name")
 done
 
 echo "== building ${#targets[@]} fuzz targets"
 nice -n 10 cmake --build "$build" -j "${QOR_JOBS:-2}" --target "${targets[@]}" >"$build/campaign-build.log" 2>&1 ||
     { tail -n 40 "$build/campaign-build.log"; echo "fuzz-campaign: the build failed ($build/campaign-build.log)" >&2; exit 1; }
+declare -A executable
+while read -r name path; do
+    executable[$name]=$path
+done < <(fuzz_tests)
 
 mkdir -p "$out/logs" "$out/artifacts"
 summary=$out/summary.md
