@@ -3,7 +3,7 @@
 #   qor_add_gtest(name SOURCES a.cpp ... LIBS lib ...)    one CTest test per executable; in the
 #                                                          Windows build CTest runs it under Wine
 #   qor_add_benchmark(name SOURCES ... LIBS ...)           native build only (Google Benchmark)
-#   qor_add_fuzzer(name SOURCES ... LIBS ...)              QOR_FUZZ builds only (clang libFuzzer)
+#   qor_add_fuzzer(name SOURCES ... LIBS ...)              QOR_FUZZ builds only (QorFuzzing.cmake)
 
 option(QOR_TESTS "Build the test executables" ON)
 
@@ -45,18 +45,4 @@ function(qor_add_benchmark name)
   qor_warnings(${name})
 endfunction()
 
-function(qor_add_fuzzer name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-  if(NOT QOR_FUZZ)
-    return()
-  endif()
-  add_executable(${name} ${ARG_SOURCES})
-  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
-  qor_warnings(${name})
-  # A short run in CI: every fuzzer gets a few seconds over its seed corpus and random inputs
-  # (longer runs by hand: -max_total_time=N).
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=8 -rss_limit_mb=4096)
-  set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
-endfunction()
+include(QorFuzzing)

@@ -133,6 +133,7 @@ CCapabilityTable::CCapabilityTable() {
     set16(7, {TWUN_INCHES, TWUN_CENTIMETERS, TWUN_PIXELS}, TWUN_INCHES);
     set16(8, {TWPT_GRAY}, TWPT_GRAY);
     set16(9, {8}, 8);
+    set16(10, {TWBO_MSBFIRST, TWBO_LSBFIRST}, TWBO_MSBFIRST);
     setFloat(kXResolutionRow, 100.0f);
     std::vector<uint8_t> counts = Pack<int16_t>({-1});
     for (int16_t n = 1; n <= 64; ++n) {

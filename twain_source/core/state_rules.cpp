@@ -14,7 +14,7 @@ constexpr uint8_t k3to7 = S(3) | S(4) | S(5) | S(6) | S(7), k4 = S(4), k4to6 = S
 
 constexpr const char* kPending = "General failure in response to DAT_PENDINGXFER.  ";
 
-constexpr std::array<StateRule, 15> kRules{{
+constexpr std::array<StateRule, 16> kRules{{
     // In states 4 to 7 a session the manager dropped is ended first.
     {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, k3to7, "General failure in response to MSG_OPENDS.  "},
     {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, k4to7, "General failure in response to MSG_CLOSEDS.  "},
@@ -23,6 +23,8 @@ constexpr std::array<StateRule, 15> kRules{{
      "General failure in response to MSG_DISABLEDS.  "},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, k4to7, kPending},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, k6to7, kPending},
+    // Ends a transfer: outside one it would announce the next image without an enabled source.
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, k6to7, kPending},
     {DG_CONTROL, DAT_SETUPMEMXFER, 0, k4to6,
      "General failure in response to DAT_SETUPMEMXFER, not supported.  "},
     {DG_CONTROL, DAT_SETUPFILEXFER, 0, k4to6,

@@ -104,6 +104,34 @@ TEST_F(Table, ContainersHaveTheStandardLayoutsAndExactSizes) {
     EXPECT_EQ(U32(Ask(CAP_SUPPORTEDCAPS, MSG_QUERYSUPPORT).container, 2), 1u);
 }
 
+// Every enumeration names items it holds as its current and default value, and every readable
+// value can be read: ICAP_BITORDER once answered an empty list whose current index pointed past
+// its end (an application reading that item read past the container).
+TEST_F(Table, EveryEnumerationPointsInsideItsItems) {
+    for (uint16_t cap : {ICAP_XFERMECH, ICAP_PIXELFLAVOR, ICAP_PLANARCHUNKY, ICAP_COMPRESSION,
+                         ICAP_UNITS, ICAP_PIXELTYPE, ICAP_BITDEPTH, ICAP_BITORDER, ICAP_XRESOLUTION,
+                         ICAP_YRESOLUTION, ICAP_IMAGEFILEFORMAT}) {
+        const CapabilityAnswer a = Ask(cap, MSG_GET);
+        ASSERT_EQ(a.returnCode, TWRC_SUCCESS) << cap;
+        ASSERT_EQ(a.conType, TWON_ENUMERATION) << cap;
+        const uint32_t items = U32(a.container, 2);
+        EXPECT_GT(items, 0u) << cap;
+        EXPECT_LT(U32(a.container, 6), items) << cap;
+        EXPECT_LT(U32(a.container, 10), items) << cap;
+        EXPECT_GE(a.container.size(), 14 + items * ItemSize(U16(a.container, 0))) << cap;
+        EXPECT_EQ(Ask(cap, MSG_GETCURRENT).returnCode, TWRC_SUCCESS) << cap;
+        EXPECT_EQ(Ask(cap, MSG_GETDEFAULT).returnCode, TWRC_SUCCESS) << cap;
+    }
+    const CapabilityAnswer order = Ask(ICAP_BITORDER, MSG_GET);
+    ASSERT_EQ(order.container.size(), 2u * 2 + 15);
+    EXPECT_EQ(U32(order.container, 2), 2u);
+    EXPECT_EQ(U16(order.container, 14), TWBO_MSBFIRST);
+    EXPECT_EQ(U16(order.container, 16), TWBO_LSBFIRST);
+    const CapabilityAnswer current = Ask(ICAP_BITORDER, MSG_GETCURRENT);
+    ASSERT_EQ(current.container.size(), 2u + 6);
+    EXPECT_EQ(U16(current.container, 2), TWBO_MSBFIRST);
+}
+
 TEST_F(Table, FailuresCarryTheirConditionCodes) {
     struct Case { uint16_t cap; uint16_t msg; bool old; uint16_t cc; };
     for (const Case& c : {Case{CAP_SUPPORTEDCAPS, MSG_GETCURRENT, false, TWCC_CAPBADOPERATION},

@@ -10,15 +10,25 @@ constexpr int kWidthWord = 2;
 constexpr int kHeightWord = 3;
 constexpr int kOrientationWord = 11;
 
-void* Commit(size_t bytes) {
-    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-}
-
-void Release(void* memory) {
-    if (memory != nullptr) {
-        VirtualFree(memory, 0, MEM_RELEASE);
+// Committed read/write memory, released when it goes out of scope.
+class CommittedMemory {
+public:
+    explicit CommittedMemory(size_t bytes)
+        : m_pMemory(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)) {}
+    ~CommittedMemory() { Release(); }
+    CommittedMemory(const CommittedMemory&) = delete;
+    CommittedMemory& operator=(const CommittedMemory&) = delete;
+    void* Get() const { return m_pMemory; }
+    void Release() {
+        if (m_pMemory != nullptr) {
+            VirtualFree(m_pMemory, 0, MEM_RELEASE);
+            m_pMemory = nullptr;
+        }
     }
-}
+
+private:
+    void* m_pMemory;
+};
 
 // Stores the converted rows in the caller's bitmap, in the order the toolkit expects.
 void FillBitmap(void* bitmap, const uint8_t* rows, int32_t width, int32_t height, int32_t bits) {
@@ -62,9 +72,14 @@ void PaintOnScreen(const void* bitmap) {
 
 int32_t ReadAndConvert(HANDLE device, void* bitmap, int32_t bitsPerPixel, int32_t paint,
                        int32_t processFlag) {
-    const bool filling = bitsPerPixel == 8 || bitsPerPixel == 16;
-    if (filling && bitmap == nullptr) {
-        return 0;  // nothing to fill: leave the image in the sensor for a call that can take it
+    // Reading takes the image out of the sensor for good, so everything a delivery needs is
+    // checked and allocated first: a call that cannot fill a bitmap returns 0 and leaves the
+    // image in the sensor for a call that can.
+    if (bitsPerPixel != 8 && bitsPerPixel != 16) {
+        return 0;
+    }
+    if (bitmap == nullptr) {
+        return 0;
     }
     QorFinishExp(device);
     KelvoHWInfo info{};
@@ -75,33 +90,25 @@ int32_t ReadAndConvert(HANDLE device, void* bitmap, int32_t bitsPerPixel, int32_
     if (frameBytes == 0) {
         return 0;
     }
-    auto* frame = static_cast<int32_t*>(Commit(frameBytes));
-    if (frame == nullptr) {
-        return 0;
-    }
-    if (KelvoGetImgData(device, static_cast<int32_t>(frameBytes), frame, processFlag) == 0) {
-        Release(frame);
-        return 0;
-    }
     const size_t pixels = static_cast<size_t>(info.width) * static_cast<size_t>(info.height);
-    void* converted = filling ? Commit(pixels * (bitsPerPixel == 16 ? 2u : 1u)) : nullptr;
-    if (converted != nullptr) {
-        if (bitsPerPixel == 8) {
-            kelvo::ConvertTo8Bits(frame, pixels, static_cast<uint8_t*>(converted));
-        } else {
-            kelvo::ConvertTo16Bits(frame, pixels, static_cast<uint16_t*>(converted));
-        }
+    CommittedMemory frame(frameBytes);
+    CommittedMemory converted(pixels * (bitsPerPixel == 16 ? 2u : 1u));
+    if (frame.Get() == nullptr || converted.Get() == nullptr) {
+        return 0;
     }
-    Release(frame);
-    if (converted == nullptr) {
-        // Other depths: the image has been read out and is dropped. Without memory for the
-        // conversion the same happens, and the caller's bitmap stays untouched.
-        return 1;
+    auto* values = static_cast<int32_t*>(frame.Get());
+    if (KelvoGetImgData(device, static_cast<int32_t>(frameBytes), values, processFlag) == 0) {
+        return 0;
     }
-    FillBitmap(bitmap, static_cast<const uint8_t*>(converted), info.width, info.height,
+    if (bitsPerPixel == 8) {
+        kelvo::ConvertTo8Bits(values, pixels, static_cast<uint8_t*>(converted.Get()));
+    } else {
+        kelvo::ConvertTo16Bits(values, pixels, static_cast<uint16_t*>(converted.Get()));
+    }
+    frame.Release();
+    FillBitmap(bitmap, static_cast<const uint8_t*>(converted.Get()), info.width, info.height,
                bitsPerPixel);
-    Release(converted);
-    // Only a bitmap filled here is painted: any other record may hold anything.
+    converted.Release();
     if (paint != 0) {
         PaintOnScreen(bitmap);
     }

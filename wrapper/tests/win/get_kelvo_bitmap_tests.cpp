@@ -153,7 +153,7 @@ TEST_F(KelvoBitmap, DevicesThatWereNeverInitialisedGetNoBitmap) {
     }
 }
 
-TEST_F(KelvoBitmap, EightAndSixteenBitsTurnedOtherDepthsReadOutAndPainting) {
+TEST_F(KelvoBitmap, EightAndSixteenBitsTurnedAndPainting) {
     HANDLE device = s_init(0);
     ASSERT_NE(nullptr, device);
     ASSERT_EQ(1, s_initSensor(device));
@@ -219,15 +219,143 @@ TEST_F(KelvoBitmap, EightAndSixteenBitsTurnedOtherDepthsReadOutAndPainting) {
         }
     }
 
-    // 12 bits: the image is read out of the sensor (1) and dropped; the bitmap stays untouched
-    // and nothing is painted over the last picture.
-    Expose(device, seed);
-    const COLORREF before = ScreenPixel(431, 600);
-    bitmap = Untouched();
-    EXPECT_EQ(1, s_get(device, &bitmap, 0, 12, 1, 1));
-    EXPECT_TRUE(IsUntouched(bitmap));
-    EXPECT_EQ(before, ScreenPixel(431, 600));
-    EXPECT_EQ(0, s_get(device, &bitmap, 0, 8, 0, 1)) << "the frame has left the sensor";
+    EXPECT_EQ(1, s_shutDown(device));
+}
+
+// Counts the pixels of a delivered 8-bit or 16-bit bitmap that differ from the turned `frame`
+// (-1 when the bitmap has the wrong shape).
+int TurnedMismatches(const toolkit::Bitmap& bitmap, int32_t bits, const std::vector<int32_t>& frame) {
+    if (bitmap.width != kHeight || bitmap.height != kWidth || bitmap.bitsPerPixel != bits) {
+        return -1;
+    }
+    int mismatches = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            const int32_t value = frame[static_cast<size_t>(y) * kWidth + x];
+            uint8_t byte = 0;
+            uint16_t word = 0;
+            kelvo::ConvertTo8Bits(&value, 1, &byte);
+            kelvo::ConvertTo16Bits(&value, 1, &word);
+            mismatches += toolkit::Pixel(bitmap, kHeight - 1 - y, x) != (bits == 8 ? byte : word);
+        }
+    }
+    return mismatches;
+}
+
+// Replaces the wrapper's import of VirtualAlloc, so that a test can let memory run out at a
+// chosen allocation of one call.
+class WrapperAllocations {
+public:
+    explicit WrapperAllocations(int failingCall) {
+        s_nCalls = 0;
+        s_nFailingCall = failingCall;
+        s_real = reinterpret_cast<VirtualAllocFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "VirtualAlloc")));
+        m_pSlot = ImportSlot(GetModuleHandleW(L"kelvowrap2.dll"), "VirtualAlloc");
+        if (m_pSlot != nullptr) Write(reinterpret_cast<void*>(&Failing));
+    }
+    ~WrapperAllocations() {
+        if (m_pSlot != nullptr) Write(m_pOriginal);
+    }
+    bool Installed() const { return m_pSlot != nullptr; }
+    static int Calls() { return s_nCalls; }
+
+private:
+    using VirtualAllocFn = LPVOID(WINAPI*)(LPVOID, SIZE_T, DWORD, DWORD);
+
+    static LPVOID WINAPI Failing(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+        if (++s_nCalls == s_nFailingCall) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        return s_real(address, size, type, protect);
+    }
+
+    // The import address table entry of `name` in `module`.
+    static void** ImportSlot(HMODULE module, const char* name) {
+        if (module == nullptr) return nullptr;
+        auto* base = reinterpret_cast<uint8_t*>(module);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             d->Name != 0; ++d) {
+            if (d->OriginalFirstThunk == 0) continue;
+            auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                const auto* byName =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) == 0) {
+                    return reinterpret_cast<void**>(&slots->u1.Function);
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    void Write(void* value) {
+        DWORD old = 0;
+        VirtualProtect(m_pSlot, sizeof(void*), PAGE_READWRITE, &old);
+        if (m_pOriginal == nullptr) m_pOriginal = *m_pSlot;
+        *m_pSlot = value;
+        VirtualProtect(m_pSlot, sizeof(void*), old, &old);
+    }
+
+    void** m_pSlot = nullptr;
+    void* m_pOriginal = nullptr;
+    static inline int s_nCalls = 0;
+    static inline int s_nFailingCall = 0;
+    static inline VirtualAllocFn s_real = nullptr;
+};
+
+// A call that cannot deliver (a depth other than 8 or 16, no memory for the frame or for the
+// conversion) answers 0, leaves the bitmap and the screen alone and the image in the sensor:
+// the next call with valid arguments gets that very image.
+TEST_F(KelvoBitmap, CallsThatCannotDeliverLeaveTheImageInTheSensor) {
+    HANDLE device = s_init(0);
+    ASSERT_NE(nullptr, device);
+    ASSERT_EQ(1, s_initSensor(device));
+    uint32_t seed = 41;
+    struct Case {
+        const char* what;
+        int32_t bits;
+        int failingAllocation;  // 0: none
+    };
+    const Case cases[] = {
+        {"24 bits", 24, 0},       {"12 bits", 12, 0},          {"0 bits", 0, 0},
+        {"no memory for the frame", 8, 1}, {"no memory for the conversion", 8, 2},
+        {"no memory for the 16-bit conversion", 16, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Expose(device, seed);
+        const COLORREF before = ScreenPixel(431, 600);
+        toolkit::Bitmap bitmap = Untouched();
+        {
+            WrapperAllocations allocations(c.failingAllocation);
+            ASSERT_TRUE(allocations.Installed());
+            EXPECT_EQ(0, s_get(device, &bitmap, 0, c.bits, 1, 1));
+            if (c.failingAllocation != 0) {
+                EXPECT_GE(WrapperAllocations::Calls(), c.failingAllocation);
+            }
+        }
+        EXPECT_TRUE(IsUntouched(bitmap));
+        EXPECT_EQ(before, ScreenPixel(431, 600));
+        int32_t status = 0;
+        EXPECT_EQ(1, s_capStatus(device, &status));
+        EXPECT_EQ(1, status) << "the image is still waiting in the sensor";
+        const int32_t bits = c.bits == 16 ? 16 : 8;
+        if (s_get(device, &bitmap, 0, bits, 0, 1) != 1) {
+            ADD_FAILURE() << "the image did not stay in the sensor for a call that can take it";
+            ++seed;
+            continue;
+        }
+        EXPECT_EQ(0, TurnedMismatches(bitmap, bits, ExpectedFrame(seed++)));
+        s_free(&bitmap);
+    }
     EXPECT_EQ(1, s_shutDown(device));
 }
 

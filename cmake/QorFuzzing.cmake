@@ -1,0 +1,102 @@
+# libFuzzer targets and the coverage instrumentation of what they test (QOR_FUZZ builds, clang).
+#
+#   qor_add_fuzzer(name SOURCES ... LIBS ...)
+#
+# A fuzz target steers by the coverage it sees. Only code compiled with -fsanitize=fuzzer or
+# -fsanitize=fuzzer-no-link reports coverage, so at the end of configuration every static or
+# object library of this project that a fuzz target links, directly or through other libraries,
+# is compiled with -fsanitize=fuzzer-no-link as well (the sanitizers of QOR_SANITIZE already
+# apply to everything). Outside code (GoogleTest, system libraries) stays as it is.
+
+set_property(GLOBAL PROPERTY QOR_FUZZ_TARGETS "")
+
+function(qor_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT QOR_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  qor_warnings(${name})
+  set_property(GLOBAL APPEND PROPERTY QOR_FUZZ_TARGETS ${name})
+  # A short run in CI: every fuzzer gets a few seconds over its seed corpus and random inputs
+  # (campaigns: scripts/fuzz-campaign.sh).
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=8 -rss_limit_mb=4096)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
+endfunction()
+
+# Collects into `out_var` the project's library targets that `target` links, transitively.
+function(qor_fuzz_linked_libraries target out_var)
+  set(pending ${target})
+  set(seen "")
+  set(libraries "")
+  while(pending)
+    list(POP_FRONT pending current)
+    if(current IN_LIST seen OR NOT TARGET ${current})
+      continue()
+    endif()
+    list(APPEND seen ${current})
+    get_target_property(aliased ${current} ALIASED_TARGET)
+    if(aliased)
+      list(APPEND pending ${aliased})
+      continue()
+    endif()
+    get_target_property(imported ${current} IMPORTED)
+    if(imported)
+      continue()
+    endif()
+    get_target_property(type ${current} TYPE)
+    get_target_property(source_dir ${current} SOURCE_DIR)
+    cmake_path(IS_PREFIX PROJECT_SOURCE_DIR "${source_dir}" NORMALIZE inside_project)
+    if(NOT inside_project OR source_dir MATCHES "/googletest")
+      continue()
+    endif()
+    if(type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY")
+      list(APPEND libraries ${current})
+    endif()
+    foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+      get_target_property(linked ${current} ${property})
+      if(linked)
+        foreach(item IN LISTS linked)
+          # Generator expressions such as $<LINK_ONLY:x> name a target inside.
+          string(REGEX REPLACE "^\\$<[A-Z_]+:([^>]+)>$" "\\1" item "${item}")
+          list(APPEND pending ${item})
+        endforeach()
+      endif()
+    endforeach()
+  endwhile()
+  set(${out_var} ${libraries} PARENT_SCOPE)
+endfunction()
+
+function(qor_instrument_fuzzed_libraries)
+  get_property(fuzzers GLOBAL PROPERTY QOR_FUZZ_TARGETS)
+  set(instrumented "")
+  foreach(fuzzer IN LISTS fuzzers)
+    qor_fuzz_linked_libraries(${fuzzer} libraries)
+    list(APPEND instrumented ${libraries})
+  endforeach()
+  list(REMOVE_DUPLICATES instrumented)
+  list(SORT instrumented)
+  foreach(library IN LISTS instrumented)
+    get_target_property(options ${library} COMPILE_OPTIONS)
+    if(NOT "-fsanitize=fuzzer-no-link" IN_LIST options)
+      set_property(TARGET ${library} APPEND PROPERTY COMPILE_OPTIONS -fsanitize=fuzzer-no-link)
+    endif()
+  endforeach()
+  list(JOIN instrumented " " listed)
+  message(STATUS "Fuzzing: coverage instrumentation for ${listed}")
+endfunction()
+
+if(QOR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "QOR_FUZZ needs clang (libFuzzer): configure with CC=clang CXX=clang++.")
+  endif()
+  if(NOT QOR_SANITIZE)
+    # The instrumented libraries are linked into the tests too; the sanitizer runtime provides
+    # the coverage callbacks there, libFuzzer only inside the fuzz targets.
+    message(FATAL_ERROR "QOR_FUZZ needs QOR_SANITIZE=ON (the fuzz targets run with AddressSanitizer and UBSan).")
+  endif()
+  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qor_instrument_fuzzed_libraries)
+endif()
