@@ -164,7 +164,10 @@ StoreMedium::Removal DiskStoreMedium::DeleteImageFile(const std::string& name) {
         return Removal::Missing;
     }
     if (DeleteFileW(path.c_str())) {
-        return Removal::Deleted;
+        // Wine unlinks when the last handle closes and reports success even where the unlink
+        // then fails (a read-only file system): only a file that is gone counts as deleted.
+        return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? Removal::Deleted
+                                                                         : Removal::Failed;
     }
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Removal::Missing
