@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The Wine harness of tests and demo: a private 32-bit prefix, a virtual display and one
-# persistent wineserver, all started and stopped by pid.
+# The Wine harness of tests and demo: a private prefix, a virtual display and one persistent
+# wineserver, all started and stopped by pid.
 #
 #   wine-harness.sh start STATE_DIR [WARMUP_EXE]   starts Xvfb and wineserver, prepares the prefix
 #   wine-harness.sh stop STATE_DIR                 ends everything that start began
 #
+# QOR_WINE_ARCH chooses the Windows build the prefix runs: win64 (the x86_64 build under the
+# 64-bit loader, the default; it runs on any x86_64 host) or win32 (the shipped i686 build under
+# the 32-bit loader; it needs a kernel that executes 32-bit code, such as the test guest's).
 # STATE_DIR/env holds the variables a Wine program needs (scripts/wine-run.sh reads it).
 set -euo pipefail
 
@@ -13,13 +16,15 @@ state=${2:?state directory}
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
 
-# This machine cannot execute 32-bit Linux code, so Wine's 32-bit loader cannot run here: tests
-# run the x86_64 Windows build of the same sources under the 64-bit loader.
-WINE=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
+arch=${QOR_WINE_ARCH:-win64}
+case "$arch" in
+win64) WINE=/usr/lib/wine/wine64; export WINESERVER=/usr/lib/wine/wineserver64 ;;
+win32) WINE=/usr/lib/wine/wine; export WINESERVER=/usr/lib/wine/wineserver32 ;;
+*) echo "wine-harness: QOR_WINE_ARCH is '$arch'; use win32 or win64" >&2; exit 2 ;;
+esac
 
 wine_env() {
-    export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all
+    export WINEPREFIX="$state/prefix" WINEARCH=$arch WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
@@ -38,6 +43,11 @@ stop_pid() {  # stop_pid FILE SIGNAL: signal the recorded process and wait for i
 case "$cmd" in
 start)
     wine_env
+    # A host that cannot execute 32-bit code fails here with a clear word, not in the first test.
+    if [ ! -x "$WINESERVER" ] || ! "$WINESERVER" --version >/dev/null 2>&1; then
+        echo "wine-harness: this machine cannot run $WINESERVER ($arch); the $arch build runs in the test guest (scripts/guest/run.sh)" >&2
+        exit 1
+    fi
     # Xvfb picks a free display itself and writes its number to the file behind -displayfd.
     rm -f "$state/display"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" \
@@ -89,7 +99,7 @@ start)
     "$WINE" start /min notepad.exe </dev/null >/dev/null 2>&1 || true
 
     {
-        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=win64 WINEDEBUG=-all"
+        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=$arch QOR_WINE_ARCH=$arch WINEDEBUG=-all"
         echo "export WINESERVER='$WINESERVER' WINE='$WINE'"
         echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
         echo "export DISPLAY='$DISPLAY'"

@@ -3,9 +3,12 @@
 # suite, installed (from a folder with a blank in its name into one with blanks), checked (files,
 # registry values, the record, the TWAIN manager's view, QOR APP started from "InstalPath"),
 # installed a second time, then removed; afterwards the prefix's files and registry must be as
-# they were before.
+# they were before. Then the same into and from folders whose names hold & ! ^ ( ) and letters
+# beyond ASCII. The prefix's architecture follows QOR_WINE_ARCH (see scripts/wine-harness.sh).
 #   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR
 set -euo pipefail
+# Wine turns the arguments and environment into Windows text by the locale.
+export LC_ALL=C.UTF-8
 src=$1 bin=$2 work=$3
 state=$work/wine
 failures=0
@@ -89,8 +92,10 @@ check "LanguageID is 1033" test "$(value "$key" LanguageID)" = 0x409
 check "LogLevel is 1" test "$(value "$key" LogLevel)" = 0x1
 check "Exposure Level is 1023" \
     test "$(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level')" = 0x3ff
+# Wine's manager loads "sane.ds" from twain_32 for 32-bit programs, from twain_64 for 64-bit ones.
+twain_dir=$c/windows/twain_$([ "$QOR_WINE_ARCH" = win32 ] && echo 32 || echo 64)
 check "the TWAIN source is where Wine's manager loads it" \
-    cmp -s "$medium/Files/QORSRC.ds" "$c/windows/twain_64/sane.ds"
+    cmp -s "$medium/Files/QORSRC.ds" "$twain_dir/sane.ds"
 source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
 # The real source names itself "QOR SOURCE"; a build without it installs a placeholder.
 check "the TWAIN manager finds the source ($source_name)" grep -Eq "QOR SOURCE|QORSRC placeholder" <<<"$source_name"
@@ -118,6 +123,41 @@ check "a second installation adds nothing to the record" \
 wine cmd /c "$medium_win\\UninstallQor.cmd" >"$work/uninstall.log"
 snapshot >"$work/after.txt"
 check "uninstall leaves nothing behind" diff "$work/before.txt" "$work/after.txt"
+
+# Any folder name: the medium in a folder of that name installs into another one, and the
+# uninstallation removes all of it. The script and the folder reach cmd in variables (wine's
+# own command line would split at the blank before cmd ever sees it). A "%" is left out: Wine's
+# cmd expands a variable's value a second time (Windows does not), so no script can carry a "%"
+# folder name under Wine.
+printf '@"%%QOR_SCRIPT%%" %%QOR_ARGUMENT%%\r\n' >"$c/qor-run.cmd"
+run_script() {  # run_script SCRIPT_PATH [FOLDER]
+    QOR_SCRIPT=$1 QOR_ARGUMENT=${2:+\"$2\"} "$WINE" cmd /c 'C:\qor-run.cmd' </dev/null 2>&1 | tr -d '\r'
+}
+snapshot >"$work/before-names.txt"
+for name in "Dental & Co" "Smile! (Praxis) ^ 2" "Zahnärzte Müller" "Řepy Stomatologie"; do
+    cp -r "$medium" "$c/$name Medium"
+    folder="C:\\$name\\QOR"
+    run_script "C:\\$name Medium\\DriverInstallation.cmd" "$folder" >"$work/install-names.log"
+    check "[$name] installed" cmp -s "$medium/Files/Qor.dll" "$c/$name/QOR/Qor.dll"
+    check "[$name] the record names the folders it made" \
+        test "$(grep -c '^folder \.\.\?\r\?$' "$c/$name/QOR/InstalledItems.txt")" = 2
+    check "[$name] no failure reported" \
+        test "$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)" = "${expected_result%$'\n'}"
+    case "$name" in
+    *[![:ascii:]]*)
+        # The registry value reaches cmd through the console's code page, which may lack a
+        # letter: such a folder is named to the uninstallation.
+        out=$(run_script "C:\\$name Medium\\UninstallQor.cmd" "$folder") ;;
+    *)
+        check "[$name] InstalPath" test "$(value "$key" InstalPath)" = "$folder"
+        out=$(run_script "C:\\$name Medium\\UninstallQor.cmd") ;;
+    esac
+    check "[$name] the uninstallation names the folder" grep -qF "QOR has been removed from C:" <<<"$out"
+    rm -rf "$c/$name Medium"
+    snapshot >"$work/after-names.txt"
+    check "[$name] uninstall leaves nothing behind" diff "$work/before-names.txt" "$work/after-names.txt"
+done
+rm -f "$c/qor-run.cmd"
 
 cleanup
 trap - EXIT

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Builds the guest machine that executes the shipped 32-bit build: a Debian 12 amd64 system with
+# its own kernel (and so the 32-bit compat layer this kind of host lacks), 32-bit Wine, a virtual
+# display and the few tools the tests use. It is made from the Debian archive by debootstrap and
+# kept in a cache folder outside the clone, so a machine builds it once; it is made again when this
+# file (its recipe) changes.
+#
+#   scripts/guest/image.sh            prints the cache folder holding root.img, vmlinuz, initrd.img
+#
+# QOR_GUEST_CACHE names the cache folder (default /var/cache/qor-guest). Run as root.
+set -euo pipefail
+
+cache=${QOR_GUEST_CACHE:-/var/cache/qor-guest}
+recipe_hash=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
+release=bookworm
+# debootstrap's first stage and the base system.
+base_packages=linux-image-amd64,udev,kmod,procps,xvfb,xauth,x11-utils,xdotool
+# Installed in the chroot once the i386 architecture is added. cmake brings ctest.
+packages=(wine wine32:i386 wine64 libwine:i386 fonts-liberation python3 imagemagick cmake file
+          unzip zip)
+image_size=6G
+needed_mb=4500
+
+say() { printf 'guest image: %s\n' "$*" >&2; }
+fail() { printf 'guest image: %s\n' "$*" >&2; exit 1; }
+
+mkdir -p "$cache" || fail "cannot create the cache folder $cache: set QOR_GUEST_CACHE to a writable folder"
+cache=$(cd "$cache" && pwd)
+# One builder at a time; a second run waits and then finds the image made.
+exec 9>"$cache/.lock"
+flock 9
+
+if [ -f "$cache/recipe.sha256" ] && [ "$(cat "$cache/recipe.sha256")" = "$recipe_hash" ] &&
+   [ -f "$cache/root.img" ] && [ -f "$cache/vmlinuz" ] && [ -f "$cache/initrd.img" ]; then
+    echo "$cache"
+    exit 0
+fi
+
+[ "$(id -u)" -eq 0 ] || fail "building the image needs root (debootstrap, chroot): run as root"
+for tool in debootstrap mke2fs chroot; do
+    command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh as root"
+done
+free_mb=$(df -Pm "$cache" | awk 'NR==2 {print $4}')
+[ "$free_mb" -ge "$needed_mb" ] ||
+    fail "no space: $cache has $free_mb MB free, the image build needs about $needed_mb MB; free space or set QOR_GUEST_CACHE"
+
+started=$SECONDS
+work=$cache/build.tmp
+rm -rf "$work" "$cache/recipe.sha256"
+mkdir -p "$work"
+root=$work/root
+log=$cache/build.log
+: >"$log"
+say "building from the Debian archive (about 8 minutes, 1 GB download); log: $log"
+
+say "debootstrap $release"
+debootstrap --variant=minbase --include="$base_packages" "$release" "$root" >>"$log" 2>&1 ||
+    { tail -n 20 "$log" >&2; fail "debootstrap failed (network? archive?): see $log"; }
+
+say "32-bit Wine and the test tools"
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+{
+    in_root dpkg --add-architecture i386 &&
+    in_root apt-get update -q &&
+    in_root apt-get install -y -q --no-install-recommends "${packages[@]}" &&
+    in_root apt-get clean
+} >>"$log" 2>&1 || { tail -n 20 "$log" >&2; fail "installing Wine in the image failed: see $log"; }
+
+# The first process of the guest: mounts the kernel's file systems and the host's checkout, runs
+# the job the host named on the kernel command line, hands back its exit code, and powers off.
+# The job itself lives in the checkout (scripts/guest/job.sh), so changing it needs no new image.
+cat >"$root/sbin/qor-guest-init" <<'INIT'
+#!/bin/sh
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /dev/pts /dev/shm
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+mount -t tmpfs tmpfs /tmp
+mount -t tmpfs tmpfs /run
+hostname qor-guest
+ip link set lo up 2>/dev/null || true
+echo "qor-guest: up"
+# The host names the shared folder, the job and the result folder on the kernel command line.
+for arg in $(cat /proc/cmdline); do
+    case $arg in qor_share=*|qor_job=*|qor_out=*) export "$arg" ;; esac
+done
+modprobe 9pnet_virtio && modprobe 9p
+mkdir -p "$qor_share"
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 host "$qor_share"; then
+    cd "$qor_share"
+    /bin/bash "$qor_share/$qor_job" </dev/null
+    rc=$?
+else
+    echo "qor-guest: the host folder could not be mounted"
+    rc=125
+fi
+echo "qor-guest: job exit code $rc"
+mkdir -p "$qor_share/$qor_out" && echo "$rc" >"$qor_share/$qor_out/exit-code"
+sync
+umount "$qor_share" 2>/dev/null
+poweroff -f
+INIT
+chmod 755 "$root/sbin/qor-guest-init"
+echo qor-guest >"$root/etc/hostname"
+
+say "kernel and disk image"
+cp -L "$root/vmlinuz" "$work/vmlinuz"
+cp -L "$root/initrd.img" "$work/initrd.img"
+mke2fs -q -t ext4 -d "$root" -L root "$work/root.img" "$image_size" >>"$log" 2>&1 ||
+    { tail -n 20 "$log" >&2; fail "mke2fs failed: see $log (space?)"; }
+mv "$work/root.img" "$work/vmlinuz" "$work/initrd.img" "$cache/"
+rm -rf "$work"
+echo "$recipe_hash" >"$cache/recipe.sha256"
+say "made in $((SECONDS - started)) s: $cache ($(du -sh "$cache/root.img" | cut -f1) on disk)"
+echo "$cache"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Inside the test guest: every Windows test of the shipped i686 build (build/win32) under 32-bit
+# Wine: the test programs, QOR APP's end-to-end runs, the preview, the welcome screen, the whole
+# TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
+#   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [CTEST ARGS...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$root/build/win32
+[ -x /usr/lib/wine/wineserver32 ] ||
+    { echo "win32-tests: 32-bit Wine is missing: run this in the guest (scripts/guest/run.sh)" >&2; exit 1; }
+[ -f "$build/CTestTestfile.cmake" ] ||
+    { echo "win32-tests: $build has no tests: configure and build the i686 build with its tests first" >&2; exit 1; }
+
+export QOR_WINE_ARCH=win32
+# The prefix lives on the guest's own memory disk, not on the shared folder.
+export QOR_WINE_STATE=/tmp/qor-wine
+export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
+mkdir -p "$QOR_TEST_ARTEFACTS"
+step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }
+cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
+trap cleanup EXIT
+
+step "Wine harness (win32)"
+QOR_INSTALL_DIR=$build/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$build/bin/wine_warmup.exe"
+step "Windows tests of the i686 build under 32-bit Wine"
+ctest --test-dir "$build" -j 1 --output-on-failure "$@"
+step "every Windows test of the i686 build passed"
