@@ -3,7 +3,7 @@
 # its own kernel (and so the 32-bit compat layer this kind of host lacks), 32-bit Wine, a virtual
 # display and the few tools the tests use. It is made from the Debian archive by debootstrap and
 # kept in a cache folder outside the clone, so a machine builds it once; it is made again when this
-# file (its recipe) changes.
+# recipe (the packages and the guest's first process below) changes.
 #
 #   scripts/guest/image.sh            prints the cache folder holding root.img, vmlinuz, initrd.img
 #
@@ -11,7 +11,6 @@
 set -euo pipefail
 
 cache=${QOR_GUEST_CACHE:-/var/cache/qor-guest}
-recipe_hash=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
 release=bookworm
 # debootstrap's first stage and the base system.
 base_packages=linux-image-amd64,udev,kmod,procps,xvfb,xauth,x11-utils,xdotool
@@ -21,55 +20,11 @@ packages=(wine wine32:i386 wine64 libwine:i386 fonts-liberation python3 imagemag
 image_size=6G
 needed_mb=4500
 
-say() { printf 'guest image: %s\n' "$*" >&2; }
-fail() { printf 'guest image: %s\n' "$*" >&2; exit 1; }
-
-mkdir -p "$cache" || fail "cannot create the cache folder $cache: set QOR_GUEST_CACHE to a writable folder"
-cache=$(cd "$cache" && pwd)
-# One builder at a time; a second run waits and then finds the image made.
-exec 9>"$cache/.lock"
-flock 9
-
-if [ -f "$cache/recipe.sha256" ] && [ "$(cat "$cache/recipe.sha256")" = "$recipe_hash" ] &&
-   [ -f "$cache/root.img" ] && [ -f "$cache/vmlinuz" ] && [ -f "$cache/initrd.img" ]; then
-    echo "$cache"
-    exit 0
-fi
-
-[ "$(id -u)" -eq 0 ] || fail "building the image needs root (debootstrap, chroot): run as root"
-for tool in debootstrap mke2fs chroot; do
-    command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh as root"
-done
-free_mb=$(df -Pm "$cache" | awk 'NR==2 {print $4}')
-[ "$free_mb" -ge "$needed_mb" ] ||
-    fail "no space: $cache has $free_mb MB free, the image build needs about $needed_mb MB; free space or set QOR_GUEST_CACHE"
-
-started=$SECONDS
-work=$cache/build.tmp
-rm -rf "$work" "$cache/recipe.sha256"
-mkdir -p "$work"
-root=$work/root
-log=$cache/build.log
-: >"$log"
-say "building from the Debian archive (about 8 minutes, 1 GB download); log: $log"
-
-say "debootstrap $release"
-debootstrap --variant=minbase --include="$base_packages" "$release" "$root" >>"$log" 2>&1 ||
-    { tail -n 20 "$log" >&2; fail "debootstrap failed (network? archive?): see $log"; }
-
-say "32-bit Wine and the test tools"
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
-{
-    in_root dpkg --add-architecture i386 &&
-    in_root apt-get update -q &&
-    in_root apt-get install -y -q --no-install-recommends "${packages[@]}" &&
-    in_root apt-get clean
-} >>"$log" 2>&1 || { tail -n 20 "$log" >&2; fail "installing Wine in the image failed: see $log"; }
-
 # The first process of the guest: mounts the kernel's file systems and the host's checkout, runs
 # the job the host named on the kernel command line, hands back its exit code, and powers off.
-# The job itself lives in the checkout (scripts/guest/job.sh), so changing it needs no new image.
-cat >"$root/sbin/qor-guest-init" <<'INIT'
+# The job is written into the checkout by scripts/guest/run.sh, so changing it needs no new image.
+guest_init() {
+    cat <<'INIT'
 #!/bin/sh
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
 mount -t proc proc /proc
@@ -103,6 +58,59 @@ sync
 umount "$qor_share" 2>/dev/null
 poweroff -f
 INIT
+}
+
+# The recipe: what goes into the image. Only a change of it makes a new image.
+recipe_hash=$({ echo "$release $base_packages ${packages[*]} $image_size"; guest_init; } | sha256sum | cut -d' ' -f1)
+
+say() { printf 'guest image: %s\n' "$*" >&2; }
+fail() { printf 'guest image: %s\n' "$*" >&2; exit 1; }
+
+mkdir -p "$cache" || fail "cannot create the cache folder $cache: set QOR_GUEST_CACHE to a writable folder"
+cache=$(cd "$cache" && pwd)
+# One builder at a time; a second run waits and then finds the image made.
+exec 9>"$cache/.lock"
+flock 9
+
+if [ -f "$cache/recipe.sha256" ] && [ "$(cat "$cache/recipe.sha256")" = "$recipe_hash" ] &&
+   [ -f "$cache/root.img" ] && [ -f "$cache/vmlinuz" ] && [ -f "$cache/initrd.img" ]; then
+    echo "$cache"
+    exit 0
+fi
+
+[ "$(id -u)" -eq 0 ] || fail "building the image needs root (debootstrap, chroot): run as root"
+for tool in debootstrap mke2fs chroot; do
+    command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh as root"
+done
+free_mb=$(df -Pm "$cache" | awk 'NR==2 {print $4}')
+[ "$free_mb" -ge "$needed_mb" ] ||
+    fail "no space: $cache has $free_mb MB free, the image build needs about $needed_mb MB; free space or set QOR_GUEST_CACHE"
+
+started=$SECONDS
+work=$cache/build.tmp
+# A build that was interrupted may have left the chroot's kernel file systems mounted.
+for fs in proc sys dev/pts dev; do umount -l "$work/root/$fs" 2>/dev/null || true; done
+rm -rf "$work" "$cache/recipe.sha256"
+mkdir -p "$work"
+root=$work/root
+log=$cache/build.log
+: >"$log"
+say "building from the Debian archive (about 8 minutes, 1 GB download); log: $log"
+
+say "debootstrap $release"
+debootstrap --variant=minbase --include="$base_packages" "$release" "$root" >>"$log" 2>&1 ||
+    { tail -n 20 "$log" >&2; fail "debootstrap failed (network? archive?): see $log"; }
+
+say "32-bit Wine and the test tools"
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+{
+    in_root dpkg --add-architecture i386 &&
+    in_root apt-get update -q &&
+    in_root apt-get install -y -q --no-install-recommends "${packages[@]}" &&
+    in_root apt-get clean
+} >>"$log" 2>&1 || { tail -n 20 "$log" >&2; fail "installing Wine in the image failed: see $log"; }
+
+guest_init >"$root/sbin/qor-guest-init"
 chmod 755 "$root/sbin/qor-guest-init"
 echo qor-guest >"$root/etc/hostname"
 
