@@ -10,14 +10,15 @@ set -euo pipefail
 # Wine turns the arguments and environment into Windows text by the locale.
 export LC_ALL=C.UTF-8
 src=$1 bin=$2 work=$3
-state=$work/wine
+# QOR_WINE_SCRATCH may name a faster folder for the private prefix (the guest's memory disk).
+state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine
 failures=0
 check() {  # check "what" command...: counts a failure instead of stopping
     local what=$1; shift
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; failures=$((failures + 1)); fi
 }
 
-rm -rf "$work"
+rm -rf "$work" "$state"
 mkdir -p "$work"
 bash "$src/installer/make-medium.sh" "$bin" "$work" 2>"$work/make-medium.log"
 medium="$work/QOR Medium"

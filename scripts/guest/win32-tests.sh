@@ -13,7 +13,7 @@ build=$root/build/win32
 
 export QOR_WINE_ARCH=win32
 # The prefix lives on the guest's own memory disk, not on the shared folder.
-export QOR_WINE_STATE=/tmp/qor-wine
+export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/tmp
 export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
 mkdir -p "$QOR_TEST_ARTEFACTS"
 step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }

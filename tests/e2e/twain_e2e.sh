@@ -28,7 +28,9 @@ medium="$work/medium/QOR Medium"
 cp "$bin/twain_client.exe" "$work/client/"
 
 # A prefix of its own, which has never seen QOR.
-export QOR_WINE_STATE=$work/wine
+# QOR_WINE_SCRATCH may name a faster folder for it (the guest's memory disk).
+export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine
+rm -rf "$QOR_WINE_STATE"
 stop_harness() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" >/dev/null 2>&1 || true; }
 trap stop_harness EXIT
 "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$bin/wine_warmup.exe" >/dev/null
