@@ -164,16 +164,19 @@ goto :eof
 rem "path" items are files outside the installation folder, removed by their full path.
 :twain
 if not exist "%TARGET%\QORSRC.ds" goto :eof
-rem Windows: the manager searches the subfolders of %WINDIR%\twain_32. Wine's manager loads only
-rem "sane.ds" directly in twain_32 (32-bit programs) or twain_64 (64-bit ones).
+rem The managers look for sources of their own pointer width: twain_32 for a 32-bit source,
+rem twain_64 for a 64-bit one; the medium names the folder for its source.
+set "TWAINWIDTH=twain_32"
+if exist "%MEDIUM%Files\TwainFolder.txt" set /p TWAINWIDTH=<"%MEDIUM%Files\TwainFolder.txt"
+rem Windows: the manager searches the subfolders of that folder. Wine's manager loads only
+rem "sane.ds" directly in it.
 reg query "HKLM\Software\Wine" >nul 2>&1
 if not errorlevel 1 goto :twainwine
-set "TWAINDIR=%WINDIR%\twain_32\Halvex"
+set "TWAINDIR=%WINDIR%\%TWAINWIDTH%\Halvex"
 set "TWAINFILE=QORSRC.ds"
 goto :twaincopy
 :twainwine
-set "TWAINDIR=%WINDIR%\twain_32"
-if /i not "%PROCESSOR_ARCHITECTURE%"=="x86" set "TWAINDIR=%WINDIR%\twain_64"
+set "TWAINDIR=%WINDIR%\%TWAINWIDTH%"
 set "TWAINFILE=sane.ds"
 :twaincopy
 set "NEWTWAINDIR="

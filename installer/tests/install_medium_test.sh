@@ -27,7 +27,12 @@ check "the instructions are a PDF" grep -q '^%PDF-' "$medium/InstallationInstruc
 # The real TWAIN source when it is built, otherwise the test's placeholder.
 if [ ! -f "$medium/Files/QORSRC.ds" ]; then
     cp "$bin/qorsrc_placeholder.ds" "$medium/Files/QORSRC.ds"
+    printf 'twain_%s\r\n' "$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)" \
+        >"$medium/Files/TwainFolder.txt"
 fi
+check "the medium names the TWAIN folder of its source's pointer width" \
+    grep -qx "twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)"$'\r' \
+    "$medium/Files/TwainFolder.txt"
 
 cleanup() { "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
@@ -94,7 +99,7 @@ check "LogLevel is 1" test "$(value "$key" LogLevel)" = 0x1
 check "Exposure Level is 1023" \
     test "$(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level')" = 0x3ff
 # Wine's manager loads "sane.ds" from twain_32 for 32-bit programs, from twain_64 for 64-bit ones.
-twain_dir=$c/windows/twain_$([ "$QOR_WINE_ARCH" = win32 ] && echo 32 || echo 64)
+twain_dir=$c/windows/twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)
 check "the TWAIN source is where Wine's manager loads it" \
     cmp -s "$medium/Files/QORSRC.ds" "$twain_dir/sane.ds"
 source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
