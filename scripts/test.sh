@@ -42,6 +42,8 @@ step "Windows build (x86_64, run under Wine)"
 cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/tools/qorctl" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs"
+# The installation medium, which the installation and whole-road tests install from.
+cmake --build "$build/win64" -j "$jobs" --target installation_medium
 
 # The shipped i686 build with its tests and tools, then the sanitizer build and its tests and
 # fuzzers, start now: at the lowest priority they take the processor time the Wine tests leave

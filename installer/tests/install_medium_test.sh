@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The installation medium in a fresh Wine prefix of its own: the medium is made from the built
-# suite, installed (from a folder with a blank in its name into one with blanks), checked (files,
+# The installation medium in a fresh Wine prefix of its own: the medium the build made
+# (target installation_medium) is copied, installed (from a folder with a blank in its name into one with blanks), checked (files,
 # registry values, the record, the TWAIN manager's view, QOR APP started from "InstalPath"),
 # installed a second time, then removed; afterwards the prefix's files and registry must be as
 # they were before. Then the same into and from folders whose names hold & ! ^ ( ) and letters
 # beyond ASCII. The prefix's architecture follows QOR_WINE_ARCH (see scripts/wine-harness.sh).
-#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR
+#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR MEDIUM_DIR
+# (MEDIUM_DIR holds "QOR Medium" and its zip, made from BIN_DIR; the test guest has no groff, so
+# the medium is made where the suite is built.)
 set -euo pipefail
 # Wine turns the arguments and environment into Windows text by the locale.
 export LC_ALL=C.UTF-8
-src=$1 bin=$2 work=$3
+src=$1 bin=$2 work=$3 made=$4
 # QOR_WINE_SCRATCH may name a faster folder for the private prefix (the guest's memory disk).
 state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine
 failures=0
@@ -20,9 +22,13 @@ check() {  # check "what" command...: counts a failure instead of stopping
 
 rm -rf "$work" "$state"
 mkdir -p "$work"
-bash "$src/installer/make-medium.sh" "$bin" "$work" 2>"$work/make-medium.log"
+cmp -s "$bin/Qor.dll" "$made/QOR Medium/Files/Qor.dll" || {
+    echo "install_medium_test: $made is missing or older than the build: cmake --build <build dir> --target installation_medium" >&2
+    exit 1
+}
+cp -r "$made/QOR Medium" "$work/"
 medium="$work/QOR Medium"
-check "the medium's zip holds the folder" test -s "$work/QOR Medium.zip"
+check "the medium's zip holds the folder" test -s "$made/QOR Medium.zip"
 check "the instructions are a PDF" grep -q '^%PDF-' "$medium/InstallationInstructions.pdf"
 # The real TWAIN source when it is built, otherwise the test's placeholder.
 if [ ! -f "$medium/Files/QORSRC.ds" ]; then

@@ -8,7 +8,8 @@
 # BMPs, a PNG of each, a contact sheet, a screenshot of the source's dialog and summary.json (with
 # the time from exposure to the image) in WORK_DIR/out.
 # Usage: twain_e2e.sh BIN_DIR WORK_DIR   (BIN_DIR: a built suite with qorsim.dll, qorctl.exe,
-# twain_client.exe and wine_warmup.exe; QOR_WINE_ARCH chooses the prefix, as for the harness)
+# twain_client.exe and wine_warmup.exe, and beside it the medium the build made, BIN_DIR/../medium
+# (target installation_medium); QOR_WINE_ARCH chooses the prefix, as for the harness)
 set -euo pipefail
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
@@ -20,9 +21,11 @@ fail() { echo "twain_e2e: $*" >&2; exit 1; }
 rm -rf "$work"
 mkdir -p "$work/sim" "$work/out" "$work/client"
 work=$(cd "$work" && pwd)
-bash "$root/installer/make-medium.sh" "$bin" "$work/medium" >"$work/make-medium.log" 2>&1 ||
-    fail "the installation medium could not be made: $(cat "$work/make-medium.log")"
-medium="$work/medium/QOR Medium"
+made="$bin/../medium/QOR Medium"
+cmp -s "$bin/Qor.dll" "$made/Files/Qor.dll" ||
+    fail "$made is missing or older than the build: cmake --build <build dir> --target installation_medium"
+cp -r "$made" "$work/"
+medium="$work/QOR Medium"
 [ -f "$medium/Files/QORSRC.ds" ] || fail "the medium has no QORSRC.ds: build the TWAIN source first"
 # The imaging program has a folder of its own: nothing of the suite lies beside it.
 cp "$bin/twain_client.exe" "$work/client/"
