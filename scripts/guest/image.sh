@@ -88,18 +88,30 @@ free_mb=$(df -Pm "$cache" | awk 'NR==2 {print $4}')
 
 started=$SECONDS
 work=$cache/build.tmp
-# A build that was interrupted may have left the chroot's kernel file systems mounted.
-for fs in proc sys dev/pts dev; do umount -l "$work/root/$fs" 2>/dev/null || true; done
-rm -rf "$work" "$cache/recipe.sha256"
-mkdir -p "$work"
 root=$work/root
 log=$cache/build.log
-: >"$log"
+# A build that was interrupted may have left the chroot's kernel file systems mounted.
+for fs in proc sys dev/pts dev; do umount -l "$root/$fs" 2>/dev/null || true; done
+rm -f "$cache/recipe.sha256"
+# The base system of an interrupted build of this recipe is kept: it is most of the time.
+base_done=""
+if [ -f "$work/base.done" ] && [ "$(cat "$work/base.done")" = "$recipe_hash" ]; then
+    base_done=1
+else
+    rm -rf "$work"
+fi
+mkdir -p "$work"
+echo "guest image build of $(date -u)" >>"$log"
 say "building from the Debian archive (about 8 minutes, 1 GB download); log: $log"
 
-say "debootstrap $release"
-debootstrap --variant=minbase --include="$base_packages" "$release" "$root" >>"$log" 2>&1 ||
-    { tail -n 20 "$log" >&2; fail "debootstrap failed (network? archive?): see $log"; }
+if [ -z "$base_done" ]; then
+    say "debootstrap $release"
+    debootstrap --variant=minbase --include="$base_packages" "$release" "$root" >>"$log" 2>&1 ||
+        { tail -n 20 "$log" >&2; fail "debootstrap failed (network? archive?): see $log"; }
+    echo "$recipe_hash" >"$work/base.done"
+else
+    say "the base system of an interrupted build is complete: kept"
+fi
 
 say "32-bit Wine and the test tools"
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }

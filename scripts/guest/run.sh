@@ -51,14 +51,12 @@ esac
 if [ "$accel" = kvm ]; then
     disk=(-drive "id=root,file=$cache/root.img,format=raw,if=none,snapshot=on" -device virtio-blk-device,drive=root)
     share=(-fsdev "local,id=host,path=$root,security_model=none" -device virtio-9p-device,fsdev=host,mount_tag=host)
-    console="console=hvc0"
-    serial=(-chardev "file,id=con,path=$out/console.log" -device virtio-serial-device -device virtconsole,chardev=con)
 else
     disk=(-drive "file=$cache/root.img,if=virtio,format=raw,snapshot=on")
     share=(-virtfs "local,path=$root,mount_tag=host,security_model=none")
-    console="console=ttyS0"
-    serial=(-serial "file:$out/console.log")
 fi
+console="console=ttyS0"
+serial=(-serial "file:$out/console.log")
 
 echo "== guest: boot ($accel, ${QOR_GUEST_SMP:-2} processors, ${QOR_GUEST_MEM:-4096} MB)"
 booted=$SECONDS
