@@ -32,12 +32,19 @@ mkdir -p "$out"
 rm -f "$out/exit-code" "$out/console.log"
 free_mb=$(df -Pm "$out" | awk 'NR==2 {print $4}')
 [ "$free_mb" -ge 500 ] || fail "no space: $out has $free_mb MB free; the guest's results need some 500 MB"
-# The job: the command, run from the checkout's root.
+# The job: the command, run from the checkout's root; then the exit code for the host, and the
+# power switch (the image's minimal system has no poweroff program).
 {
     echo '#!/bin/bash'
     printf 'cd %q || exit 125\n' "$root"
     printf '%q ' "$@"
     echo
+    echo 'rc=$?'
+    echo 'echo "qor-guest: job exit code $rc"'
+    echo 'echo "$rc" >build/guest/exit-code'
+    echo 'sync'
+    echo 'echo o >/proc/sysrq-trigger'
+    echo 'sleep 30'
 } >"$out/job.sh"
 
 accel=${QOR_GUEST_ACCEL:-tcg}
@@ -45,7 +52,7 @@ machine=()
 case "$accel" in
 tcg) machine=(-accel tcg,thread=multi -cpu Haswell-noTSX) ;;
 # The direct-boot machine: no BIOS, virtio devices on MMIO.
-kvm) machine=(-M microvm,x-option-roms=off,rtc=on -enable-kvm -cpu host) ;;
+kvm) machine=(-M microvm,x-option-roms=off,rtc=on -enable-kvm -cpu ${QOR_GUEST_KVM_CPU:-Haswell-noTSX}) ;;
 *) fail "QOR_GUEST_ACCEL is '$accel': use tcg or kvm" ;;
 esac
 if [ "$accel" = kvm ]; then
