@@ -81,6 +81,8 @@ background_log=$build/background-builds.log
 background=$!
 
 export QOR_WINE_STATE=$build/win64/wine
+# The tests that need a fresh prefix start from a copy of the first one made.
+export QOR_WINE_PREFIX_CACHE=$build/win64/wine-prefix-cache
 cleanup() {
     "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
     kill -- "-$background" 2>/dev/null || true

@@ -62,6 +62,31 @@ start)
     [ -n "$display" ] || { echo "wine-harness: Xvfb did not start" >&2; exit 1; }
     export DISPLAY=":$display"
 
+    # A new prefix is made before the persistent server starts, by Wine's own short-lived server,
+    # so that it is complete on disk when wineboot ends. It takes a minute or more under
+    # emulation: with QOR_WINE_PREFIX_CACHE set, the first one made for this Wine version and
+    # architecture is kept there as an archive, and later ones (the tests that need a fresh
+    # prefix) start as a copy of it.
+    mkdir -p "$WINEPREFIX"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        template=""
+        if [ -n "${QOR_WINE_PREFIX_CACHE:-}" ]; then
+            version=$("$WINESERVER" --version 2>&1 | tr -cd '[:alnum:].-' | head -c 40)
+            template=$QOR_WINE_PREFIX_CACHE/prefix-$arch-$version.tar
+        fi
+        if [ -n "$template" ] && [ -f "$template" ]; then
+            tar -xf "$template" -C "$WINEPREFIX"
+        else
+            "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
+            "$WINESERVER" -w
+            if [ -n "$template" ]; then
+                # Written whole or not at all, so that a parallel start never reads half of it.
+                mkdir -p "$QOR_WINE_PREFIX_CACHE"
+                tar -cf "$template.tmp.$$" -C "$WINEPREFIX" . && mv "$template.tmp.$$" "$template"
+            fi
+        fi
+    fi
+
     # The server works in a folder named after the prefix's device and inode: the prefix must
     # exist before the server starts, and the first Wine program must wait for the server's
     # socket, or it may create the prefix itself and look for a server folder that is not there.
@@ -77,9 +102,6 @@ start)
     done
     [ -S "$socket" ] || { echo "wine-harness: wineserver did not start: see $state/wineserver.log" >&2; exit 1; }
 
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
-    fi
     reg() { "$WINE" reg add "$@" /f </dev/null >>"$state/reg.log" 2>&1; }
     # A crashing test must fail, not wait for someone to close a crash dialog.
     reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0

@@ -14,10 +14,17 @@ build=$root/build/win32
 export QOR_WINE_ARCH=win32
 # The prefix lives on the guest's own memory disk, not on the shared folder.
 export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/tmp
+# One wineboot per Wine version: the later prefixes start as copies of the first.
+export QOR_WINE_PREFIX_CACHE=$build/wine-prefix-cache
 export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
 mkdir -p "$QOR_TEST_ARTEFACTS"
 step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }
-cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
+# The harness's logs go home with the results: the guest's own disk is gone after the run.
+cleanup() {
+    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
+    mkdir -p "$root/build/guest/wine-logs"
+    cp "$QOR_WINE_STATE"/*.log "$root/build/guest/wine-logs/" 2>/dev/null || true
+}
 trap cleanup EXIT
 
 step "Wine harness (win32)"
