@@ -49,8 +49,9 @@ if [ "$mode" = shipped ]; then
     exec bash "$root/scripts/guest/run.sh" bash scripts/demo.sh --in-guest "$out"
 fi
 
-# The prefix of the guest lives on its own memory disk, not on the shared folder.
-export QOR_WINE_STATE=$winbuild/wine
+# The prefix of the guest lives on its own memory disk, not on the shared folder. The whole
+# road's fresh prefix starts as a copy of the first one Wine made for this build.
+export QOR_WINE_STATE=$winbuild/wine QOR_WINE_PREFIX_CACHE=$winbuild/wine-prefix-cache
 if [ "$mode" = in-guest ]; then export QOR_WINE_STATE=/tmp/qor-demo-wine QOR_WINE_SCRATCH=/tmp; fi
 cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
 trap cleanup EXIT INT TERM
