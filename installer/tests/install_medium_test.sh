@@ -40,7 +40,11 @@ check "the medium names the TWAIN folder of its source's pointer width" \
     grep -qx "twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)"$'\r' \
     "$medium/Files/TwainFolder.txt"
 
-cleanup() { "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true; }
+cleanup() {
+    "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true
+    # A prefix on the scratch folder goes (the guest's disk is small); one in WORK_DIR stays.
+    [ -z "${QOR_WINE_SCRATCH:-}" ] || rm -rf "$state"
+}
 trap cleanup EXIT
 "$src/scripts/wine-harness.sh" start "$state" "$bin/wine_warmup.exe" >/dev/null
 # shellcheck disable=SC1091

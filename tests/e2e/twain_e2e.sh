@@ -34,7 +34,11 @@ cp "$bin/twain_client.exe" "$work/client/"
 # QOR_WINE_SCRATCH may name a faster folder for it (the guest's memory disk).
 export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine
 rm -rf "$QOR_WINE_STATE"
-stop_harness() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" >/dev/null 2>&1 || true; }
+stop_harness() {
+    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" >/dev/null 2>&1 || true
+    # A prefix on the scratch folder goes (the guest's disk is small); one in WORK_DIR stays.
+    [ -z "${QOR_WINE_SCRATCH:-}" ] || rm -rf "$QOR_WINE_STATE"
+}
 trap stop_harness EXIT
 "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$bin/wine_warmup.exe" >/dev/null
 # shellcheck disable=SC1091
