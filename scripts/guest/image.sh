@@ -2,8 +2,9 @@
 # Builds the guest machine that executes the shipped 32-bit build: a Debian 12 amd64 system with
 # its own kernel (and so the 32-bit compat layer this kind of host lacks), 32-bit Wine, a virtual
 # display and the few tools the tests use. It is made from the Debian archive by debootstrap and
-# kept in a cache folder outside the clone, so a machine builds it once; it is made again when this
-# recipe (the packages and the guest's first process below) changes.
+# kept in a cache folder outside the clone, so a machine builds it once; it is made again when its
+# recipe (the release and the packages below) changes. The guest's first process is written into
+# the disk image in place (debugfs, nothing mounted) whenever it changes.
 #
 #   scripts/guest/image.sh            prints the cache folder holding root.img, vmlinuz, initrd.img
 #
@@ -22,7 +23,9 @@ needed_mb=4500
 
 # The first process of the guest: mounts the kernel's file systems and the host's checkout, runs
 # the job the host named on the kernel command line, hands back its exit code, and powers off.
-# The job is written into the checkout by scripts/guest/run.sh, so changing it needs no new image.
+# The job is written into the checkout by scripts/guest/run.sh. The share is mounted with
+# cache=mmap: without it, programs mapped from the share (every Windows program of the tests,
+# mapped by Wine's loader) may read pages of zeros.
 guest_init() {
     cat <<'INIT'
 #!/bin/sh
@@ -44,7 +47,7 @@ for arg in $(cat /proc/cmdline); do
 done
 modprobe 9pnet_virtio && modprobe 9p
 mkdir -p "$qor_share"
-if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 host "$qor_share"; then
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=mmap host "$qor_share"; then
     cd "$qor_share"
     /bin/bash "$qor_share/$qor_job" </dev/null
     rc=$?
@@ -56,12 +59,15 @@ echo "qor-guest: job exit code $rc"
 mkdir -p "$qor_share/$qor_out" && echo "$rc" >"$qor_share/$qor_out/exit-code"
 sync
 umount "$qor_share" 2>/dev/null
-poweroff -f
+# The minimal system has no poweroff program: the kernel's own switch.
+echo o >/proc/sysrq-trigger
+sleep 30
 INIT
 }
 
 # The recipe: what goes into the image. Only a change of it makes a new image.
-recipe_hash=$({ echo "$release $base_packages ${packages[*]} $image_size"; guest_init; } | sha256sum | cut -d' ' -f1)
+recipe_hash=$(echo "$release $base_packages ${packages[*]} $image_size" | sha256sum | cut -d' ' -f1)
+init_hash=$(guest_init | sha256sum | cut -d' ' -f1)
 
 say() { printf 'guest image: %s\n' "$*" >&2; }
 fail() { printf 'guest image: %s\n' "$*" >&2; exit 1; }
@@ -72,8 +78,28 @@ cache=$(cd "$cache" && pwd)
 exec 9>"$cache/.lock"
 flock 9
 
+# Writes the guest's first process into the disk image without mounting it.
+refresh_init() {
+    [ -f "$cache/init.sha256" ] && [ "$(cat "$cache/init.sha256")" = "$init_hash" ] && return 0
+    command -v debugfs >/dev/null || fail "debugfs is missing: run scripts/setup.sh as root (e2fsprogs)"
+    local file commands
+    file=$(mktemp)
+    commands=$(mktemp)
+    guest_init >"$file"
+    # /sbin is a link to /usr/sbin, which debugfs does not follow.
+    printf 'cd /usr/sbin\nrm qor-guest-init\nwrite %s qor-guest-init\nsif qor-guest-init mode 0100755\n' \
+        "$file" >"$commands"
+    { debugfs -w -f "$commands" "$cache/root.img" && e2fsck -fp "$cache/root.img"; } >>"$cache/build.log" 2>&1
+    rm -f "$file" "$commands"
+    debugfs -R "cat /usr/sbin/qor-guest-init" "$cache/root.img" 2>/dev/null | cmp -s - <(guest_init) ||
+        fail "the guest's first process could not be written into $cache/root.img: see $cache/build.log"
+    echo "$init_hash" >"$cache/init.sha256"
+    say "the guest's first process is renewed in the image"
+}
+
 if [ -f "$cache/recipe.sha256" ] && [ "$(cat "$cache/recipe.sha256")" = "$recipe_hash" ] &&
    [ -f "$cache/root.img" ] && [ -f "$cache/vmlinuz" ] && [ -f "$cache/initrd.img" ]; then
+    refresh_init
     echo "$cache"
     exit 0
 fi
@@ -124,6 +150,7 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DE
 
 guest_init >"$root/sbin/qor-guest-init"
 chmod 755 "$root/sbin/qor-guest-init"
+echo "$init_hash" >"$work/init.sha256"
 echo qor-guest >"$root/etc/hostname"
 
 say "kernel and disk image"
@@ -131,7 +158,7 @@ cp -L "$root/vmlinuz" "$work/vmlinuz"
 cp -L "$root/initrd.img" "$work/initrd.img"
 mke2fs -q -t ext4 -d "$root" -L root "$work/root.img" "$image_size" >>"$log" 2>&1 ||
     { tail -n 20 "$log" >&2; fail "mke2fs failed: see $log (space?)"; }
-mv "$work/root.img" "$work/vmlinuz" "$work/initrd.img" "$cache/"
+mv "$work/root.img" "$work/vmlinuz" "$work/initrd.img" "$work/init.sha256" "$cache/"
 rm -rf "$work"
 echo "$recipe_hash" >"$cache/recipe.sha256"
 say "made in $((SECONDS - started)) s: $cache ($(du -sh "$cache/root.img" | cut -f1) on disk)"

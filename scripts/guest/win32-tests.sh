@@ -12,8 +12,10 @@ build=$root/build/win32
     { echo "win32-tests: $build has no tests: configure and build the i686 build with its tests first" >&2; exit 1; }
 
 export QOR_WINE_ARCH=win32
-# The prefix lives on the guest's own memory disk, not on the shared folder.
-export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/tmp
+# The harness's prefix lives on the guest's memory disk, the tests' fresh prefixes on its own
+# disk (a snapshot), none on the shared folder.
+mkdir -p /var/tmp/qor
+export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/var/tmp/qor
 # One wineboot per Wine version: the later prefixes start as copies of the first.
 export QOR_WINE_PREFIX_CACHE=$build/wine-prefix-cache
 export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
