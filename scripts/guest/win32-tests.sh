@@ -12,18 +12,31 @@ build=$root/build/win32
     { echo "win32-tests: $build has no tests: configure and build the i686 build with its tests first" >&2; exit 1; }
 
 export QOR_WINE_ARCH=win32
+step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }
 # The harness's prefix lives on the guest's memory disk, the tests' fresh prefixes on its own
 # disk (a snapshot), none on the shared folder.
 mkdir -p /var/tmp/qor
 export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/var/tmp/qor
 # One wineboot per Wine version: the later prefixes start as copies of the first.
-export QOR_WINE_PREFIX_CACHE=$build/wine-prefix-cache
+export QOR_WINE_PREFIX_CACHE=$root/build/guest/wine-prefix-cache
+# The programs run from the guest's disk (see local-copy.sh); the results of the whole road and
+# of the installation come home at the end.
+step "local copy of build/win32 and the native qorctl"
+bash "$root/scripts/guest/local-copy.sh" "$build" "$root/build/native/tools"
+results=$root/build/guest/results
+bring_home() {
+    rm -rf "$results"
+    mkdir -p "$results"
+    cp -r "$build/twain_e2e" "$results/" 2>/dev/null || true
+    cp -r "$build/installer/tests/run" "$results/installation" 2>/dev/null || true
+    cp -r "$build/Testing/Temporary" "$results/ctest" 2>/dev/null || true
+}
 export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
 mkdir -p "$QOR_TEST_ARTEFACTS"
-step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }
 # The harness's logs go home with the results: the guest's own disk is gone after the run.
 cleanup() {
     "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
+    bring_home
     mkdir -p "$root/build/guest/wine-logs"
     cp "$QOR_WINE_STATE"/*.log "$root/build/guest/wine-logs/" 2>/dev/null || true
 }
