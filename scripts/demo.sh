@@ -52,7 +52,14 @@ fi
 # The prefix of the guest lives on its own memory disk, not on the shared folder. The whole
 # road's fresh prefix starts as a copy of the first one Wine made for this build.
 export QOR_WINE_STATE=$winbuild/wine QOR_WINE_PREFIX_CACHE=$winbuild/wine-prefix-cache
-if [ "$mode" = in-guest ]; then export QOR_WINE_STATE=/tmp/qor-demo-wine QOR_WINE_SCRATCH=/tmp; fi
+twain_work=$out/twain
+if [ "$mode" = in-guest ]; then
+    export QOR_WINE_STATE=/tmp/qor-demo-wine QOR_WINE_SCRATCH=/var/tmp
+    export QOR_WINE_PREFIX_CACHE=$build/guest/wine-prefix-cache
+    # Programs run from the guest's disk, not from the share (see scripts/guest/local-copy.sh).
+    bash "$root/scripts/guest/local-copy.sh" "$winbuild" "$build/native/tools"
+    twain_work=/var/tmp/qor-demo-twain
+fi
 cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
 trap cleanup EXIT INT TERM
 QOR_INSTALL_DIR=$winbuild/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
@@ -146,5 +153,6 @@ kill -0 "$qor_app" 2>/dev/null && echo "demo: QOR APP did not end after taskkill
 echo "demo: screenshots of the tray and of each stored image in $app/png"
 
 echo "== the whole road, installed from the medium: simulated sensor -> QOR APP -> pipe -> QORSRC (Wine's TWAIN manager) -> twain_client =="
-bash "$root/tests/e2e/twain_e2e.sh" "$winbuild/bin" "$out/twain"
+bash "$root/tests/e2e/twain_e2e.sh" "$winbuild/bin" "$twain_work"
+[ "$twain_work" = "$out/twain" ] || cp -r "$twain_work" "$out/twain"
 echo "demo: received BMPs, their PNGs, contact_sheet.png and summary.json in $out/twain/out"
