@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The installation medium in a fresh Wine prefix of its own: the medium the build made
-# (target installation_medium) is copied, installed (from a folder with a blank in its name into one with blanks), checked (files,
-# registry values, the record, the TWAIN manager's view, QOR APP started from "InstalPath"),
-# installed a second time, then removed; afterwards the prefix's files and registry must be as
-# they were before. Then the same into and from folders whose names hold & ! ^ ( ) and letters
-# beyond ASCII. The prefix's architecture follows QOR_WINE_ARCH (see scripts/wine-harness.sh).
+# The installation medium in a fresh Wine prefix of its own: the medium the build made (target
+# installation_medium) is copied, installed (from a folder with a blank in its name into one with
+# blanks), checked (files, registry values, the record, the TWAIN manager's view, QOR APP started
+# from "InstalPath"), installed a second time, then removed; afterwards the prefix's files and
+# registry must be as they were before. Then the same into and from folders whose names hold
+# & ! ^ ( ) and letters beyond ASCII. The prefix's architecture follows QOR_WINE_ARCH (see
+# scripts/wine-harness.sh).
 #   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR MEDIUM_DIR
 # (MEDIUM_DIR holds "QOR Medium" and its zip, made from BIN_DIR; the test guest has no groff, so
 # the medium is made where the suite is built.)
@@ -88,7 +89,7 @@ while IFS= read -r name; do
     name=${name%$'\r'}
     [ -f "$medium/Files/$name" ] || expected_result+="$name is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."$'\n'
 done <"$medium/Files/suite_files.txt"
-actual_result=$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)
+actual_result=$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)
 check "the result file names exactly the files the medium lacks" \
     test "$actual_result" = "${expected_result%$'\n'}"
 if [ -n "$expected_result" ]; then
@@ -131,7 +132,7 @@ fi
 wine reg add "$key" /v LogLevel /t REG_DWORD /d 2 /f >/dev/null
 install
 check "a second installation reports the same" \
-    test "$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)" = "${expected_result%$'\n'}"
+    test "$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)" = "${expected_result%$'\n'}"
 check "a second installation keeps LogLevel" test "$(value "$key" LogLevel)" = 0x2
 check "a second installation adds nothing to the record" \
     cmp -s "$work/items-first.txt" "$target/InstalledItems.txt"
@@ -156,9 +157,9 @@ for name in "Dental & Co" "Smile! (Praxis) ^ 2" "Zahnärzte Müller" "Řepy Stom
     run_script "C:\\$name Medium\\DriverInstallation.cmd" "$folder" >"$work/install-names.log"
     check "[$name] installed" cmp -s "$medium/Files/Qor.dll" "$c/$name/QOR/Qor.dll"
     check "[$name] the record names the folders it made" \
-        test "$(grep -c '^folder \.\.\?\r\?$' "$c/$name/QOR/InstalledItems.txt")" = 2
+        test "$(tr -d '\r' <"$c/$name/QOR/InstalledItems.txt" | grep -cE '^folder \.\.?$')" = 2
     check "[$name] no failure reported" \
-        test "$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)" = "${expected_result%$'\n'}"
+        test "$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)" = "${expected_result%$'\n'}"
     case "$name" in
     *[![:ascii:]]*)
         # The registry value reaches cmd through the console's code page, which may lack a
