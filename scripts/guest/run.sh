@@ -77,7 +77,7 @@ power_off() { kill "$qemu" 2>/dev/null || true; wait "$qemu" 2>/dev/null || true
 trap power_off EXIT INT TERM
 touch "$out/console.log"
 # Progress lines from the console while the guest runs.
-tail --pid="$qemu" -n +1 -F "$out/console.log" 2>/dev/null | tr -d '\r' |
+tail --pid="$qemu" -n +1 -F "$out/console.log" 2>/dev/null | sed -u 's/\r//g' |
     grep --line-buffered -E '^(== |qor-guest:| *[0-9]+/[0-9]+ Test|[0-9]+% tests passed|The following tests)' &
 follower=$!
 trap 'kill $follower 2>/dev/null || true; power_off' EXIT INT TERM

@@ -45,5 +45,7 @@ trap cleanup EXIT
 step "Wine harness (win32)"
 QOR_INSTALL_DIR=$build/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$build/bin/wine_warmup.exe"
 step "Windows tests of the i686 build under 32-bit Wine"
-ctest --test-dir "$build" -j 1 --output-on-failure "$@"
+# The static export check needs the cross binutils, which only the host has (scripts/test.sh
+# runs it there).
+ctest --test-dir "$build" -j 1 --output-on-failure -E '^qorimg_exports$' "$@"
 step "every Windows test of the i686 build passed"
