@@ -35,6 +35,19 @@ done <"$here/suite_files.txt"
 crlf "$medium/Files/suite_files.txt.tmp" "$medium/Files/suite_files.txt"
 rm "$medium/Files/suite_files.txt.tmp"
 
+# The TWAIN managers look for sources by pointer width (twain_32 or twain_64): the installation
+# reads the folder for this build's source from TwainFolder.txt (its PE header's machine field).
+if [ -f "$medium/Files/QORSRC.ds" ]; then
+    pe=$(od -An -tu4 -j60 -N4 "$medium/Files/QORSRC.ds" | tr -d ' ')
+    machine=$(od -An -tu2 -j$((pe + 4)) -N2 "$medium/Files/QORSRC.ds" | tr -d ' ')
+    case "$machine" in
+    332) folder=twain_32 ;;    # IMAGE_FILE_MACHINE_I386
+    34404) folder=twain_64 ;;  # IMAGE_FILE_MACHINE_AMD64
+    *) echo "make-medium: QORSRC.ds is no i386 or x86_64 Windows library (machine $machine)" >&2; exit 1 ;;
+    esac
+    printf '%s\r\n' "$folder" >"$medium/Files/TwainFolder.txt"
+fi
+
 [ -f "$bin/QorWelcomeScreen.exe" ] || { echo "make-medium: QorWelcomeScreen.exe is missing in $bin: build it first" >&2; exit 1; }
 cp "$bin/QorWelcomeScreen.exe" "$medium/"
 for script in DriverInstallation.cmd UninstallQor.cmd openPDF.bat; do

@@ -4,30 +4,69 @@
 #   1. demo mode: the synthetic patterns, no sensor;
 #   2. a simulated sensor: plug, initialise (calibration from its flash, cache file), arm, press
 #      the X-ray button from another process, read the corrected frame, and check it against an
-#      independent correction (native build) of the raw frame with the flash dumped from the sensor.
-# Usage: scripts/demo.sh [OUTPUT_DIR]   (default build/demo)
+#      independent correction (native build) of the raw frame with the flash dumped from the sensor;
+#   3. QOR APP on the simulated sensor, and the whole road from the installation medium through
+#      Wine's TWAIN manager to an imaging program (tests/e2e/twain_e2e.sh).
+# Usage: scripts/demo.sh [--shipped] [OUTPUT_DIR]
+#   (default)   the quick road: the x86_64 build under 64-bit Wine on this machine (build/demo)
+#   --shipped   the shipped i686 build under 32-bit Wine in the test guest (scripts/guest/;
+#               build/demo-shipped; the guest's image is made once per machine)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
-out=${1:-$build/demo}
 jobs=${QOR_JOBS:-2}
+mode=quick
+case "${1:-}" in
+--shipped) mode=shipped; shift ;;
+--in-guest) mode=in-guest; shift ;;  # the second half of --shipped, inside the guest
+esac
 
-bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build/win64" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
-cmake --build "$build/win64" -j "$jobs" --target qorctl Qor qorimg wine_warmup
-cmake --build "$build/win64" -j "$jobs" --target qor_app QorIcons Orbel german french
-cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
-cmake --build "$build/native" -j "$jobs" --target qorctl
+if [ "$mode" = quick ]; then
+    winbuild=$build/win64
+    out=${1:-$build/demo}
+    toolchain=$root/cmake/toolchain-mingw-x86_64.cmake
+else
+    winbuild=$build/win32
+    out=${1:-$build/demo-shipped}
+    toolchain=$root/cmake/toolchain-mingw-i686.cmake
+    export QOR_WINE_ARCH=win32
+fi
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
 
-export QOR_WINE_STATE=$build/win64/wine
+if [ "$mode" != in-guest ]; then
+    bash "$root/scripts/setup.sh"
+    cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
+    cmake --build "$build/native" -j "$jobs" --target qorctl
+    cmake -S "$root" -B "$winbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+    cmake --build "$winbuild" -j "$jobs" --target qorctl Qor qorimg wine_warmup
+    cmake --build "$winbuild" -j "$jobs" --target qor_app QorIcons Orbel german french
+    cmake --build "$winbuild" -j "$jobs" --target qorsrc Stavik twain_client qorsim_dll \
+        installation_medium
+fi
+if [ "$mode" = shipped ]; then
+    case "$out" in "$root"/*) ;; *) echo "demo: with --shipped the output folder must lie inside $root (the guest sees only the checkout)" >&2; exit 2 ;; esac
+    exec bash "$root/scripts/guest/run.sh" bash scripts/demo.sh --in-guest "$out"
+fi
+
+# The prefix of the guest lives on its own memory disk, not on the shared folder. The whole
+# road's fresh prefix starts as a copy of the first one Wine made for this build.
+export QOR_WINE_STATE=$winbuild/wine QOR_WINE_PREFIX_CACHE=$winbuild/wine-prefix-cache
+twain_work=$out/twain
+if [ "$mode" = in-guest ]; then
+    export QOR_WINE_STATE=/tmp/qor-demo-wine QOR_WINE_SCRATCH=/var/tmp
+    export QOR_WINE_PREFIX_CACHE=$build/guest/wine-prefix-cache
+    # Programs run from the guest's disk, not from the share (see scripts/guest/local-copy.sh).
+    bash "$root/scripts/guest/local-copy.sh" "$winbuild" "$build/native/tools"
+    twain_work=/var/tmp/qor-demo-twain
+fi
 cleanup() { "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true; }
 trap cleanup EXIT INT TERM
-QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
-    "$build/win64/bin/wine_warmup.exe"
-qorctl() { "$root/scripts/wine-run.sh" "$build/win64/bin/qorctl.exe" "$@"; }
+QOR_INSTALL_DIR=$winbuild/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
+    "$winbuild/bin/wine_warmup.exe"
+qorctl() { "$root/scripts/wine-run.sh" "$winbuild/bin/qorctl.exe" "$@"; }
 
-rm -rf "$out"
+rm -rf "${out:?}"/*
 mkdir -p "$out/demo" "$out/sensor" "$out/sim"
 echo "== demo mode =="
 qorctl info --demo
@@ -69,12 +108,12 @@ echo "== QOR APP on the simulated sensor =="
 # installation folder; its language table and libraries lie in its current folder.
 app=$out/app
 mkdir -p "$app/png"
-cp "$build/win64/bin/Language.ini" "$build/win64/bin/german.dll" "$build/win64/bin/french.dll" "$app/"
+cp "$winbuild/bin/Language.ini" "$winbuild/bin/german.dll" "$winbuild/bin/french.dll" "$app/"
 . "$QOR_WINE_STATE/env"
 "$WINE" reg add 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v InstalPath /t REG_SZ \
     /d "$("$WINE" winepath -w "$app" 2>/dev/null)" /f </dev/null >/dev/null 2>&1
 cd "$app"
-"$root/scripts/wine-run.sh" "$build/win64/bin/QOR APP.exe" </dev/null >"$app/qor_app.out" 2>&1 &
+"$root/scripts/wine-run.sh" "$winbuild/bin/QOR APP.exe" </dev/null >"$app/qor_app.out" 2>&1 &
 qor_app=$!
 stored() { find "$app/Images" -name '*.bmp' 2>/dev/null | wc -l; }
 # Armed once the sensor's calibration is cached in the program's folder.
@@ -113,7 +152,7 @@ for _ in $(seq 1 200); do kill -0 "$qor_app" 2>/dev/null || break; sleep 0.1; do
 kill -0 "$qor_app" 2>/dev/null && echo "demo: QOR APP did not end after taskkill" >&2
 echo "demo: screenshots of the tray and of each stored image in $app/png"
 
-echo "== the whole road: simulated sensor -> QOR APP -> pipe -> QORSRC (Wine's TWAIN manager) -> twain_client =="
-cmake --build "$build/win64" -j "$jobs" --target qorsrc Stavik twain_client qorsim_dll
-bash "$root/tests/e2e/twain_e2e.sh" "$build/win64/bin" "$out/twain"
+echo "== the whole road, installed from the medium: simulated sensor -> QOR APP -> pipe -> QORSRC (Wine's TWAIN manager) -> twain_client =="
+bash "$root/tests/e2e/twain_e2e.sh" "$winbuild/bin" "$twain_work"
+[ "$twain_work" = "$out/twain" ] || cp -r "$twain_work" "$out/twain"
 echo "demo: received BMPs, their PNGs, contact_sheet.png and summary.json in $out/twain/out"

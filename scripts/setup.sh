@@ -2,8 +2,9 @@
 # Installs everything the builds, tests and demo need on a fresh Debian 12 machine.
 # Run as root. A second run changes nothing when all is present.
 # The shipped deliverables are 32-bit (i686 mingw). This kind of machine cannot execute 32-bit
-# Linux code, so Wine's 32-bit loader cannot run; the Wine tests use the 64-bit loader and an
-# x86_64 build of the same sources.
+# Linux code, so Wine's 32-bit loader cannot run here: the quick Wine tests use the 64-bit loader
+# and an x86_64 build of the same sources, and the shipped build runs under 32-bit Wine in a test
+# guest (qemu with its own kernel; debootstrap makes its image, scripts/guest/).
 set -euo pipefail
 
 packages=(
@@ -17,6 +18,7 @@ packages=(
   groff zip python3
   msitools wixl
   g++-multilib qemu-user-static
+  qemu-system-x86 debootstrap e2fsprogs
 )
 
 missing=()

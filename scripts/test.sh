@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test: set-up, the native build with its tests, the Windows build with its tests under
-# Wine, the shipped i686 build with its export checks, and the fuzz targets briefly.
+# Runs every test: set-up, the native build with its tests, the 32-bit cores under qemu-i386, the
+# x86_64 Windows build with its tests under Wine on this machine, the shipped i686 build with
+# every Windows test under 32-bit Wine in the test guest (scripts/guest/), its export, import and
+# boundary checks, and the fuzz targets briefly. Prints each stage's time at the end.
 # Usage: scripts/test.sh   (from anywhere; builds under build/)
+#   QOR_SKIP_GUEST=1 leaves out the guest stage (the i686 build is still built and checked).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -9,7 +12,23 @@ jobs=${QOR_JOBS:-2}
 
 bash "$root/scripts/setup.sh"
 
-step() { printf '\n== %s (%d s so far) ==\n' "$*" "$SECONDS"; }
+stage_times=()
+stage_name="" stage_start=0
+step() {
+    [ -n "$stage_name" ] && stage_times+=("$(printf '%5d s  %s' $((SECONDS - stage_start)) "$stage_name")")
+    stage_name=$* stage_start=$SECONDS
+    printf '\n== %s (%d s so far) ==\n' "$*" "$SECONDS"
+}
+
+# The guest image (downloaded and made once per machine, kept outside the clone) is made while
+# everything else builds: it waits mostly on the network and the disk.
+mkdir -p "$build"
+guest_image_log=$build/guest-image.log
+guest_image=""
+if [ -z "${QOR_SKIP_GUEST:-}" ]; then
+    (exec nice -n 10 bash "$root/scripts/guest/image.sh") >"$guest_image_log" 2>&1 &
+    guest_image=$!
+fi
 
 step "native build and tests"
 cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
@@ -23,21 +42,31 @@ step "Windows build (x86_64, run under Wine)"
 cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/tools/qorctl" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64" -j "$jobs"
+# The installation medium, which the installation and whole-road tests install from.
+cmake --build "$build/win64" -j "$jobs" --target installation_medium
 
-# The shipped i686 build, the sanitizer build and its tests and fuzzers start now: at the lowest
-# priority they take the processor time the Wine tests leave while these wait for windows,
-# timers and other processes (about half of it).
+# The shipped i686 build with its tests and tools, then the sanitizer build and its tests and
+# fuzzers, start now: at the lowest priority they take the processor time the Wine tests leave
+# while these wait for windows, timers and other processes (about half of it).
+i686_log=$build/i686-build.log
+(
+    exec setsid nice -n 19 bash -c '
+        set -euo pipefail
+        root=$1 build=$2 jobs=$3
+        cmake -S "$root" -B "$build/win32" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/tools/qorctl" \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+        cmake --build "$build/win32" -j "$jobs"
+        cmake --build "$build/win32" -j "$jobs" --target installation_medium' i686 "$root" "$build" "$jobs"
+) >"$i686_log" 2>&1 &
+i686=$!
 background_log=$build/background-builds.log
 (
     # A session of its own, so that a failing test stage can end the whole build.
     exec setsid nice -n 19 bash -c '
         set -euo pipefail
-        root=$1 build=$2 jobs=$3
-        echo "== shipped build (i686)"
-        cmake -S "$root" -B "$build/win32" -G Ninja -DQOR_TESTS=OFF \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
-        # Only the deliverables: the medium depends on every one of them.
-        cmake --build "$build/win32" -j "$jobs" --target installation_medium
+        root=$1 build=$2 jobs=$3 i686=$4
+        # After the i686 build: both at once would only slow the Windows tests that wait on it.
+        while kill -0 "$i686" 2>/dev/null; do sleep 2; done
         # Line tables are all the sanitizer reports need; -O1 compiles a quarter faster.
         echo "== fuzz and sanitizer build (clang)"
         CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -G Ninja -DQOR_FUZZ=ON \
@@ -47,29 +76,52 @@ background_log=$build/background-builds.log
         cmake --build "$build/fuzz" -j "$jobs"
         # The fuzzers run for a fixed time each, so they lose nothing but executions here.
         echo "== tests and fuzz targets with AddressSanitizer and UBSan"
-        ctest --test-dir "$build/fuzz" -j "$jobs" --output-on-failure' background "$root" "$build" "$jobs"
+        ctest --test-dir "$build/fuzz" -j "$jobs" --output-on-failure' background "$root" "$build" "$jobs" "$i686"
 ) >"$background_log" 2>&1 &
 background=$!
 
 export QOR_WINE_STATE=$build/win64/wine
+# The tests that need a fresh prefix start from a copy of the first one made.
+export QOR_WINE_PREFIX_CACHE=$build/win64/wine-prefix-cache
 cleanup() {
     "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
     kill -- "-$background" 2>/dev/null || true
+    kill -- "-$i686" 2>/dev/null || true
+    [ -n "$guest_image" ] && kill "$guest_image" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
 QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" \
     "$build/win64/bin/wine_warmup.exe"
-step "Windows tests under Wine (the i686 and sanitizer builds and tests run beside them)"
+step "Windows tests of the x86_64 build under Wine (the i686 and sanitizer builds run beside them)"
 # Every window the tests drive leaves a PNG here.
 export QOR_TEST_ARTEFACTS=$build/artefacts
 mkdir -p "$QOR_TEST_ARTEFACTS"
 ctest --test-dir "$build/win64" -j 1 --output-on-failure
 "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
 
-step "finishing the i686 build and the sanitizer build and tests"
+step "finishing the i686 build (every deliverable, tool and test program)"
+if ! wait "$i686"; then
+    tail -n 80 "$i686_log"
+    echo "test: the i686 build failed; the whole log: $i686_log" >&2
+    exit 1
+fi
+
+if [ -n "$guest_image" ]; then
+    step "the test guest's image (made once per machine)"
+    if ! wait "$guest_image"; then
+        cat "$guest_image_log" >&2
+        echo "test: the guest image could not be made (see above); QOR_SKIP_GUEST=1 leaves the guest stage out" >&2
+        exit 1
+    fi
+    grep '^guest image:' "$guest_image_log" || true
+    step "Windows tests of the shipped i686 build under 32-bit Wine in the guest"
+    bash "$root/scripts/guest/run.sh" bash scripts/guest/win32-tests.sh
+fi
+
+step "finishing the sanitizer build and tests"
 if ! wait "$background"; then
     tail -n 80 "$background_log"
-    echo "test: the i686 build or the sanitizer build or tests failed; the whole log: $background_log" >&2
+    echo "test: the sanitizer build or tests failed; the whole log: $background_log" >&2
     exit 1
 fi
 trap - EXIT INT TERM
@@ -87,19 +139,16 @@ for part in kernel display; do
     "$root/scripts/check-exports.sh" "$build/win32/bin/$dll.dll" \
         "$root/external/imaging_toolkit/${part}_exports.table" i686-w64-mingw32-objdump
 done
-"$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$build/win32/medium"
-# Every shipped binary: nothing Windows Vista lacks. The simulator, the tools and the test
-# support programs are not shipped.
+medium="$build/win32/medium/QOR Medium"
+"$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$medium"
+# Every shipped binary (what the medium carries): nothing Windows Vista lacks.
 shipped=()
-for f in "$build/win32/bin/"*.dll "$build/win32/bin/"*.exe "$build/win32/bin/"*.ds; do
-    case "$(basename "$f")" in
-    qorsim.*|qorctl.exe|qorpipe.exe|twain_client.exe|wine_warmup.exe|toolkit_client.exe|*_tests.exe) ;;
-    *) [ -e "$f" ] && shipped+=("$f") ;;
-    esac
-done
+while IFS= read -r -d '' f; do shipped+=("$f"); done < <(find "$medium" -type f \
+    \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.ds' \) -print0)
+[ ${#shipped[@]} -ge 10 ] || { echo "test: the medium holds only ${#shipped[@]} binaries" >&2; exit 1; }
 "$root/scripts/check-imports.sh" i686-w64-mingw32-objdump "${shipped[@]}"
 "$root/scripts/check-boundaries.sh" "$root/driver/win" "$root/imageproc" "$root/app" "$root/common" \
     "$root/twain_source" "$root/wrapper" "$root/welcome" "$root/external"
 
-
 step "all tests passed"
+printf '%s\n' "${stage_times[@]}"

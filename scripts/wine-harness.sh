@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The Wine harness of tests and demo: a private 32-bit prefix, a virtual display and one
-# persistent wineserver, all started and stopped by pid.
+# The Wine harness of tests and demo: a private prefix, a virtual display and one persistent
+# wineserver, all started and stopped by pid.
 #
 #   wine-harness.sh start STATE_DIR [WARMUP_EXE]   starts Xvfb and wineserver, prepares the prefix
 #   wine-harness.sh stop STATE_DIR                 ends everything that start began
 #
+# QOR_WINE_ARCH chooses the Windows build the prefix runs: win64 (the x86_64 build under the
+# 64-bit loader, the default; it runs on any x86_64 host) or win32 (the shipped i686 build under
+# the 32-bit loader; it needs a kernel that executes 32-bit code, such as the test guest's).
 # STATE_DIR/env holds the variables a Wine program needs (scripts/wine-run.sh reads it).
 set -euo pipefail
 
@@ -13,13 +16,15 @@ state=${2:?state directory}
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
 
-# This machine cannot execute 32-bit Linux code, so Wine's 32-bit loader cannot run here: tests
-# run the x86_64 Windows build of the same sources under the 64-bit loader.
-WINE=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
+arch=${QOR_WINE_ARCH:-win64}
+case "$arch" in
+win64) WINE=/usr/lib/wine/wine64; export WINESERVER=/usr/lib/wine/wineserver64 ;;
+win32) WINE=/usr/lib/wine/wine; export WINESERVER=/usr/lib/wine/wineserver32 ;;
+*) echo "wine-harness: QOR_WINE_ARCH is '$arch'; use win32 or win64" >&2; exit 2 ;;
+esac
 
 wine_env() {
-    export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all
+    export WINEPREFIX="$state/prefix" WINEARCH=$arch WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
@@ -38,6 +43,11 @@ stop_pid() {  # stop_pid FILE SIGNAL: signal the recorded process and wait for i
 case "$cmd" in
 start)
     wine_env
+    # A host that cannot execute 32-bit code fails here with a clear word, not in the first test.
+    if [ ! -x "$WINESERVER" ] || ! "$WINESERVER" --version >/dev/null 2>&1; then
+        echo "wine-harness: this machine cannot run $WINESERVER ($arch); the $arch build runs in the test guest (scripts/guest/run.sh)" >&2
+        exit 1
+    fi
     # Xvfb picks a free display itself and writes its number to the file behind -displayfd.
     rm -f "$state/display"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" \
@@ -51,6 +61,31 @@ start)
     done
     [ -n "$display" ] || { echo "wine-harness: Xvfb did not start" >&2; exit 1; }
     export DISPLAY=":$display"
+
+    # A new prefix is made before the persistent server starts, by Wine's own short-lived server,
+    # so that it is complete on disk when wineboot ends. It takes a minute or more under
+    # emulation: with QOR_WINE_PREFIX_CACHE set, the first one made for this Wine version and
+    # architecture is kept there as an archive, and later ones (the tests that need a fresh
+    # prefix) start as a copy of it.
+    mkdir -p "$WINEPREFIX"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        template=""
+        if [ -n "${QOR_WINE_PREFIX_CACHE:-}" ]; then
+            version=$("$WINESERVER" --version 2>&1 | tr -cd '[:alnum:].-' | head -c 40)
+            template=$QOR_WINE_PREFIX_CACHE/prefix-$arch-$version.tar
+        fi
+        if [ -n "$template" ] && [ -f "$template" ]; then
+            tar -xf "$template" -C "$WINEPREFIX"
+        else
+            "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
+            "$WINESERVER" -w
+            if [ -n "$template" ]; then
+                # Written whole or not at all, so that a parallel start never reads half of it.
+                mkdir -p "$QOR_WINE_PREFIX_CACHE"
+                tar -cf "$template.tmp.$$" -C "$WINEPREFIX" . && mv "$template.tmp.$$" "$template"
+            fi
+        fi
+    fi
 
     # The server works in a folder named after the prefix's device and inode: the prefix must
     # exist before the server starts, and the first Wine program must wait for the server's
@@ -67,9 +102,6 @@ start)
     done
     [ -S "$socket" ] || { echo "wine-harness: wineserver did not start: see $state/wineserver.log" >&2; exit 1; }
 
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
-    fi
     reg() { "$WINE" reg add "$@" /f </dev/null >>"$state/reg.log" 2>&1; }
     # A crashing test must fail, not wait for someone to close a crash dialog.
     reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
@@ -89,7 +121,7 @@ start)
     "$WINE" start /min notepad.exe </dev/null >/dev/null 2>&1 || true
 
     {
-        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=win64 WINEDEBUG=-all"
+        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=$arch QOR_WINE_ARCH=$arch WINEDEBUG=-all"
         echo "export WINESERVER='$WINESERVER' WINE='$WINE'"
         echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
         echo "export DISPLAY='$DISPLAY'"

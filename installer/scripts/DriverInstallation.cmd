@@ -4,7 +4,8 @@ rem   DriverInstallation.cmd [installation folder]
 rem Default folder: %ProgramFiles%\Halvex Imaging\QOR. Every failure is written as one line to
 rem C:\qor\result.txt, which the welcome screen shows; no result file means success.
 rem InstalledItems.txt in the installation folder records what this installation wrote (files,
-rem then registry values, then the keys and folders it created, innermost first), so that
+rem then registry values, then the keys and folders it created, innermost first; "." and ".."
+rem are the installation folder and its parent), so that
 rem UninstallQor.cmd removes exactly that and nothing else. Installing again overwrites the
 rem files and adds only new items to the record.
 setlocal EnableExtensions
@@ -39,7 +40,8 @@ call :probe "%EXPOSUREKEY%" NEWK5
 
 if not exist "%TARGET%\" mkdir "%TARGET%" >nul 2>&1
 if not exist "%TARGET%\" (
-    call :fail "Cannot create the installation folder %TARGET%. Run the installation as an administrator."
+    set "MSG=Cannot create the installation folder %TARGET%. Run the installation as an administrator."
+    call :fail
     goto :end
 )
 if not exist "%ITEMS%" (
@@ -53,11 +55,14 @@ for /f "usebackq eol=# delims=" %%L in ("%MEDIUM%Files\suite_files.txt") do call
 rem Registry values of QOR APP, the TWAIN source and Qor.dll. The folder is always set; the
 rem language, the log level and the exposure threshold keep values set before (by the TWAIN
 rem source, a technician or an earlier installation).
+rem (In a .cmd file a successful set clears the errorlevel: the texts are set first.)
+set "MSG=Cannot write the registry value InstalPath. Run the installation as an administrator."
+set "ITEM=value InstalPath@%KEY%"
 reg add "%KEY%" /v InstalPath /t REG_SZ /d "%TARGET%" /f >nul 2>&1
 if errorlevel 1 (
-    call :fail "Cannot write the registry value InstalPath. Run the installation as an administrator."
+    call :fail
 ) else (
-    call :record "value InstalPath@%KEY%"
+    call :record
 )
 call :value "%KEY%" LanguageID 1033
 call :value "%KEY%" LogLevel 1
@@ -67,39 +72,55 @@ rem The TWAIN source, where the TWAIN manager looks for sources.
 call :twain
 
 rem Created keys and folders, innermost first.
-if defined NEWK5 call :record "key %EXPOSUREKEY%"
-if defined NEWK4 call :record "key HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD"
-if defined NEWK3 call :record "key HKLM\SOFTWARE\Halvex Imaging Corp."
-if defined NEWK2 call :record "key %KEY%"
-if defined NEWK1 call :record "key HKLM\SOFTWARE\Halvex Imaging"
-if defined NEWTARGET call :record "folder %TARGET%"
-if defined NEWPARENT call :record "folder %TARGETPARENT%"
+set "ITEM=key %EXPOSUREKEY%"
+if defined NEWK5 call :record
+set "ITEM=key HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD"
+if defined NEWK4 call :record
+set "ITEM=key HKLM\SOFTWARE\Halvex Imaging Corp."
+if defined NEWK3 call :record
+set "ITEM=key %KEY%"
+if defined NEWK2 call :record
+set "ITEM=key HKLM\SOFTWARE\Halvex Imaging"
+if defined NEWK1 call :record
+rem The installation folder and its parent are named relative to the installation folder: the
+rem record is read in the console's code page, which may lack letters of the folder's name.
+set "ITEM=folder ."
+if defined NEWTARGET call :record
+set "ITEM=folder .."
+if defined NEWPARENT call :record
 rem The result folder of the welcome screen, and a result file that a failure may still leave.
-call :record "path %RESULT%"
-if defined NEWQOR call :record "folder C:\qor"
+set "ITEM=path %RESULT%"
+call :record
+set "ITEM=folder C:\qor"
+if defined NEWQOR call :record
 goto :end
 
 :incomplete
-call :fail "The installation medium is incomplete: %MEDIUM%Files\Qor.dll or suite_files.txt is missing. Copy the whole medium again and start the installation once more."
+set "MSG=The installation medium is incomplete: %MEDIUM%Files\Qor.dll or suite_files.txt is missing. Copy the whole medium again and start the installation once more."
+call :fail
 
 :end
 endlocal
 exit /b 0
 
 rem --- subroutines ---------------------------------------------------------------------------
+rem Folder names may hold blanks, & ( ) ^ %% ! and letters beyond ASCII. Such a text is passed in
+rem a variable (MSG, ITEM), never as an argument of call (call expands %% a second time and
+rem doubles ^), is compared only inside quotes, and is printed as a for variable, whose value is
+rem not parsed again (delayed expansion would eat a !).
 
 :fail
-rem Appends one line to the result file.
->>"%RESULT%" echo %~1
+rem Appends the line in MSG to the result file.
+for /f "eol=| delims=" %%T in ("%MSG%") do >>"%RESULT%" echo %%T
 goto :eof
 
 :record
-rem Adds "kind name" to the record unless it is there already. (Plain loops and errorlevel
-rem tests only: Wine's cmd mishandles || and && before redirections and blocks.)
+rem Adds the line in ITEM ("kind name") to the record unless it is there already. (Plain loops
+rem and errorlevel tests only: Wine's cmd mishandles || and && before redirections and blocks.)
 set "FOUND="
-for /f "usebackq delims=" %%R in ("%ITEMS%") do if "%%R"=="%~1" set "FOUND=1"
+for /f "usebackq delims=" %%R in ("%ITEMS%") do if "%%R"=="%ITEM%" set "FOUND=1"
 if defined FOUND goto :eof
-echo %~1>>"%ITEMS%"
+for /f "eol=| delims=" %%T in ("%ITEM%") do >>"%ITEMS%" echo %%T
 goto :eof
 
 :probe
@@ -111,43 +132,51 @@ goto :eof
 
 :copyfile
 set "NAME=%~1"
+set "MSG=%NAME% is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."
 if not exist "%MEDIUM%Files\%NAME%" (
-    call :fail "%NAME% is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."
+    call :fail
     goto :eof
 )
 copy /y "%MEDIUM%Files\%NAME%" "%TARGET%\%NAME%" >nul 2>&1
+set "MSG=Cannot copy %NAME% into %TARGET%. Close QOR APP and every imaging program, then install again."
 if not exist "%TARGET%\%NAME%" (
-    call :fail "Cannot copy %NAME% into %TARGET%. Close QOR APP and every imaging program, then install again."
+    call :fail
     goto :eof
 )
-call :record "file %NAME%"
+set "ITEM=file %NAME%"
+call :record
 goto :eof
 
 :value
 rem A DWORD value, written only when it does not exist yet.
 reg query "%~1" /v "%~2" >nul 2>&1
 if not errorlevel 1 goto :eof
+set "MSG=Cannot write the registry value %~2. Run the installation as an administrator."
+set "ITEM=value %~2@%~1"
 reg add "%~1" /v "%~2" /t REG_DWORD /d %3 /f >nul 2>&1
 if errorlevel 1 (
-    call :fail "Cannot write the registry value %~2. Run the installation as an administrator."
+    call :fail
     goto :eof
 )
-call :record "value %~2@%~1"
+call :record
 goto :eof
 
 rem "path" items are files outside the installation folder, removed by their full path.
 :twain
 if not exist "%TARGET%\QORSRC.ds" goto :eof
-rem Windows: the manager searches the subfolders of %WINDIR%\twain_32. Wine's manager loads only
-rem "sane.ds" directly in twain_32 (32-bit programs) or twain_64 (64-bit ones).
+rem The managers look for sources of their own pointer width: twain_32 for a 32-bit source,
+rem twain_64 for a 64-bit one; the medium names the folder for its source.
+set "TWAINWIDTH=twain_32"
+if exist "%MEDIUM%Files\TwainFolder.txt" set /p TWAINWIDTH=<"%MEDIUM%Files\TwainFolder.txt"
+rem Windows: the manager searches the subfolders of that folder. Wine's manager loads only
+rem "sane.ds" directly in it.
 reg query "HKLM\Software\Wine" >nul 2>&1
 if not errorlevel 1 goto :twainwine
-set "TWAINDIR=%WINDIR%\twain_32\Halvex"
+set "TWAINDIR=%WINDIR%\%TWAINWIDTH%\Halvex"
 set "TWAINFILE=QORSRC.ds"
 goto :twaincopy
 :twainwine
-set "TWAINDIR=%WINDIR%\twain_32"
-if /i not "%PROCESSOR_ARCHITECTURE%"=="x86" set "TWAINDIR=%WINDIR%\twain_64"
+set "TWAINDIR=%WINDIR%\%TWAINWIDTH%"
 set "TWAINFILE=sane.ds"
 :twaincopy
 set "NEWTWAINDIR="
@@ -160,11 +189,15 @@ set "OURS="
 for /f "usebackq eol=; tokens=1*" %%A in ("%ITEMS%") do if "%%A %%B"=="path %TWAINDIR%\%TWAINFILE%" set "OURS=1"
 if not defined OURS if exist "%TWAINDIR%\%TWAINFILE%" if not exist "%KEPT%" move /y "%TWAINDIR%\%TWAINFILE%" "%KEPT%" >nul 2>&1
 copy /y "%TARGET%\QORSRC.ds" "%TWAINDIR%\%TWAINFILE%" >nul 2>&1
+set "MSG=Cannot install the TWAIN source into %TWAINDIR%. Run the installation as an administrator."
 if not exist "%TWAINDIR%\%TWAINFILE%" (
-    call :fail "Cannot install the TWAIN source into %TWAINDIR%. Run the installation as an administrator."
+    call :fail
     goto :eof
 )
-call :record "path %TWAINDIR%\%TWAINFILE%"
-if exist "%KEPT%" call :record "restore %TWAINDIR%\%TWAINFILE%"
-if defined NEWTWAINDIR call :record "folder %TWAINDIR%"
+set "ITEM=path %TWAINDIR%\%TWAINFILE%"
+call :record
+set "ITEM=restore %TWAINDIR%\%TWAINFILE%"
+if exist "%KEPT%" call :record
+set "ITEM=folder %TWAINDIR%"
+if defined NEWTWAINDIR call :record
 goto :eof

@@ -14,9 +14,18 @@ if not exist "%ITEMS%" goto :notinstalled
 rem A copy is read, so that the record itself can go with the rest.
 set "COPY=%TEMP%\QorInstalledItems.txt"
 copy /y "%ITEMS%" "%COPY%" >nul 2>&1
-for /f "usebackq eol=; tokens=1*" %%A in ("%COPY%") do call :remove %%A "%%B"
+rem The kind and the name go to :remove in variables: an argument of call would be expanded a
+rem second time, and a folder name may hold & ( ) ^ %% ! or letters beyond ASCII.
+for /f "usebackq eol=; tokens=1*" %%A in ("%COPY%") do (
+    set "KIND=%%A"
+    set "NAME=%%B"
+    call :remove
+rem "." and ".." name the installation folder and its parent.
+if "%KIND%"=="folder" if "%NAME%"=="." set "NAME=%TARGET%"
+if "%KIND%"=="folder" if "%NAME%"==".." for %%P in ("%TARGET%\..") do set "NAME=%%~fP"
+)
 del /f /q "%COPY%" >nul 2>&1
-echo QOR has been removed from %TARGET%.
+for /f "eol=| delims=" %%T in ("%TARGET%") do echo QOR has been removed from %%T.
 endlocal
 exit /b 0
 
@@ -26,10 +35,13 @@ endlocal
 exit /b 1
 
 :remove
-if "%~1"=="file" del /f /q "%TARGET%\%~2" >nul 2>&1
-if "%~1"=="path" del /f /q "%~2" >nul 2>&1
-if "%~1"=="restore" move /y "%~2.before-qor" "%~2" >nul 2>&1
-if "%~1"=="folder" rmdir "%~2" >nul 2>&1
-if "%~1"=="key" reg delete "%~2" /f >nul 2>&1
-if "%~1"=="value" for /f "tokens=1,* delims=@" %%K in ("%~2") do reg delete "%%L" /v "%%K" /f >nul 2>&1
+rem "." and ".." name the installation folder and its parent.
+if "%KIND%"=="folder" if "%NAME%"=="." set "NAME=%TARGET%"
+if "%KIND%"=="folder" if "%NAME%"==".." for %%P in ("%TARGET%\..") do set "NAME=%%~fP"
+if "%KIND%"=="file" del /f /q "%TARGET%\%NAME%" >nul 2>&1
+if "%KIND%"=="path" del /f /q "%NAME%" >nul 2>&1
+if "%KIND%"=="restore" move /y "%NAME%.before-qor" "%NAME%" >nul 2>&1
+if "%KIND%"=="folder" rmdir "%NAME%" >nul 2>&1
+if "%KIND%"=="key" reg delete "%NAME%" /f >nul 2>&1
+if "%KIND%"=="value" for /f "tokens=1,* delims=@" %%K in ("%NAME%") do reg delete "%%L" /v "%%K" /f >nul 2>&1
 goto :eof

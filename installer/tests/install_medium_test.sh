@@ -1,31 +1,51 @@
 #!/usr/bin/env bash
-# The installation medium in a fresh Wine prefix of its own: the medium is made from the built
-# suite, installed (from a folder with a blank in its name into one with blanks), checked (files,
-# registry values, the record, the TWAIN manager's view, QOR APP started from "InstalPath"),
-# installed a second time, then removed; afterwards the prefix's files and registry must be as
-# they were before.
-#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR
+# The installation medium in a fresh Wine prefix of its own: the medium the build made (target
+# installation_medium) is copied, installed (from a folder with a blank in its name into one with
+# blanks), checked (files, registry values, the record, the TWAIN manager's view, QOR APP started
+# from "InstalPath"), installed a second time, then removed; afterwards the prefix's files and
+# registry must be as they were before. Then the same into and from folders whose names hold
+# & ! ^ ( ) and letters beyond ASCII. The prefix's architecture follows QOR_WINE_ARCH (see
+# scripts/wine-harness.sh).
+#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR MEDIUM_DIR
+# (MEDIUM_DIR holds "QOR Medium" and its zip, made from BIN_DIR; the test guest has no groff, so
+# the medium is made where the suite is built.)
 set -euo pipefail
-src=$1 bin=$2 work=$3
-state=$work/wine
+# Wine turns the arguments and environment into Windows text by the locale.
+export LC_ALL=C.UTF-8
+src=$1 bin=$2 work=$3 made=$4
+# QOR_WINE_SCRATCH may name a faster folder for the private prefix (the guest's memory disk).
+state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine
 failures=0
 check() {  # check "what" command...: counts a failure instead of stopping
     local what=$1; shift
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; failures=$((failures + 1)); fi
 }
 
-rm -rf "$work"
+rm -rf "$work" "$state"
 mkdir -p "$work"
-bash "$src/installer/make-medium.sh" "$bin" "$work" 2>"$work/make-medium.log"
+cmp -s "$bin/Qor.dll" "$made/QOR Medium/Files/Qor.dll" || {
+    echo "install_medium_test: $made is missing or older than the build: cmake --build <build dir> --target installation_medium" >&2
+    exit 1
+}
+cp -r "$made/QOR Medium" "$work/"
 medium="$work/QOR Medium"
-check "the medium's zip holds the folder" test -s "$work/QOR Medium.zip"
+check "the medium's zip holds the folder" test -s "$made/QOR Medium.zip"
 check "the instructions are a PDF" grep -q '^%PDF-' "$medium/InstallationInstructions.pdf"
 # The real TWAIN source when it is built, otherwise the test's placeholder.
 if [ ! -f "$medium/Files/QORSRC.ds" ]; then
     cp "$bin/qorsrc_placeholder.ds" "$medium/Files/QORSRC.ds"
+    printf 'twain_%s\r\n' "$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)" \
+        >"$medium/Files/TwainFolder.txt"
 fi
+check "the medium names the TWAIN folder of its source's pointer width" \
+    grep -qx "twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)"$'\r' \
+    "$medium/Files/TwainFolder.txt"
 
-cleanup() { "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true; }
+cleanup() {
+    "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true
+    # A prefix on the scratch folder goes (the guest's disk is small); one in WORK_DIR stays.
+    [ -z "${QOR_WINE_SCRATCH:-}" ] || rm -rf "$state"
+}
 trap cleanup EXIT
 "$src/scripts/wine-harness.sh" start "$state" "$bin/wine_warmup.exe" >/dev/null
 # shellcheck disable=SC1091
@@ -69,7 +89,7 @@ while IFS= read -r name; do
     name=${name%$'\r'}
     [ -f "$medium/Files/$name" ] || expected_result+="$name is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."$'\n'
 done <"$medium/Files/suite_files.txt"
-actual_result=$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)
+actual_result=$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)
 check "the result file names exactly the files the medium lacks" \
     test "$actual_result" = "${expected_result%$'\n'}"
 if [ -n "$expected_result" ]; then
@@ -89,8 +109,10 @@ check "LanguageID is 1033" test "$(value "$key" LanguageID)" = 0x409
 check "LogLevel is 1" test "$(value "$key" LogLevel)" = 0x1
 check "Exposure Level is 1023" \
     test "$(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level')" = 0x3ff
+# Wine's manager loads "sane.ds" from twain_32 for 32-bit programs, from twain_64 for 64-bit ones.
+twain_dir=$c/windows/twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)
 check "the TWAIN source is where Wine's manager loads it" \
-    cmp -s "$medium/Files/QORSRC.ds" "$c/windows/twain_64/sane.ds"
+    cmp -s "$medium/Files/QORSRC.ds" "$twain_dir/sane.ds"
 source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
 # The real source names itself "QOR SOURCE"; a build without it installs a placeholder.
 check "the TWAIN manager finds the source ($source_name)" grep -Eq "QOR SOURCE|QORSRC placeholder" <<<"$source_name"
@@ -110,7 +132,7 @@ fi
 wine reg add "$key" /v LogLevel /t REG_DWORD /d 2 /f >/dev/null
 install
 check "a second installation reports the same" \
-    test "$(tr -d '\r' <"$c/qor/result.txt" 2>/dev/null || true)" = "${expected_result%$'\n'}"
+    test "$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)" = "${expected_result%$'\n'}"
 check "a second installation keeps LogLevel" test "$(value "$key" LogLevel)" = 0x2
 check "a second installation adds nothing to the record" \
     cmp -s "$work/items-first.txt" "$target/InstalledItems.txt"
@@ -118,6 +140,41 @@ check "a second installation adds nothing to the record" \
 wine cmd /c "$medium_win\\UninstallQor.cmd" >"$work/uninstall.log"
 snapshot >"$work/after.txt"
 check "uninstall leaves nothing behind" diff "$work/before.txt" "$work/after.txt"
+
+# Any folder name: the medium in a folder of that name installs into another one, and the
+# uninstallation removes all of it. The script and the folder reach cmd in variables (wine's
+# own command line would split at the blank before cmd ever sees it). A "%" is left out: Wine's
+# cmd expands a variable's value a second time (Windows does not), so no script can carry a "%"
+# folder name under Wine.
+printf '@"%%QOR_SCRIPT%%" %%QOR_ARGUMENT%%\r\n' >"$c/qor-run.cmd"
+run_script() {  # run_script SCRIPT_PATH [FOLDER]
+    QOR_SCRIPT=$1 QOR_ARGUMENT=${2:+\"$2\"} "$WINE" cmd /c 'C:\qor-run.cmd' </dev/null 2>&1 | tr -d '\r'
+}
+snapshot >"$work/before-names.txt"
+for name in "Dental & Co" "Smile! (Praxis) ^ 2" "Zahnärzte Müller" "Řepy Stomatologie"; do
+    cp -r "$medium" "$c/$name Medium"
+    folder="C:\\$name\\QOR"
+    run_script "C:\\$name Medium\\DriverInstallation.cmd" "$folder" >"$work/install-names.log"
+    check "[$name] installed" cmp -s "$medium/Files/Qor.dll" "$c/$name/QOR/Qor.dll"
+    check "[$name] the record names the folders it made" \
+        test "$(tr -d '\r' <"$c/$name/QOR/InstalledItems.txt" | grep -cE '^folder \.\.?$')" = 2
+    check "[$name] no failure reported" \
+        test "$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)" = "${expected_result%$'\n'}"
+    case "$name" in
+    *[![:ascii:]]*)
+        # The registry value reaches cmd through the console's code page, which may lack a
+        # letter: such a folder is named to the uninstallation.
+        out=$(run_script "C:\\$name Medium\\UninstallQor.cmd" "$folder") ;;
+    *)
+        check "[$name] InstalPath" test "$(value "$key" InstalPath)" = "$folder"
+        out=$(run_script "C:\\$name Medium\\UninstallQor.cmd") ;;
+    esac
+    check "[$name] the uninstallation names the folder" grep -qF "QOR has been removed from C:" <<<"$out"
+    rm -rf "$c/$name Medium"
+    snapshot >"$work/after-names.txt"
+    check "[$name] uninstall leaves nothing behind" diff "$work/before-names.txt" "$work/after-names.txt"
+done
+rm -f "$c/qor-run.cmd"
 
 cleanup
 trap - EXIT

@@ -6,6 +6,7 @@
 #include "driver/core/frame_correction.h"
 #include "external/sensor_sim/win/device_change_broadcast.h"
 #include "imageproc/core/qor_image_proc.h"
+#include "tests/support/sensor_bench.h"
 #include "tests/support/ui_robot.h"
 
 #include <psapi.h>
@@ -140,12 +141,12 @@ QorAppRig::QorAppRig(const std::string& name)
     m_registry.SetString(L"InstalPath", m_work.wstring());
     m_registry.SetDword(L"LanguageID", 1033);
     m_registry.SetDword(L"LogLevel", 0);
-    SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", (m_work / "sim").wstring().c_str());
+    qor::test::PointSimulatorAt(m_work / "sim");
 }
 
 QorAppRig::~QorAppRig() {
     Kill();
-    SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", nullptr);
+    qor::test::PointSimulatorAt({});
 }
 
 void QorAppRig::UnplugSensor() {
@@ -222,26 +223,12 @@ int QorAppRig::RunTool(const std::wstring& program, const std::wstring& argument
 
 int QorAppRig::RunAndWait(const fs::path& program, const std::wstring& arguments,
                           int timeoutMs) const {
-    const std::wstring path = program.wstring();
-    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        m_work.wstring().c_str(), &startup, &info)) {
+    const DWORD code = qor::test::RunProgram(L"\"" + program.wstring() + L"\" " + arguments, m_work,
+                                             static_cast<DWORD>(timeoutMs));
+    if (code == qor::test::kNotStarted) {
         return -2;
     }
-    CloseHandle(info.hThread);
-    int result = -1;
-    if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(info.hProcess, &code);
-        result = static_cast<int>(code);
-    } else {
-        TerminateProcess(info.hProcess, 99);
-    }
-    CloseHandle(info.hProcess);
-    return result;
+    return code == qor::test::kTimedOut ? -1 : static_cast<int>(code);
 }
 
 HWND QorAppRig::MainWindow(int timeoutMs) const {

@@ -1,50 +1,79 @@
 #!/usr/bin/env bash
-# The whole road under Wine's own TWAIN manager: simulated sensor -> Qor.dll -> QOR APP -> pipe ->
-# QORSRC (installed as the manager's "sane.ds") -> twain_client, by native, file and memory
-# transfer, and by the Stavik queue when QOR APP cannot be started. Leaves the received BMPs, a
-# PNG of each, a contact sheet, a screenshot of the source's dialog and summary.json (with the
-# time from exposure to the image) in WORK_DIR/out.
-# Usage: twain_e2e.sh BIN_DIR WORK_DIR   (QOR_WINE_STATE names a running harness)
+# The whole road as a practice has it: the suite installed from the installation medium
+# (DriverInstallation.cmd in a fresh Wine prefix), the imaging program (twain_client) in a folder
+# of its own, Wine's own TWAIN manager loading the installed source, and the source starting
+# QOR APP from "InstalPath". Simulated sensor -> Qor.dll -> QOR APP -> pipe -> QORSRC ->
+# twain_client, by native, file and memory transfer, and by the Stavik queue when QOR APP cannot
+# be started; at the end the uninstallation must leave the prefix as it was. Leaves the received
+# BMPs, a PNG of each, a contact sheet, a screenshot of the source's dialog and summary.json (with
+# the time from exposure to the image) in WORK_DIR/out.
+# Usage: twain_e2e.sh BIN_DIR WORK_DIR   (BIN_DIR: a built suite with qorsim.dll, qorctl.exe,
+# twain_client.exe and wine_warmup.exe, and beside it the medium the build made, BIN_DIR/../medium
+# (target installation_medium); QOR_WINE_ARCH chooses the prefix, as for the harness)
 set -euo pipefail
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
 root=$(cd "$(dirname "$0")/../.." && pwd)
-state=${QOR_WINE_STATE:?start the Wine harness first (scripts/wine-harness.sh)}
-# shellcheck disable=SC1091
-. "$state/env"
+# Wine turns the arguments and environment into Windows text by the locale.
+export LC_ALL=C.UTF-8
+fail() { echo "twain_e2e: $*" >&2; exit 1; }
 
 rm -rf "$work"
-mkdir -p "$work/install" "$work/sim" "$work/out"
-install=$work/install
-for f in "QOR APP.exe" Qor.dll qorimg.dll qorsim.dll Orbel.dll QorIcons.dll Language.ini german.dll french.dll; do
-    [ -e "$bin/$f" ] && cp "$bin/$f" "$install/"
-done
-# Wine's manager loads only "sane.ds" from its folder for this pointer width.
-twain_dir=$WINEPREFIX/drive_c/windows/twain_64
-mkdir -p "$twain_dir"
-cp "$bin/QORSRC.ds" "$twain_dir/sane.ds"
-cp "$bin/Stavik.dll" "$bin/Orbel.dll" "$twain_dir/"
+mkdir -p "$work/sim" "$work/out" "$work/client"
+work=$(cd "$work" && pwd)
+made="$bin/../medium/QOR Medium"
+cmp -s "$bin/Qor.dll" "$made/Files/Qor.dll" ||
+    fail "$made is missing or older than the build: cmake --build <build dir> --target installation_medium"
+cp -r "$made" "$work/"
+medium="$work/QOR Medium"
+[ -f "$medium/Files/QORSRC.ds" ] || fail "the medium has no QORSRC.ds: build the TWAIN source first"
+# The imaging program has a folder of its own: nothing of the suite lies beside it.
+cp "$bin/twain_client.exe" "$work/client/"
+
+# A prefix of its own, which has never seen QOR.
+# QOR_WINE_SCRATCH may name a faster folder for it (the guest's memory disk).
+export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine
+rm -rf "$QOR_WINE_STATE"
+stop_harness() {
+    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" >/dev/null 2>&1 || true
+    # A prefix on the scratch folder goes (the guest's disk is small); one in WORK_DIR stays.
+    [ -z "${QOR_WINE_SCRATCH:-}" ] || rm -rf "$QOR_WINE_STATE"
+}
+trap stop_harness EXIT
+"$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$bin/wine_warmup.exe" >/dev/null
+# shellcheck disable=SC1091
+. "$QOR_WINE_STATE/env"
+# Wine's own sane.ds is built in; the installed one must be loaded instead.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sane.ds=n"
+c=$WINEPREFIX/drive_c
+"$WINE" reg delete 'HKLM\SOFTWARE\Halvex Imaging' /f </dev/null >/dev/null 2>&1 || true
+snapshot() {  # files of drive C: (without profiles and temporary files) and the suite's keys
+    (cd "$c" && find . -path ./users -prune -o -path ./windows/temp -prune -o -print | sort)
+    "$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging' /s </dev/null 2>/dev/null | tr -d '\r' || true
+    "$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s </dev/null 2>/dev/null | tr -d '\r' || true
+}
+snapshot >"$work/before.txt"
+
+echo "== installation from the medium =="
+medium_win=$("$WINE" winepath -w "$medium" 2>/dev/null)
+"$WINE" cmd /c "$medium_win\\DriverInstallation.cmd" </dev/null >"$work/install.log" 2>&1
+[ ! -f "$c/qor/result.txt" ] || fail "the installation reported: $(tr -d '\r' <"$c/qor/result.txt")"
+install="$c/Program Files/Halvex Imaging/QOR"
+[ -f "$install/QOR APP.exe" ] || fail "the installation put no QOR APP.exe into $install"
+# The test bench's sensor: the simulated one, plugged in beside the installed driver library.
+cp "$bin/qorsim.dll" "$install/"
 export QOR_SENSOR_SIMULATOR=$work/sim
 
-key='HKLM\SOFTWARE\Halvex Imaging\QOR'
-old_path=$("$WINE" reg query "$key" /v InstalPath </dev/null 2>/dev/null | tr -d '\r' |
-    sed -n 's/.*REG_SZ[[:space:]]*//p')
 finish() {
     "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
-    [ -n "$old_path" ] && "$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$old_path" /f \
-        </dev/null >/dev/null 2>&1 || true
-    rm -f "$twain_dir/sane.ds" "$twain_dir/Stavik.dll" "$twain_dir/Orbel.dll"
+    stop_harness
 }
 trap finish EXIT
-"$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$("$WINE" winepath -w "$install" 2>/dev/null)" /f \
-    </dev/null >/dev/null 2>&1
 
 qorctl() { "$WINE" "$bin/qorctl.exe" "$@" </dev/null; }
-client() { (cd "$work" && "$WINE" "$bin/twain_client.exe" "$@" </dev/null); }
+client() { (cd "$work/client" && "$WINE" ./twain_client.exe "$@" </dev/null); }
 stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
 now_ms() { date +%s%3N; }
-fail() { echo "twain_e2e: $*" >&2; exit 1; }
 
 # A QOR APP left from elsewhere would serve another store.
 "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
@@ -204,3 +233,15 @@ if problems:
     sys.exit(1)
 print("twain_e2e: every check passed")
 PY
+
+echo "== uninstallation =="
+"$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+for _ in $(seq 1 100); do pgrep -f 'QOR APP.exe' >/dev/null || break; sleep 0.1; done
+# What the suite wrote while it ran (images, logs, the calibration cache) stays by design, and
+# the simulated sensor is the bench's: they go first.
+rm -rf "$install/Images" "$install/qorsim.dll" "$install"/*.dat "$install"/*Log*.txt
+"$WINE" cmd /c "$medium_win\\UninstallQor.cmd" </dev/null >"$work/uninstall.log" 2>&1
+snapshot >"$work/after.txt"
+diff "$work/before.txt" "$work/after.txt" >"$work/uninstall.diff" ||
+    fail "the uninstallation left the prefix changed: $(cat "$work/uninstall.diff")"
+echo "twain_e2e: the uninstallation left the prefix as it was"

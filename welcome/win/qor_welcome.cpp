@@ -159,6 +159,7 @@ void QOR_Welcome::CreateControls() {
     // The platform substitutes its own face when "MS Sans Serif" is missing.
     m_nFontHeight = MulDiv(welcome::kFontPoints, pixelsPerInch, 72);
     m_hFont = MakeFont(m_nFontHeight);
+    HFONT buttonFont = ButtonFont();
     for (const welcome::ControlLayout& layout : welcome::kControls) {
         const bool button = layout.kind == welcome::ControlKind::PushButton;
         const DWORD style = WS_CHILD | WS_VISIBLE |
@@ -168,7 +169,8 @@ void QOR_Welcome::CreateControls() {
             button ? L"BUTTON" : L"STATIC", Wide(layout.text), style, Px(layout.left), Px(layout.top),
             Px(layout.width), Px(layout.height), m_hWnd,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), m_hInstance, nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFitting(layout)), FALSE);
+        HFONT font = button ? buttonFont : FontFitting(layout);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
@@ -180,17 +182,52 @@ HFONT QOR_Welcome::MakeFont(int pixels) const {
                        VARIABLE_PITCH | FF_SWISS, Wide(welcome::kFontName));
 }
 
-// The platform's substitute for "MS Sans Serif" may be wider than the original face: a control
+// The three buttons share one size: the largest at which every caption fits, wrapped onto two
+// lines where needed (the buttons are multi-line). Fitting each one alone made the two long
+// captions much smaller than "Exit".
+HFONT QOR_Welcome::ButtonFont() {
+    constexpr int kMinimumPixels = 8;
+    constexpr int kBorderPixels = 8;  // the button's frame and the focus rectangle's margin
+    HDC dc = GetDC(m_hWnd);
+    HFONT font = m_hFont;
+    for (int pixels = m_nFontHeight; pixels >= kMinimumPixels; --pixels) {
+        HFONT candidate = pixels == m_nFontHeight ? m_hFont : MakeFont(pixels);
+        HGDIOBJ old = SelectObject(dc, candidate);
+        bool fits = true;
+        for (const welcome::ControlLayout& layout : welcome::kControls) {
+            if (layout.kind != welcome::ControlKind::PushButton) {
+                continue;
+            }
+            const int width = Px(layout.width) - kBorderPixels;
+            RECT needed{0, 0, width, 0};
+            DrawTextW(dc, Wide(layout.text), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            fits = fits && needed.right <= width && needed.bottom <= Px(layout.height) - kBorderPixels;
+        }
+        SelectObject(dc, old);
+        if (font != m_hFont) {
+            DeleteObject(font);
+        }
+        font = candidate;
+        if (fits) {
+            break;
+        }
+    }
+    ReleaseDC(m_hWnd, dc);
+    if (font != m_hFont) {
+        m_hFittedFonts.push_back(font);
+    }
+    return font;
+}
+
+// The platform's substitute for "MS Sans Serif" may be wider than the original face: a label
 // whose text would be cut off gets a smaller size of the same face.
 HFONT QOR_Welcome::FontFitting(const welcome::ControlLayout& layout) {
-    const bool button = layout.kind == welcome::ControlKind::PushButton;
-    const int width = Px(layout.width) - (button ? 8 : 0);
+    const int width = Px(layout.width);
     const int height = Px(layout.height);
     const UINT format = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX;
     HDC dc = GetDC(m_hWnd);
     HFONT font = m_hFont;
-    // One line down to 8 pixels; below that a button wraps its text instead.
-    for (int pixels = m_nFontHeight; pixels >= (button ? 8 : 7); --pixels) {
+    for (int pixels = m_nFontHeight; pixels >= 7; --pixels) {
         HFONT candidate = pixels == m_nFontHeight ? m_hFont : MakeFont(pixels);
         HGDIOBJ old = SelectObject(dc, candidate);
         RECT needed{0, 0, width, 0};

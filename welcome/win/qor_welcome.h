@@ -34,6 +34,7 @@ private:
     void CreateControls();
     HFONT MakeFont(int pixels) const;
     HFONT FontFitting(const welcome::ControlLayout& layout);
+    HFONT ButtonFont();
     void OnPDF();
     void OnInstallQor();
     void OnExit();

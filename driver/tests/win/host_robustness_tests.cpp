@@ -2,6 +2,7 @@
 // floating-point exceptions or lose an arm command: each scenario runs in a fresh process of
 // host_probe, several times where a race is involved.
 #include "external/sensor_sim/core/simulator_control.h"
+#include "tests/support/sensor_bench.h"
 
 #include <gtest/gtest.h>
 
@@ -15,32 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 
 DWORD RunProbe(const std::string& scenario, const fs::path& workFolder) {
-    std::wstring commandLine = L"host_probe.exe " + std::wstring(scenario.begin(), scenario.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workFolder.wstring().c_str(), &startup, &process)) {
-        return 0xFFFFFFFF;
-    }
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 0xDEAD);
-    }
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return qor::test::RunProgram(L"host_probe.exe " + std::wstring(scenario.begin(), scenario.end()),
+                                 workFolder, 60000);
 }
 
 TEST(HostRobustness, EveryAwkwardHostScenarioEndsCleanly) {
     const fs::path root = fs::temp_directory_path() / "qor_host_probe_sim";
     const fs::path work = fs::temp_directory_path() / "qor_host_probe_work";
-    fs::remove_all(root);
-    fs::remove_all(work);
-    fs::create_directories(work);
-    SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", root.wstring().c_str());
-    qor::sim::SimulatorControl control(root);
     qor::sim::PlugOptions plug;
     plug.name = "probe";
     // Format 2 corrects with a gain map whose defective pixels have the gain 0.
@@ -49,7 +31,7 @@ TEST(HostRobustness, EveryAwkwardHostScenarioEndsCleanly) {
     plug.calibration.defectPixels = 200;
     qor::sim::FitGeometryToSensorType(plug.calibration);
     std::string error;
-    ASSERT_TRUE(control.Plug(plug, error)) << error;
+    ASSERT_NE(nullptr, qor::test::PlugSimulatedSensor(root, work, plug, error)) << error;
 
     const struct {
         const char* scenario;
@@ -63,7 +45,7 @@ TEST(HostRobustness, EveryAwkwardHostScenarioEndsCleanly) {
             EXPECT_EQ(0u, RunProbe(c.scenario, work)) << c.scenario << ", run " << run;
         }
     }
-    SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", nullptr);
+    qor::test::PointSimulatorAt({});
 }
 
 }  // namespace

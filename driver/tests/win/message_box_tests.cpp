@@ -6,6 +6,7 @@
 #include "driver/core/calibration_record.h"
 #include "external/sensor_sim/core/simulator_control.h"
 #include "tests/support/box_watcher.h"
+#include "tests/support/sensor_bench.h"
 
 #include <gtest/gtest.h>
 
@@ -46,20 +47,13 @@ protected:
     static void SetUpTestSuite() {
         s_root = fs::temp_directory_path() / "qor_boxes_sim";
         s_work = fs::temp_directory_path() / "qor_boxes_work";
-        fs::remove_all(s_root);
-        fs::remove_all(s_work);
-        fs::create_directories(s_root);
-        fs::create_directories(s_work);
-        _wputenv_s(L"QOR_SENSOR_SIMULATOR", s_root.wstring().c_str());
-        SetCurrentDirectoryW(s_work.wstring().c_str());
-        qor::sim::SimulatorControl control(s_root);
         qor::sim::PlugOptions plug;
         plug.name = "boxes";
         plug.calibration.imagerId = kImagerId;
         plug.calibration.formatVersion = 3;
         qor::sim::FitGeometryToSensorType(plug.calibration);
         std::string error;
-        ASSERT_TRUE(control.Plug(plug, error)) << error;
+        ASSERT_NE(nullptr, qor::test::PlugSimulatedSensor(s_root, s_work, plug, error)) << error;
         s_module = LoadLibraryW(L"Qor.dll");
         ASSERT_NE(nullptr, s_module);
     }

@@ -8,6 +8,7 @@
 #include "external/sensor_sim/core/simulator_control.h"
 #include "external/sensor_sim/win/device_change_broadcast.h"
 #include "imageproc/core/qor_image_proc.h"
+#include "tests/support/sensor_bench.h"
 
 #include <gtest/gtest.h>
 
@@ -66,14 +67,6 @@ protected:
     static void SetUpTestSuite() {
         s_root = fs::temp_directory_path() / "qor_cycle_sim";
         s_work = fs::temp_directory_path() / "qor_cycle_work";
-        fs::remove_all(s_root);
-        fs::remove_all(s_work);
-        fs::create_directories(s_root);
-        fs::create_directories(s_work);
-        // Through the C runtime, which keeps its own copy of the environment.
-        _wputenv_s(L"QOR_SENSOR_SIMULATOR", s_root.wstring().c_str());
-        SetCurrentDirectoryW(s_work.wstring().c_str());  // the cache files land here
-        s_control = new qor::sim::SimulatorControl(s_root);
         qor::sim::PlugOptions plug;
         plug.name = "cycle";
         plug.calibration.imagerId = kImagerId;
@@ -82,7 +75,9 @@ protected:
         plug.calibration.badColumns = {640};
         qor::sim::FitGeometryToSensorType(plug.calibration);
         std::string error;
-        ASSERT_TRUE(s_control->Plug(plug, error)) << error;
+        // The cache files land in s_work, the current folder.
+        s_control = qor::test::PlugSimulatedSensor(s_root, s_work, plug, error).release();
+        ASSERT_NE(nullptr, s_control) << error;
     }
     static void TearDownTestSuite() {
         delete s_control;

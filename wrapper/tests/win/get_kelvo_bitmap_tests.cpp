@@ -7,6 +7,7 @@
 #include "external/sensor_sim/core/simulator_control.h"
 #include "imageproc/core/qor_image_proc.h"
 #include "tests/support/ui_robot.h"
+#include "tests/support/sensor_bench.h"
 #include "wrapper/core/kelvo_conversion.h"
 
 #include <windows.h>
@@ -45,20 +46,14 @@ protected:
     static void SetUpTestSuite() {
         s_root = fs::temp_directory_path() / "qor_kelvo_sim";
         s_work = fs::temp_directory_path() / "qor_kelvo_work";
-        fs::remove_all(s_root);
-        fs::remove_all(s_work);
-        fs::create_directories(s_root);
-        fs::create_directories(s_work);
-        _wputenv_s(L"QOR_SENSOR_SIMULATOR", s_root.wstring().c_str());
-        SetCurrentDirectoryW(s_work.wstring().c_str());
-        s_control = new qor::sim::SimulatorControl(s_root);
         qor::sim::PlugOptions plug;
         plug.name = "kelvo";
         plug.calibration.imagerId = kImagerId;
         plug.calibration.formatVersion = 3;
         qor::sim::FitGeometryToSensorType(plug.calibration);
         std::string error;
-        ASSERT_TRUE(s_control->Plug(plug, error)) << error;
+        s_control = qor::test::PlugSimulatedSensor(s_root, s_work, plug, error).release();
+        ASSERT_NE(nullptr, s_control) << error;
 
         ASSERT_NE(nullptr, LoadLibraryW(L"kelvowrap2.dll"));
         s_get = Entry<GetKelvoBitmapFn>(L"kelvowrap2.dll", "GetKelvoBitmap");
@@ -363,23 +358,12 @@ TEST_F(KelvoBitmap, CallsThatCannotDeliverLeaveTheImageInTheSensor) {
 TEST_F(KelvoBitmap, ToolkitClientSavesTheTurnedBitmapAsBmpAndPng) {
     const fs::path out = s_work / "client";
     fs::create_directories(out);
-    SetEnvironmentVariableW(L"QOR_SENSOR_SIMULATOR", s_root.wstring().c_str());
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const fs::path client = fs::path(self).parent_path() / "toolkit_client.exe";
     std::wstring commandLine = L"\"" + client.wstring() + L"\" --bits 16 --wait 20 --expose-seed 31 --out \"" +
                                out.wstring() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               s_work.wstring().c_str(), &startup, &process));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000));
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ASSERT_EQ(0u, code);
+    ASSERT_EQ(0u, qor::test::RunProgram(commandLine, s_work, 120000));
 
     std::ifstream bmp(out / "kelvo_16bit.bmp", std::ios::binary);
     const std::vector<uint8_t> file((std::istreambuf_iterator<char>(bmp)),

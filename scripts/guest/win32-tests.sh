@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Inside the test guest: every Windows test of the shipped i686 build (build/win32) under 32-bit
+# Wine: the test programs, QOR APP's end-to-end runs, the preview, the welcome screen, the whole
+# TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
+#   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [CTEST ARGS...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$root/build/win32
+[ -x /usr/lib/wine/wineserver32 ] ||
+    { echo "win32-tests: 32-bit Wine is missing: run this in the guest (scripts/guest/run.sh)" >&2; exit 1; }
+[ -f "$build/CTestTestfile.cmake" ] ||
+    { echo "win32-tests: $build has no tests: configure and build the i686 build with its tests first" >&2; exit 1; }
+
+export QOR_WINE_ARCH=win32
+step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }
+# The harness's prefix lives on the guest's memory disk, the tests' fresh prefixes on its own
+# disk (a snapshot), none on the shared folder.
+mkdir -p /var/tmp/qor
+export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/var/tmp/qor
+# One wineboot per Wine version: the later prefixes start as copies of the first.
+export QOR_WINE_PREFIX_CACHE=$root/build/guest/wine-prefix-cache
+# The programs run from the guest's disk (see local-copy.sh); the results of the whole road and
+# of the installation come home at the end.
+step "local copy of build/win32 and the native qorctl"
+bash "$root/scripts/guest/local-copy.sh" "$build" "$root/build/native/tools"
+results=$root/build/guest/results
+bring_home() {
+    rm -rf "$results"
+    mkdir -p "$results"
+    cp -r "$build/twain_e2e" "$results/" 2>/dev/null || true
+    cp -r "$build/installer/tests/run" "$results/installation" 2>/dev/null || true
+    cp -r "$build/Testing/Temporary" "$results/ctest" 2>/dev/null || true
+}
+export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
+mkdir -p "$QOR_TEST_ARTEFACTS"
+# The harness's logs go home with the results: the guest's own disk is gone after the run.
+cleanup() {
+    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
+    bring_home
+    mkdir -p "$root/build/guest/wine-logs"
+    cp "$QOR_WINE_STATE"/*.log "$root/build/guest/wine-logs/" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+step "Wine harness (win32)"
+QOR_INSTALL_DIR=$build/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$build/bin/wine_warmup.exe"
+step "Windows tests of the i686 build under 32-bit Wine"
+# The static export check needs the cross binutils, which only the host has (scripts/test.sh
+# runs it there).
+ctest --test-dir "$build" -j 1 --output-on-failure -E '^qorimg_exports$' "$@"
+step "every Windows test of the i686 build passed"
