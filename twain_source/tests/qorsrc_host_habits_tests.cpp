@@ -7,6 +7,8 @@
 // after windows.h
 #include "twain.h"
 
+#include "twain_source/tests/source_under_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,29 +21,9 @@ namespace {
 using DsEntry = TW_UINT16(PASCAL*)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
 constexpr const wchar_t kKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
 
-std::wstring SourcePath() {
-    wchar_t path[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"QOR_SOURCE_UNDER_TEST", path, MAX_PATH) > 0) return path;
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    *(wcsrchr(path, L'\\') + 1) = 0;
-    return std::wstring(path) + L"QORSRC.ds";
-}
-
-std::wstring ReadInstalPath() {
-    wchar_t value[MAX_PATH] = {};
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"InstalPath", RRF_RT_REG_SZ, nullptr, value, &size);
-    return value;
-}
-
-void WriteInstalPath(const std::wstring& path) {
-    HKEY key;
-    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, kKey, &key) == ERROR_SUCCESS) {
-        RegSetValueExW(key, L"InstalPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-}
+using source_under_test::ReadInstalPath;
+using source_under_test::SourcePath;
+using source_under_test::WriteInstalPath;
 
 // This thread's top-level windows with the title (the source's dialog belongs to the thread
 // that enabled it).

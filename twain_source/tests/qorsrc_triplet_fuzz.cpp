@@ -19,6 +19,8 @@
 // after windows.h
 #include "twain.h"
 
+#include "twain_source/tests/source_under_test.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -71,29 +73,9 @@ void Watchdog() {
     }
 }
 
-std::wstring SourcePath() {
-    wchar_t path[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"QOR_SOURCE_UNDER_TEST", path, MAX_PATH) > 0) return path;
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    *(wcsrchr(path, L'\\') + 1) = 0;
-    return std::wstring(path) + L"QORSRC.ds";
-}
-
-std::wstring ReadInstalPath() {
-    wchar_t value[MAX_PATH] = {};
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"InstalPath", RRF_RT_REG_SZ, nullptr, value, &size);
-    return value;
-}
-
-void WriteInstalPath(const std::wstring& path) {
-    HKEY key;
-    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, kKey, &key) == ERROR_SUCCESS) {
-        RegSetValueExW(key, L"InstalPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-}
+using source_under_test::ReadInstalPath;
+using source_under_test::SourcePath;
+using source_under_test::WriteInstalPath;
 
 // A small 8-bit grey bitmap file, as QOR APP stores images.
 std::vector<uint8_t> GreyBitmap(uint8_t seed) {
