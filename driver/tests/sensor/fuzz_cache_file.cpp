@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -14,16 +16,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) {
         return 0;
     }
+    // A memory file system where there is one: the files are up to 2 MiB each.
     static const fs::path dir = [] {
-        const fs::path d = fs::temp_directory_path() / "qor-cache-fuzz";
+        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        const fs::path d = base / "qor-cache-fuzz";
         fs::create_directories(d);
         return d;
     }();
     // Length: 0..0x200000 plus a few bytes, chosen by the first two bytes.
     const size_t length = (size_t(data[0]) << 8 | data[1]) * 33;
     std::vector<uint8_t> file(std::min<size_t>(length, qor::kCalibrationImageSize + 7));
-    for (size_t i = 0; i < file.size(); ++i) {
-        file[i] = data[2 + i % (size - 2)];
+    // The input's tail, repeated: whole copies, not a division per byte.
+    const size_t period = size - 2;
+    for (size_t at = 0; at < file.size(); at += period) {
+        std::memcpy(file.data() + at, data + 2, std::min(period, file.size() - at));
     }
     if (file.size() >= qor::kCalibrationImageSize && (data[0] & 1)) {
         file[qor::kCalibrationImageSize - 1] = qor::CalibrationChecksum(file.data());
