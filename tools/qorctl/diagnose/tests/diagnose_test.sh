@@ -16,6 +16,13 @@ export QOR_SENSOR_SIMULATOR=$work/sim
 mkdir -p "$QOR_SENSOR_SIMULATOR"
 # shellcheck disable=SC1091
 . "${QOR_WINE_STATE:?start the Wine harness first}/env"
+# The suite installed as the harness and the medium leave it, whatever earlier tests changed:
+# "InstalPath" names the build's folder, and the source lies where Wine's manager of the build's
+# pointer width loads it.
+"$WINE" reg add 'HKLM\SOFTWARE\Halvex Imaging\QOR' /v InstalPath /t REG_SZ \
+    /d "$("$WINE" winepath -w "$bin" 2>/dev/null)" /f </dev/null >/dev/null 2>&1
+twain_folder=$WINEPREFIX/drive_c/windows/$([ "${WINEARCH:-win64}" = win32 ] && echo twain_32 || echo twain_64)
+mkdir -p "$twain_folder" && cp "$bin/QORSRC.ds" "$twain_folder/sane.ds"
 qorctl() { (cd "$work/cwd" && "$src/scripts/wine-run.sh" "$bin/qorctl.exe" "$@" </dev/null 2>>"$work/wine.err" | tr -d '\r'); }
 # has FILE VERDICT TEXT: a line of that verdict containing the text
 has() { grep -E "^$2 +[a-z]+ +.*$3" "$1" >/dev/null; }
