@@ -196,6 +196,9 @@ if not exist "%TWAINDIR%\%TWAINFILE%" (
 )
 set "ITEM=path %TWAINDIR%\%TWAINFILE%"
 call :record
+rem The source writes its log beside itself.
+set "ITEM=path %TWAINDIR%\QorSrcLog.txt"
+call :record
 set "ITEM=restore %TWAINDIR%\%TWAINFILE%"
 if exist "%KEPT%" call :record
 set "ITEM=folder %TWAINDIR%"

@@ -69,7 +69,8 @@ struct Triplet {
 constexpr uint8_t S(int state) { return static_cast<uint8_t>(1u << (state - 3)); }
 // The source is lenient where leniency is safe: closing and disabling from any later state.
 constexpr Triplet kTriplets[] = {
-    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, S(3)},
+    // In states 4 to 7 a session its manager dropped is ended first.
+    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, S(3) | S(4) | S(5) | S(6) | S(7)},
     {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, S(4) | S(5) | S(6) | S(7)},
     {DG_CONTROL, DAT_IDENTITY, MSG_GET, 0},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, S(4)},
@@ -271,6 +272,9 @@ bool SourceModel::Execute(const Triplet& t, Input& in) {
     switch (t.dat) {
         case DAT_IDENTITY:
             if (t.msg == MSG_OPENDS) {
+                // A dropped session ends as MSG_CLOSEDS would end it.
+                if (m_image) m_waiting.push_front(DibToBmpFile(*m_image));
+                Release();
                 m_oldProtocol = (in.Byte() & 1) != 0;
                 m_state = kState4;
                 m_table.Build();

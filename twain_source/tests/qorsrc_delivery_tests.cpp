@@ -305,20 +305,18 @@ struct Delivery : ::testing::Test {
         EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
         return pending.Count;
     }
+    // A named callback: a lambda converts only to the default calling convention, not to the
+    // stdcall one of the i686 build.
+    static BOOL CALLBACK TakeStatusDialog(HWND window, LPARAM param) {
+        if (GetDlgItem(window, 1002) == nullptr) return TRUE;
+        *reinterpret_cast<HWND*>(param) = window;
+        return FALSE;
+    }
     std::string StatusLine() {
-        struct Search {
-            HWND dialog = nullptr;
-        } search;
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND window, LPARAM param) -> BOOL {
-                if (GetDlgItem(window, 1002) == nullptr) return TRUE;
-                reinterpret_cast<Search*>(param)->dialog = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        HWND dialog = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), TakeStatusDialog, reinterpret_cast<LPARAM>(&dialog));
         wchar_t text[256] = {};
-        if (search.dialog) GetDlgItemTextW(search.dialog, 1002, text, 256);
+        if (dialog) GetDlgItemTextW(dialog, 1002, text, 256);
         return Narrow(text);
     }
 };

@@ -27,21 +27,24 @@ using source_under_test::WriteInstalPath;
 
 // This thread's top-level windows with the title (the source's dialog belongs to the thread
 // that enabled it).
+struct TitleSearch {
+    const wchar_t* title;
+    HWND found;
+};
+
+// A named callback: a lambda converts only to the default calling convention, not to the
+// stdcall one of the i686 build.
+BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
+    auto* f = reinterpret_cast<TitleSearch*>(data);
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);
+    if (wcscmp(text, f->title) == 0) f->found = window;
+    return f->found == nullptr;
+}
+
 HWND ThreadWindow(const wchar_t* title) {
-    struct Find {
-        const wchar_t* title;
-        HWND found;
-    } find{title, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<Find*>(data);
-            wchar_t text[64] = {};
-            GetWindowTextW(window, text, 64);
-            if (wcscmp(text, f->title) == 0) f->found = window;
-            return f->found == nullptr;
-        },
-        reinterpret_cast<LPARAM>(&find));
+    TitleSearch find{title, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchTitle, reinterpret_cast<LPARAM>(&find));
     return find.found;
 }
 

@@ -156,15 +156,16 @@ void Pump() {
     }
 }
 
+// A named callback: a lambda converts only to the default calling convention, not to the
+// stdcall one of the i686 build.
+BOOL CALLBACK TakeFirstWindow(HWND window, LPARAM data) {
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+}
+
 HWND AnyThreadWindow() {
     HWND found = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM data) -> BOOL {
-            *reinterpret_cast<HWND*>(data) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(GetCurrentThreadId(), TakeFirstWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
