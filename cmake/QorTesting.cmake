@@ -1,7 +1,10 @@
 # Test, benchmark and fuzz target helpers for both builds.
 #
-#   qor_add_gtest(name SOURCES a.cpp ... LIBS lib ...)    one CTest test per executable; in the
-#                                                          Windows build CTest runs it under Wine
+#   qor_add_gtest(name [PORTABLE] SOURCES a.cpp ... LIBS lib ...)
+#                                                          one CTest test per executable; in the
+#                                                          Windows build CTest runs it under Wine.
+#                                                          PORTABLE: it tests only the portable
+#                                                          cores (label "portable")
 #   qor_add_benchmark(name SOURCES ... LIBS ...)           native build only (Google Benchmark)
 #   qor_add_fuzzer(name SOURCES ... LIBS ...)              QOR_FUZZ builds only (QorFuzzing.cmake)
 
@@ -24,7 +27,7 @@ else()
 endif()
 
 function(qor_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "PORTABLE" "" "SOURCES;LIBS" ${ARGN})
   if(NOT QOR_TESTS)
     return()
   endif()
@@ -33,6 +36,9 @@ function(qor_add_gtest name)
   qor_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  if(ARG_PORTABLE)
+    set_tests_properties(${name} PROPERTIES LABELS portable)
+  endif()
 endfunction()
 
 function(qor_add_benchmark name)

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs every test: set-up, the native build with its tests, the 32-bit cores under qemu-i386, the
 # x86_64 Windows build with its tests under Wine on this machine, the shipped i686 build (every
-# deliverable, tool and test program) with its export, import and boundary checks, and the fuzz
-# targets briefly. Prints each stage's time at the end.
+# deliverable, tool and test program) with its Windows tests under 32-bit Wine in the test guest
+# (scripts/guest/) and its export, import and boundary checks, and the fuzz targets briefly.
+# Prints each stage's time at the end.
 # Usage: scripts/test.sh   (from anywhere; builds under build/)
-#   QOR_GUEST=1 adds the stage that runs every Windows test of the i686 build under 32-bit Wine in
-#   the test guest (scripts/guest/): about 50 minutes under emulation on a 2-core machine, and
-#   not yet passing (tests with time limits made for a real processor), so not in the default run.
+#   QOR_GUEST=quick (the default) runs the guest's quick set (scripts/guest/win32-tests.sh),
+#   QOR_GUEST=full every Windows test of the i686 build (about 75 minutes under emulation on a
+#   2-core machine), QOR_GUEST=off no guest stage.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -27,7 +28,9 @@ step() {
 mkdir -p "$build"
 guest_image_log=$build/guest-image.log
 guest_image=""
-if [ -n "${QOR_GUEST:-}" ]; then
+guest=${QOR_GUEST:-quick}
+case "$guest" in quick|full|off) ;; *) echo "test: QOR_GUEST is '$guest': use quick, full or off" >&2; exit 2 ;; esac
+if [ "$guest" != off ]; then
     (exec nice -n 10 bash "$root/scripts/guest/image.sh") >"$guest_image_log" 2>&1 &
     guest_image=$!
 fi
@@ -112,12 +115,12 @@ if [ -n "$guest_image" ]; then
     step "the test guest's image (made once per machine)"
     if ! wait "$guest_image"; then
         cat "$guest_image_log" >&2
-        echo "test: the guest image could not be made (see above); run without QOR_GUEST=1 to leave the guest stage out" >&2
+        echo "test: the guest image could not be made (see above); QOR_GUEST=off leaves the guest stage out" >&2
         exit 1
     fi
     grep '^guest image:' "$guest_image_log" || true
-    step "Windows tests of the shipped i686 build under 32-bit Wine in the guest"
-    bash "$root/scripts/guest/run.sh" bash scripts/guest/win32-tests.sh
+    step "Windows tests of the shipped i686 build under 32-bit Wine in the guest ($guest set)"
+    bash "$root/scripts/guest/run.sh" bash scripts/guest/win32-tests.sh "$guest"
 fi
 
 step "finishing the sanitizer build and tests"

@@ -43,9 +43,14 @@ ip link set lo up 2>/dev/null || true
 echo "qor-guest: up"
 # The host names the shared folder, the job and the result folder on the kernel command line.
 for arg in $(cat /proc/cmdline); do
-    case $arg in qor_share=*|qor_job=*|qor_out=*) export "$arg" ;; esac
+    case $arg in qor_share=*|qor_job=*|qor_out=*|qor_keep=*) export "$arg" ;; esac
 done
 modprobe 9pnet_virtio && modprobe 9p
+# What the guest keeps between runs (the Wine prefix it makes first), at the host's path too.
+if [ -n "${qor_keep:-}" ]; then
+    mkdir -p "$qor_keep"
+    mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 keep "$qor_keep" || unset qor_keep
+fi
 mkdir -p "$qor_share"
 if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=mmap host "$qor_share"; then
     cd "$qor_share"
@@ -59,6 +64,7 @@ echo "qor-guest: job exit code $rc"
 mkdir -p "$qor_share/$qor_out" && echo "$rc" >"$qor_share/$qor_out/exit-code"
 sync
 umount "$qor_share" 2>/dev/null
+[ -n "${qor_keep:-}" ] && umount "$qor_keep" 2>/dev/null
 # The minimal system has no poweroff program: the kernel's own switch.
 echo o >/proc/sysrq-trigger
 sleep 30

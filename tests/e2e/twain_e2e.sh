@@ -73,7 +73,9 @@ trap finish EXIT
 qorctl() { "$WINE" "$bin/qorctl.exe" "$@" </dev/null; }
 client() { (cd "$work/client" && "$WINE" ./twain_client.exe "$@" </dev/null); }
 stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
-now_ms() { date +%s%3N; }
+# The moment of an exposure is when the simulator's exposure file was written, not when the
+# Wine program that writes it was started (a Wine start costs some 100 ms of its own).
+exposed_ms() { stat -c '%.3Y' "$work/sim/sensor0/exposure.txt" | tr -d .; }
 
 # A QOR APP left from elsewhere would serve another store.
 "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
@@ -91,10 +93,9 @@ mkdir -p "$work/out/png"
 dialog=$(xdotool search --name '^QOR SRC$' 2>/dev/null | head -1 || true)
 [ -n "$dialog" ] && import -display "$DISPLAY" -window "$dialog" "$work/out/png/source_dialog.png" \
     2>/dev/null || true
-exposed=$(now_ms)
 qorctl sim expose sensor0 --seed 51 >/dev/null
+exposed_ms >"$work/out/first.exposed"
 wait "$client_pid" || fail "the client did not receive the first image: $(cat "$work/out/first.log")"
-echo "$exposed" >"$work/out/first.exposed"
 
 echo "== the state-5 wait: five exposures while the client waits for each =="
 client acquire --mech native --count 5 --show-ui 1 --timeout-ms 20000 --out "$work/out/wait" \
@@ -105,8 +106,8 @@ for i in 1 2 3 4 5; do
     previous=$(printf '%s/image%02d.bmp' "$work/out/wait" $((i - 1)))
     [ "$i" -eq 1 ] || for _ in $(seq 1 300); do [ -f "$previous" ] && break; sleep 0.05; done
     sleep 0.5
-    now_ms >>"$work/out/wait.exposed"
     qorctl sim expose sensor0 --seed $((90 + i)) >/dev/null
+    exposed_ms >>"$work/out/wait.exposed"
 done
 wait "$client_pid" || fail "the client did not receive five images in the state-5 wait: $(cat "$work/out/wait.log")"
 

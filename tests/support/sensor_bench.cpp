@@ -51,4 +51,13 @@ DWORD RunProgram(std::wstring commandLine, const fs::path& folder, DWORD timeout
     return code;
 }
 
+DWORD Patience(DWORD milliseconds) {
+    static const DWORD scale = [] {
+        const char* text = std::getenv("QOR_TEST_TIME_SCALE");
+        const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 1;
+        return value >= 1 && value <= 100 ? static_cast<DWORD>(value) : DWORD{1};
+    }();
+    return milliseconds * scale;
+}
+
 }  // namespace qor::test

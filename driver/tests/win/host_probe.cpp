@@ -7,6 +7,7 @@
 
 #include "driver/core/sensor_commands.h"
 #include "external/sensor_sim/core/simulator_control.h"
+#include "tests/support/sensor_bench.h"
 
 #include <xmmintrin.h>
 
@@ -113,7 +114,7 @@ int Run(const std::string& scenario) {
         return kPassed;
     }
 
-    HANDLE device = initSystem(0);
+    HANDLE device = qor::test::InitSystemPatiently(initSystem);
     if (device == nullptr) {
         return kNoSensor;
     }
@@ -125,7 +126,7 @@ int Run(const std::string& scenario) {
             return kNoSensor;
         }
         FreeLibrary(qor);
-        Pump(1300);  // two poll steps
+        Pump(qor::test::Patience(1300));  // two poll steps
         return g_timerMessages == 1 ? kPassed : kNoFrame;
     }
     if (scenario == "shutdown-during-timer") {
@@ -133,7 +134,7 @@ int Run(const std::string& scenario) {
             return kNoSensor;
         }
         Entry<decltype(&::QorShutDown)>(qor, "QorShutDown")(device);
-        Pump(1300);
+        Pump(qor::test::Patience(1300));
         return g_timerMessages == 0 ? kPassed : kTimerOutlivedShutdown;
     }
     if (scenario == "unmasked-exceptions") {

@@ -118,7 +118,7 @@ protected:
 
 TEST_F(SensorCycle, PlugInitialiseExposeReadUnplugAndStartAgain) {
     s_qor.Load();
-    HANDLE device = s_qor.initSystem(0);
+    HANDLE device = qor::test::InitSystemPatiently(s_qor.initSystem);
     ASSERT_NE(nullptr, device);
     EXPECT_EQ(1, s_qor.initSensor(device));
     EXPECT_TRUE(fs::exists(s_work / (std::to_string(kImagerId) + ".dat")));
@@ -162,7 +162,7 @@ TEST_F(SensorCycle, PlugInitialiseExposeReadUnplugAndStartAgain) {
     ASSERT_EQ(1, s_qor.deviceStatus(slots));
     EXPECT_EQ(1, slots[0]);
     EXPECT_EQ(1, s_qor.shutDown(device));
-    device = s_qor.initSystem(0);
+    device = qor::test::InitSystemPatiently(s_qor.initSystem);
     ASSERT_NE(nullptr, device);
     EXPECT_EQ(1, s_qor.initSensor(device));
     ASSERT_EQ(1, s_qor.acquire(device));
@@ -204,7 +204,7 @@ HWND MakeReceiverWindow() {
 
 TEST_F(SensorCycle, TimerAcquisitionReportsAFrameAndTimesOutAfter1801Steps) {
     ASSERT_NE(nullptr, s_qor.module) << "runs after the cycle test";
-    HANDLE device = s_qor.initSystem(0);
+    HANDLE device = qor::test::InitSystemPatiently(s_qor.initSystem);
     ASSERT_NE(nullptr, device);
     g_receiver.window = MakeReceiverWindow();
     ASSERT_NE(nullptr, g_receiver.window);
