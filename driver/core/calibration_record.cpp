@@ -1,6 +1,7 @@
 // The sensor calibration record: header parse, the two loaders and the release.
 #include "driver/core/calibration_record.h"
 
+#include <cstring>
 #include <new>
 
 namespace qor {
@@ -274,9 +275,22 @@ void ReleaseCalibration(Calibration& calibration) {
 }
 
 uint8_t CalibrationChecksum(const uint8_t* image) {
+    // The XOR of every byte but the last, eight at a time: the same value, an eighth of the
+    // steps (which is what a coverage-instrumented fuzz build pays for).
+    constexpr std::size_t kSummed = kCalibrationImageSize - 1;
+    uint64_t words = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= kSummed; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, image + i, sizeof word);
+        words ^= word;
+    }
     uint8_t sum = 0;
-    for (std::size_t i = 0; i + 1 < kCalibrationImageSize; ++i) {
+    for (; i < kSummed; ++i) {
         sum = static_cast<uint8_t>(sum ^ image[i]);
+    }
+    for (int shift = 0; shift < 64; shift += 8) {
+        sum = static_cast<uint8_t>(sum ^ (words >> shift));
     }
     return sum;
 }

@@ -270,6 +270,20 @@ TEST(CalibrationChecksum, XorOfAllButTheLastByte) {
     image[0x1FFFFE] = 0xF1;
     image[0x1FFFFF] = 0xAA; // the checksum byte itself is not part of the sum
     EXPECT_EQ(CalibrationChecksum(image.data()), 0xFE);
+    // Every byte position counts, each of the eight lanes and the seven bytes after the last word.
+    uint32_t state = 12345;
+    uint8_t expected = 0;
+    for (size_t i = 0; i < image.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        image[i] = static_cast<uint8_t>(state >> 16);
+        expected = static_cast<uint8_t>(expected ^ (i + 1 < image.size() ? image[i] : 0));
+    }
+    EXPECT_EQ(CalibrationChecksum(image.data()), expected);
+    for (const size_t at : {size_t{1}, size_t{7}, size_t{0x1FFFF7}, size_t{0x1FFFF8}, size_t{0x1FFFFE}}) {
+        image[at] ^= 0x5A;
+        EXPECT_EQ(CalibrationChecksum(image.data()), expected ^ 0x5A) << at;
+        image[at] ^= 0x5A;
+    }
 }
 
 // Unsafe inputs: each handled soundly, named after what it guards against.

@@ -106,6 +106,13 @@ std::vector<int32_t> MakeRawFrame(const std::vector<uint8_t>& calibrationImage, 
     const int32_t legacyColumns = legacy ? h.badColumnCount : 0;
     Random noise(seed);
     std::vector<int32_t> raw(count);
+    // The weak columns as a mask, rather than a search of the list for every pixel.
+    std::vector<char> weakColumn(static_cast<size_t>(h.width), 0);
+    for (int32_t k = 0; !legacy && k < h.badColumnCount; ++k) {
+        if (h.badColumns[k] >= 0 && h.badColumns[k] < h.width) {
+            weakColumn[static_cast<size_t>(h.badColumns[k])] = 1;
+        }
+    }
     for (int32_t y = 0; y < h.height; ++y) {
         const bool badRow = Listed(h.badRows, h.badRowCount, y);
         for (int32_t x = 0; x < h.width; ++x) {
@@ -121,7 +128,7 @@ std::vector<int32_t> MakeRawFrame(const std::vector<uint8_t>& calibrationImage, 
             int32_t value = RawFor(calibrationImage, h, legacy, i, clean);
             if (value < 0) {
                 value = kStuckLevel;
-            } else if (badRow || (!legacy && Listed(h.badColumns, h.badColumnCount, x))) {
+            } else if (badRow || weakColumn[static_cast<size_t>(x)] != 0) {
                 value = value * 3 / 4; // a weak line
             }
             raw[i] = std::clamp(value, 0, 65535);
