@@ -10,7 +10,7 @@
 #   - the host-habit cases (a dropped session, unloading while enabled, MSG_PROCESSEVENT with
 #     another DAT) against the installed source, from a folder of their own;
 #   - a short run of the triplet fuzzer against the installed source.
-# Usage: twain_habits.sh SOURCE_DIR BIN_DIR WORK_DIR
+# Usage: twain_habits.sh SOURCE_DIR BIN_DIR WORK_DIR   (BIN_DIR/../medium: the build's medium)
 #   QOR_HABITS_SOURCE=FILE  puts FILE on the medium as QORSRC.ds (to try another build of the
 #                           source, for example an older one).
 set -euo pipefail
@@ -24,7 +24,11 @@ check() {  # check "what" command...: counts a failure instead of stopping
 
 rm -rf "$work"
 mkdir -p "$work/out"
-bash "$src/installer/make-medium.sh" "$bin" "$work" 2>"$work/make-medium.log" >/dev/null
+# The medium the build made (target installation_medium), copied: the copy may get another source.
+made="$bin/../medium/QOR Medium"
+cmp -s "$bin/QORSRC.ds" "$made/Files/QORSRC.ds" ||
+    { echo "twain_habits: $made is missing or older than the build: cmake --build <build dir> --target installation_medium" >&2; exit 1; }
+cp -r "$made" "$work/"
 medium="$work/QOR Medium"
 [ -f "$medium/Files/QORSRC.ds" ] || { echo "twain_habits: the medium lacks QORSRC.ds; build the source" >&2; exit 1; }
 [ -z "${QOR_HABITS_SOURCE:-}" ] || cp "$QOR_HABITS_SOURCE" "$medium/Files/QORSRC.ds"
