@@ -35,6 +35,10 @@ cp "$bin/twain_client.exe" "$work/client/"
 export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine
 rm -rf "$QOR_WINE_STATE"
 stop_harness() {
+    # The source's and QOR APP's logs stay with the results.
+    mkdir -p "$work/out/logs"
+    cp "${c:-/nonexistent}"/windows/twain_*/QorSrcLog.txt "${install:-/nonexistent}/QorAPPLog.txt" \
+        "$work/out/logs/" 2>/dev/null || true
     "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" >/dev/null 2>&1 || true
     # A prefix on the scratch folder goes (the guest's disk is small); one in WORK_DIR stays.
     [ -z "${QOR_WINE_SCRATCH:-}" ] || rm -rf "$QOR_WINE_STATE"
@@ -76,6 +80,17 @@ stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
 # The moment of an exposure is when the simulator's exposure file was written, not when the
 # Wine program that writes it was started (a Wine start costs some 100 ms of its own).
 exposed_ms() { stat -c '%.3Y' "$work/sim/sensor0/exposure.txt" | tr -d .; }
+# Waits for the client of a step; one stuck in a window nobody answers is photographed and ended.
+wait_client() {
+    local step=$1 limit=$((120 * ${QOR_TEST_TIME_SCALE:-1})) waited=0
+    while kill -0 "$client_pid" 2>/dev/null && [ "$waited" -lt "$limit" ]; do sleep 1; waited=$((waited + 1)); done
+    if kill -0 "$client_pid" 2>/dev/null; then
+        import -display "$DISPLAY" -window root "$work/out/png/stuck_$step.png" 2>/dev/null || true
+        "$WINE" taskkill /f /im twain_client.exe </dev/null >/dev/null 2>&1 || true
+        fail "$step: the client did not return within $limit s (screen: $work/out/png/stuck_$step.png): $(cat "$work/out/$step.log")"
+    fi
+    wait "$client_pid" || fail "$step: the client did not receive its images: $(cat "$work/out/$step.log")"
+}
 
 # A QOR APP left from elsewhere would serve another store.
 "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
@@ -95,7 +110,7 @@ dialog=$(xdotool search --name '^QOR SRC$' 2>/dev/null | head -1 || true)
     2>/dev/null || true
 qorctl sim expose sensor0 --seed 51 >/dev/null
 exposed_ms >"$work/out/first.exposed"
-wait "$client_pid" || fail "the client did not receive the first image: $(cat "$work/out/first.log")"
+wait_client first
 
 echo "== the state-5 wait: five exposures while the client waits for each =="
 client acquire --mech native --count 5 --show-ui 1 --timeout-ms 20000 --out "$work/out/wait" \
@@ -109,7 +124,7 @@ for i in 1 2 3 4 5; do
     qorctl sim expose sensor0 --seed $((90 + i)) >/dev/null
     exposed_ms >>"$work/out/wait.exposed"
 done
-wait "$client_pid" || fail "the client did not receive five images in the state-5 wait: $(cat "$work/out/wait.log")"
+wait_client wait
 
 for mech in native file memory; do
     echo "== three exposures by $mech transfer =="

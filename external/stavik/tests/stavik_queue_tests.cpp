@@ -25,9 +25,16 @@ using CountFn = int(__stdcall*)();
 using RemoveFn = ImageDataStruct*(__stdcall*)();
 using FreeFn = int(__stdcall*)(ImageDataStruct*);
 
+// The 32-bit library exports decorated names ("_FreeImg@4"), the 64-bit one plain names.
 template <typename Fn>
-Fn Entry(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+Fn Entry(HMODULE module, const char* name, int argumentBytes) {
+    char decorated[64];
+    std::snprintf(decorated, sizeof decorated, "_%s@%d", name, argumentBytes);
+    FARPROC entry = GetProcAddress(module, decorated);
+    if (entry == nullptr) {
+        entry = GetProcAddress(module, name);
+    }
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(entry));
 }
 
 constexpr wchar_t kKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
@@ -37,11 +44,11 @@ protected:
     static void SetUpTestSuite() {
         s_module = LoadLibraryW(L"Stavik.dll");
         ASSERT_NE(nullptr, s_module);
-        s_init = Entry<CountFn>(s_module, "InitializeImageQueue");
-        s_count = Entry<CountFn>(s_module, "GetTotNumOfSelImages");
-        s_remove = Entry<RemoveFn>(s_module, "RemoveOldestSelImg");
-        s_free = Entry<FreeFn>(s_module, "FreeImg");
-        s_clear = Entry<CountFn>(s_module, "ClearImageQueue");
+        s_init = Entry<CountFn>(s_module, "InitializeImageQueue", 0);
+        s_count = Entry<CountFn>(s_module, "GetTotNumOfSelImages", 0);
+        s_remove = Entry<RemoveFn>(s_module, "RemoveOldestSelImg", 0);
+        s_free = Entry<FreeFn>(s_module, "FreeImg", 4);
+        s_clear = Entry<CountFn>(s_module, "ClearImageQueue", 0);
         ASSERT_TRUE(s_init && s_count && s_remove && s_free && s_clear);
     }
 
