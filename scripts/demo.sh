@@ -55,7 +55,7 @@ export QOR_WINE_STATE=$winbuild/wine QOR_WINE_PREFIX_CACHE=$winbuild/wine-prefix
 twain_work=$out/twain
 if [ "$mode" = in-guest ]; then
     export QOR_WINE_STATE=/tmp/qor-demo-wine QOR_WINE_SCRATCH=/var/tmp
-    export QOR_WINE_PREFIX_CACHE=$build/guest/wine-prefix-cache
+    export QOR_WINE_PREFIX_CACHE=${qor_keep:-$build/guest}/wine-prefix-cache
     # Programs run from the guest's disk, not from the share (see scripts/guest/local-copy.sh).
     bash "$root/scripts/guest/local-copy.sh" "$winbuild" "$build/native/tools"
     twain_work=/var/tmp/qor-demo-twain

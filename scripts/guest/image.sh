@@ -46,10 +46,10 @@ for arg in $(cat /proc/cmdline); do
     case $arg in qor_share=*|qor_job=*|qor_out=*|qor_keep=*) export "$arg" ;; esac
 done
 modprobe 9pnet_virtio && modprobe 9p
-# What the guest keeps between runs (the Wine prefix it makes first), at the host's path too.
+# What the guest keeps between runs (the Wine prefix it makes first): its second disk.
 if [ -n "${qor_keep:-}" ]; then
     mkdir -p "$qor_keep"
-    mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 keep "$qor_keep" || unset qor_keep
+    mount -t ext4 /dev/vdb "$qor_keep" || unset qor_keep
 fi
 mkdir -p "$qor_share"
 if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=mmap host "$qor_share"; then

@@ -47,10 +47,18 @@ free_mb=$(df -Pm "$out" | awk 'NR==2 {print $4}')
     echo 'sleep 30'
 } >"$out/job.sh"
 
-# What a run in the guest makes once per machine and image (its first Wine prefix) is kept beside
-# the image, and made anew with it; the guest has its path in $qor_keep.
-keep=$cache/keep-$(cat "$cache/recipe.sha256" 2>/dev/null | head -c 12)
-[ -d "$keep" ] || { rm -rf "$cache"/keep-*; mkdir -p "$keep"; }
+# What a run in the guest makes once per machine and image (its first Wine prefix, 600 MB) is kept
+# on a disk of its own beside the image, made anew with it; the guest mounts it at $qor_keep.
+# (Over the 9p share, unpacking the kept prefix took longer than making a new one.)
+keep=$cache/keep-$(cat "$cache/recipe.sha256" 2>/dev/null | head -c 12).img
+if [ ! -f "$keep" ]; then
+    rm -rf "$cache"/keep-*
+    truncate -s 4G "$keep.new" && mke2fs -q -t ext4 -F "$keep.new" && mv "$keep.new" "$keep" ||
+        fail "cannot make the guest's keep disk $keep (space? mke2fs from e2fsprogs?)"
+fi
+# One guest at a time writes it.
+exec 8>"$cache/.run-lock"
+flock 8
 
 accel=${QOR_GUEST_ACCEL:-tcg}
 machine=()
@@ -63,11 +71,11 @@ esac
 if [ "$accel" = kvm ]; then
     disk=(-drive "id=root,file=$cache/root.img,format=raw,if=none,snapshot=on" -device virtio-blk-device,drive=root)
     share=(-fsdev "local,id=host,path=$root,security_model=none" -device virtio-9p-device,fsdev=host,mount_tag=host)
-    share+=(-fsdev "local,id=keep,path=$keep,security_model=none" -device virtio-9p-device,fsdev=keep,mount_tag=keep)
+    disk+=(-drive "id=keep,file=$keep,format=raw,if=none" -device virtio-blk-device,drive=keep)
 else
     disk=(-drive "file=$cache/root.img,if=virtio,format=raw,snapshot=on")
     share=(-virtfs "local,path=$root,mount_tag=host,security_model=none")
-    share+=(-virtfs "local,path=$keep,mount_tag=keep,security_model=none")
+    disk+=(-drive "file=$keep,if=virtio,format=raw")
 fi
 console="console=ttyS0"
 serial=(-serial "file:$out/console.log")
@@ -77,7 +85,7 @@ booted=$SECONDS
 qemu-system-x86_64 "${machine[@]}" -smp "${QOR_GUEST_SMP:-2}" -m "${QOR_GUEST_MEM:-4096}" \
     -display none -monitor none -no-reboot -nodefaults \
     -kernel "$cache/vmlinuz" -initrd "$cache/initrd.img" \
-    -append "root=/dev/vda rw $console init=/sbin/qor-guest-init quiet panic=1 qor_share=$root qor_keep=$keep qor_job=build/guest/job.sh qor_out=build/guest" \
+    -append "root=/dev/vda rw $console init=/sbin/qor-guest-init quiet panic=1 qor_share=$root qor_keep=/var/cache/qor-keep qor_job=build/guest/job.sh qor_out=build/guest" \
     "${disk[@]}" "${share[@]}" "${serial[@]}" </dev/null >"$out/qemu.log" 2>&1 &
 qemu=$!
 power_off() { kill "$qemu" 2>/dev/null || true; wait "$qemu" 2>/dev/null || true; }

@@ -4,22 +4,25 @@
 # TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
 #   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [quick|full] [CTEST ARGS...]
 # full: every Windows test of the build (about 75 minutes under emulation on a 2-core machine).
-# quick (the default, what scripts/test.sh runs): the tests of what differs in the 32-bit build
-# and on a 32-bit Windows: the export decorations and record layouts the callers see, the
-# floating-point guard, the 32-bit TWAIN structures and manager, the medium's installation and
-# the whole road. It leaves out the portable cores' tests (the native build and the 32-bit
-# cores under qemu-i386 run them), the long statistical runs (the fault matrix, the soaks, the
-# triplet fuzzer) and the tool tests whose code is the same in both builds; the x86_64 stage
-# runs all of them.
+# quick (the default, what scripts/test.sh runs, about 16 minutes): the tests of what differs in
+# the 32-bit build on a 32-bit Windows: the export decorations and record layouts callers see
+# (the driver, the enhancement, the icons and language libraries, the application's bindings,
+# the Stavik queue, the toolkit bitmap), the floating-point guard, the source's 32-bit TWAIN
+# structures, QOR APP's end-to-end runs, the welcome screen, and the whole road installed from
+# the medium through Wine's 32-bit TWAIN_32.DLL. The x86_64 stage runs every test, the long
+# statistical runs (fault matrix, soaks, triplet fuzzer) among them; the portable cores' tests
+# run natively and as 32-bit programs under qemu-i386.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 set_name=quick
 case "${1:-}" in quick|full) set_name=$1; shift ;; esac
 selection=(-LE build-machine)
 if [ "$set_name" = quick ]; then
-    selection=(-LE 'build-machine|portable' -E "$(tr -d ' \n' <<'LIST'
-^(fault_matrix|soak_short|qorsrc_triplet_fuzz|qorctl_diagnose_verdicts|qorctl_frame_stats_tests
-|msi_install_repair_upgrade_remove|ui_robot_tests|named_pipe_tests)$
+    selection=(-R "$(tr -d ' \n' <<'LIST'
+^(twain_e2e|qor_app_e2e_tests|host_robustness_tests|sensor_cycle_tests|driver_api_tests
+|win32_device_io_tests|qorimg_dll_tests|qorimg_unload_tests|qor_icons_dll_tests|language_tests
+|app_binding_tests|app_binding_nodll_tests|app_binding_partial_tests|qorsrc_ds_tests
+|qorsrc_host_habits_tests|stavik_queue_tests|get_kelvo_bitmap_tests|welcome_screen_tests)$
 LIST
 )")
 fi
@@ -38,7 +41,7 @@ step() { printf '== %s (%d s so far)\n' "$*" "$SECONDS"; }
 mkdir -p /var/tmp/qor
 export QOR_WINE_STATE=/tmp/qor-wine QOR_WINE_SCRATCH=/var/tmp/qor
 # One wineboot per Wine version and machine: the later prefixes start as copies of the first,
-# kept beside the guest's image (run.sh shares it as $qor_keep).
+# kept on the guest's keep disk (run.sh; mounted at $qor_keep).
 export QOR_WINE_PREFIX_CACHE=${qor_keep:-$root/build/guest}/wine-prefix-cache
 # The programs run from the guest's disk (see local-copy.sh); the results of the whole road and
 # of the installation come home at the end.
