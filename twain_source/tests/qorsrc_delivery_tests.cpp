@@ -6,6 +6,8 @@
 // after windows.h
 #include "twain.h"
 
+#include "app/core/image_file_name.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -552,4 +555,64 @@ TEST_F(Delivery, QueueLibraryWithDecoratedNamesServesWhenQorAppCannotStart) {
         EndXfer();
     }
     EXPECT_EQ(received, (std::vector<int>{100, 200}));
+}
+
+// The queue library gives an image up when it is read: one the program does not get goes back
+// into the store's folder, whole, under a name QOR APP adopts at its next start.
+TEST_F(Delivery, AQueueImageTheProgramDidNotGetGoesBackIntoTheStore) {
+    struct Case {
+        const char* name;
+        std::function<void(Delivery&)> end;
+        std::vector<int> returned;  // the stand-in's images back in the folder (first pixels)
+    };
+    const Case cases[] = {
+        {"image information, then MSG_RESET and MSG_CLOSEDS",
+         [](Delivery& t) {
+             TW_PENDINGXFERS pending{};
+             EXPECT_EQ(t.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending), TWRC_SUCCESS);
+             t.EndSession();
+         },
+         {100}},
+        {"image information, then MSG_CLOSEDS", [](Delivery& t) { t.EndSession(); }, {100}},
+        {"delivered, then MSG_CLOSEDS",
+         [](Delivery& t) {
+             EXPECT_EQ(t.Native(), TWRC_XFERDONE);
+             t.EndSession();
+         },
+         {}},
+        {"image information, then the source unloaded",
+         [](Delivery& t) {
+             FreeLibrary(t.module);
+             t.module = nullptr;
+             t.open = t.enabled = false;
+         },
+         {100}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(install);
+        fs::create_directories(install / "Images");
+        // No "QOR APP.exe" in the installation folder: the queue library serves.
+        fs::copy_file(BinFolder() / "stavik_decorated.dll", install / "Stavik.dll");
+        if (module == nullptr) {
+            module = LoadLibraryW((BinFolder() / "QORSRC.ds").wstring().c_str());
+            FARPROC proc = GetProcAddress(module, "DS_Entry");
+            std::memcpy(&entry, &proc, sizeof entry);
+        }
+        Enable(false);
+        ASSERT_TRUE(WaitForXferReady(3000));
+        TW_IMAGEINFO info{};
+        EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+        c.end(*this);
+        std::vector<int> returned;
+        for (const auto& file : fs::directory_iterator(install / "Images")) {
+            const std::string name = file.path().filename().string();
+            EXPECT_GE(FileNumberOfName(name), 0) << name << " is not a name QOR APP adopts";
+            std::ifstream in(file.path(), std::ios::binary);
+            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_EQ(bytes.size(), 1078u + 8u) << name;
+            returned.push_back(bytes[1078]);
+        }
+        EXPECT_EQ(returned, c.returned);
+    }
 }

@@ -20,6 +20,9 @@ int g_nPendingImages = 0;
 int g_nImagesTransferred = 0;
 int g_bDiskQueue = 0;
 qor::twain::CDeliveryLedger g_delivery;
+// The size of the image in g_pbyImgData that the queue library gave up and the imaging program
+// has not got yet (0: none). Such an image goes back into the store before the buffer is reused.
+size_t g_nUndeliveredDiskBytes = 0;
 
 namespace {
 
@@ -76,7 +79,10 @@ int TakeAnnouncedImage() {
         case qor::twain::CurrentImage::Lent:
         case qor::twain::CurrentImage::Delivered: return g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
         case qor::twain::CurrentImage::Announced:
-            if (!g_bDiskQueue) return LendImage();
+            if (!g_bDiskQueue) {
+                ReturnUndeliveredDiskImage();  // the buffer is about to take a lent image
+                return LendImage();
+            }
             if (PendingOnDisk() > 0 && GetDiskImage()) {
                 g_delivery.Lent(std::nullopt);
                 return 1;
@@ -88,6 +94,7 @@ int TakeAnnouncedImage() {
 
 void ImageDelivered() {
     if (g_delivery.Current() != qor::twain::CurrentImage::Lent) return;
+    g_nUndeliveredDiskBytes = 0;
     g_delivery.Delivered();
     ++g_nImagesTransferred;
     SendConfirmation();
@@ -133,6 +140,7 @@ void ReportBadReply() {
 
 BOOL OnInitDialog(HWND dialog) {
     g_hDialog = dialog;
+    ReturnUndeliveredDiskImage();
     FreeImageBuffer();
     g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
     g_nStartedAt = 0;
@@ -226,6 +234,7 @@ BOOL OnClose() {
     g_delivery.Forget();
     const BOOL closed = AppChannelOpen() ? (CloseAppChannel(), TRUE) : FALSE;
     if (!closed) TheLogFile().Write(LOG_WARN, "OnClose: CNamedPipe::Close() Failed!\n");
+    ReturnUndeliveredDiskImage();
     if (g_pbyImgData != nullptr) {
         FreeImageBuffer();
         TheLogFile().Write(LOG_WARN, "OnClose: free g_pbyImgData \n");
@@ -236,9 +245,15 @@ BOOL OnClose() {
     return closed;
 }
 
+void ReturnUndeliveredDiskImage() {
+    if (g_nUndeliveredDiskBytes > 0 && g_pbyImgData != nullptr) ReturnImageToStore(g_pbyImgData, g_nUndeliveredDiskBytes);
+    g_nUndeliveredDiskBytes = 0;
+}
+
 int GetDiskImage() {
     StavikApi& api = Stavik();
     if (api.module == nullptr) return 0;
+    ReturnUndeliveredDiskImage();
     ImageDataStruct* record = api.RemoveOldestSelImg();
     if (record == nullptr || record->nImageSize <= 0 || record->nImageSize > qor::pipe::kMaxImageBytes ||
         record->pImageData == nullptr) {
@@ -255,6 +270,7 @@ int GetDiskImage() {
     }
     std::memcpy(g_pbyImgData, record->pImageData, static_cast<size_t>(record->nImageSize));
     g_nAllocatedBufSize = record->nImageSize;
+    g_nUndeliveredDiskBytes = static_cast<size_t>(record->nImageSize);
     TheLogFile().WriteFormat(LOG_INFO, "GetDiskImage: g_pbyImgData!=NULL: ImageTransferred Count %d\n",
                              g_nImagesTransferred + 1);
     api.FreeImg(record);

@@ -108,6 +108,10 @@ int LendImage();
 void SendConfirmation();
 void FreeImageBuffer();
 
+// store_return.cpp: an image the queue library gave up, written back into the store's folder
+bool ReturnImageToStore(const uint8_t* data, size_t size);
+void ReturnUndeliveredDiskImage();  // app_link.cpp: the undelivered queue image, if any
+
 // app_start.cpp: QOR APP's installation folder, its start, and who serves its pipe
 enum class StartResult { Started, Failed, NoInstallation };
 bool ReadInstalPath(wchar_t* folder, DWORD capacity);  // without a trailing backslash
