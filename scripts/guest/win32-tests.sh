@@ -4,10 +4,10 @@
 # TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
 #   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [quick|full] [CTEST ARGS...]
 # full: every Windows test of the build (about 75 minutes under emulation on a 2-core machine).
-# quick (the default, what scripts/test.sh runs, about 16 minutes): the tests of what differs in
+# quick (the default, what scripts/test.sh runs, about 17 minutes): the tests of what differs in
 # the 32-bit build on a 32-bit Windows: the export decorations and record layouts callers see
 # (the driver, the enhancement, the icons and language libraries, the application's bindings,
-# the Stavik queue, the toolkit bitmap), the floating-point guard, the source's 32-bit TWAIN
+# the Stavik queue), the floating-point guard, the source's 32-bit TWAIN
 # structures, QOR APP's end-to-end runs, the welcome screen, and the whole road installed from
 # the medium through Wine's 32-bit TWAIN_32.DLL. The x86_64 stage runs every test, the long
 # statistical runs (fault matrix, soaks, triplet fuzzer) among them; the portable cores' tests
@@ -22,7 +22,7 @@ if [ "$set_name" = quick ]; then
 ^(twain_e2e|qor_app_e2e_tests|host_robustness_tests|sensor_cycle_tests|driver_api_tests
 |win32_device_io_tests|qorimg_dll_tests|qorimg_unload_tests|qor_icons_dll_tests|language_tests
 |app_binding_tests|app_binding_nodll_tests|app_binding_partial_tests|qorsrc_ds_tests
-|qorsrc_host_habits_tests|stavik_queue_tests|get_kelvo_bitmap_tests|welcome_screen_tests)$
+|qorsrc_host_habits_tests|stavik_queue_tests|welcome_screen_tests)$
 LIST
 )")
 fi

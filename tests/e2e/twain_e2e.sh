@@ -82,7 +82,8 @@ stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
 exposed_ms() { stat -c '%.3Y' "$work/sim/sensor0/exposure.txt" | tr -d .; }
 # Waits for the client of a step; one stuck in a window nobody answers is photographed and ended.
 wait_client() {
-    local step=$1 limit=$((120 * ${QOR_TEST_TIME_SCALE:-1})) waited=0
+    # Past the client's own time limit (60 s, stretched under emulation), below CTest's.
+    local step=$1 limit=$((60 * ${QOR_TEST_TIME_SCALE:-1} + 30)) waited=0
     while kill -0 "$client_pid" 2>/dev/null && [ "$waited" -lt "$limit" ]; do sleep 1; waited=$((waited + 1)); done
     if kill -0 "$client_pid" 2>/dev/null; then
         import -display "$DISPLAY" -window root "$work/out/png/stuck_$step.png" 2>/dev/null || true
