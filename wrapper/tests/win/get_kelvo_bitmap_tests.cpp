@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -137,6 +138,26 @@ COLORREF ScreenPixel(int x, int y) {
     return colour;
 }
 
+// Counts the pixels of a delivered 8-bit or 16-bit bitmap that differ from the turned `frame`
+// (-1 when the bitmap has the wrong shape).
+int TurnedMismatches(const toolkit::Bitmap& bitmap, int32_t bits, const std::vector<int32_t>& frame) {
+    if (bitmap.width != kHeight || bitmap.height != kWidth || bitmap.bitsPerPixel != bits) {
+        return -1;
+    }
+    int mismatches = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            const int32_t value = frame[static_cast<size_t>(y) * kWidth + x];
+            uint8_t byte = 0;
+            uint16_t word = 0;
+            kelvo::ConvertTo8Bits(&value, 1, &byte);
+            kelvo::ConvertTo16Bits(&value, 1, &word);
+            mismatches += toolkit::Pixel(bitmap, kHeight - 1 - y, x) != (bits == 8 ? byte : word);
+        }
+    }
+    return mismatches;
+}
+
 TEST_F(KelvoBitmap, DevicesThatWereNeverInitialisedGetNoBitmap) {
     for (HANDLE device : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE,
                           reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x1234))}) {
@@ -169,24 +190,8 @@ TEST_F(KelvoBitmap, EightAndSixteenBitsTurnedAndPainting) {
             ASSERT_EQ(1, s_get(device, &bitmap, 0, bits, paint, 1));
             const std::vector<int32_t> frame = ExpectedFrame(seed++);
             // Turned clockwise: 861 wide, 1201 high, the frame's last row as the left column.
-            ASSERT_EQ(kHeight, bitmap.width);
-            ASSERT_EQ(kWidth, bitmap.height);
-            ASSERT_EQ(bits, bitmap.bitsPerPixel);
-            int mismatches = 0;
-            bool saw4095 = false;
-            for (int32_t y = 0; y < kHeight; ++y) {
-                for (int32_t x = 0; x < kWidth; ++x) {
-                    const int32_t value = frame[static_cast<size_t>(y) * kWidth + x];
-                    uint8_t byte = 0;
-                    uint16_t word = 0;
-                    kelvo::ConvertTo8Bits(&value, 1, &byte);
-                    kelvo::ConvertTo16Bits(&value, 1, &word);
-                    const uint32_t expected = bits == 8 ? byte : word;
-                    mismatches += toolkit::Pixel(bitmap, kHeight - 1 - y, x) != expected;
-                    saw4095 = saw4095 || value == 4095;
-                }
-            }
-            EXPECT_EQ(0, mismatches);
+            ASSERT_EQ(0, TurnedMismatches(bitmap, bits, frame));
+            const bool saw4095 = std::find(frame.begin(), frame.end(), 4095) != frame.end();
             if (saw4095) {
                 const uint32_t brightest = bits == 8 ? 255u : 65520u;
                 bool found = false;
@@ -215,26 +220,6 @@ TEST_F(KelvoBitmap, EightAndSixteenBitsTurnedAndPainting) {
     }
 
     EXPECT_EQ(1, s_shutDown(device));
-}
-
-// Counts the pixels of a delivered 8-bit or 16-bit bitmap that differ from the turned `frame`
-// (-1 when the bitmap has the wrong shape).
-int TurnedMismatches(const toolkit::Bitmap& bitmap, int32_t bits, const std::vector<int32_t>& frame) {
-    if (bitmap.width != kHeight || bitmap.height != kWidth || bitmap.bitsPerPixel != bits) {
-        return -1;
-    }
-    int mismatches = 0;
-    for (int32_t y = 0; y < kHeight; ++y) {
-        for (int32_t x = 0; x < kWidth; ++x) {
-            const int32_t value = frame[static_cast<size_t>(y) * kWidth + x];
-            uint8_t byte = 0;
-            uint16_t word = 0;
-            kelvo::ConvertTo8Bits(&value, 1, &byte);
-            kelvo::ConvertTo16Bits(&value, 1, &word);
-            mismatches += toolkit::Pixel(bitmap, kHeight - 1 - y, x) != (bits == 8 ? byte : word);
-        }
-    }
-    return mismatches;
 }
 
 // Replaces the wrapper's import of VirtualAlloc, so that a test can let memory run out at a
