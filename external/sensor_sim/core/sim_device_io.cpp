@@ -128,7 +128,10 @@ void SimDeviceIo::TakePendingExposure(Live& live) {
     if (!ReadExposureFile(live.folder, exposure) || exposure.count <= live.consumed) {
         return;
     }
-    if (live.sensor->Expose(exposure.seed)) {
+    PreparedFrame prepared;
+    const bool ready = ReadPreparedFrame(live.folder, prepared) &&
+                       prepared.count == exposure.count && prepared.seed == exposure.seed;
+    if (live.sensor->Expose(exposure.seed, ready ? &prepared : nullptr)) {
         live.consumed = exposure.count;
         WriteConsumedFile(live.folder, exposure.count);
     }

@@ -3,6 +3,7 @@
 //   <name>/state.txt     control side: plugged flag, generation, identity, version, faults
 //   <name>/flash.bin     the 2 MiB flash; control side at plug, device side after a flash write
 //   <name>/exposure.txt  control side: count and seed of the latest press of the X-ray button
+//   <name>/exposure.frame control side: the frame of that press (sim_prepared_frame.h)
 //   <name>/consumed.txt  device side: the exposure count the sensor last took
 //   <name>/paused        device side: a transfer stalls on a pause fault; delete it to release
 #pragma once

@@ -305,12 +305,19 @@ bool SimSensor::Read(Pipe pipe, uint8_t* data, uint32_t length) {
     return false;
 }
 
-bool SimSensor::Expose(uint32_t seed) {
+bool SimSensor::Expose(uint32_t seed, const PreparedFrame* prepared) {
     std::lock_guard lock(mutex_);
     if (!plugged_ || state_ != State::Armed) {
         return false;
     }
-    frame_ = frameSource_ ? frameSource_(seed) : ExposureFrame(flash_, seed, legacy_);
+    if (frameSource_) {
+        frame_ = frameSource_(seed);
+    } else if (prepared != nullptr && prepared->seed == seed && prepared->legacy == legacy_ &&
+               prepared->flashDigest == FlashDigest(flash_)) {
+        frame_ = prepared->samples;
+    } else {
+        frame_ = ExposureFrame(flash_, seed, legacy_);
+    }
     frame_.resize(armedBytes_ / 2, 0);
     state_ = State::Captured;
     return true;

@@ -7,6 +7,7 @@
 
 #include "driver/core/device_io.h"
 #include "external/sensor_sim/core/sim_faults.h"
+#include "external/sensor_sim/core/sim_prepared_frame.h"
 #include "external/sensor_sim/core/sim_protocol.h"
 
 #include <array>
@@ -34,8 +35,9 @@ public:
     bool Read(Pipe pipe, uint8_t* data, uint32_t length);
 
     // The X-ray button. An armed sensor captures the exposure of `seed` and returns true; in any
-    // other state the exposure is not taken and the result is false.
-    bool Expose(uint32_t seed);
+    // other state the exposure is not taken and the result is false. A `prepared` frame made for
+    // this sensor's flash and reading is taken as it is rather than computed again.
+    bool Expose(uint32_t seed, const PreparedFrame* prepared = nullptr);
     void SetFrameSource(FrameSource source);
 
     void Unplug();

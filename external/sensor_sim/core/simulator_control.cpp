@@ -2,6 +2,7 @@
 #include "external/sensor_sim/core/simulator_control.h"
 
 #include "external/sensor_sim/core/sim_frames.h"
+#include "external/sensor_sim/core/sim_prepared_frame.h"
 #include "external/sensor_sim/core/sim_protocol.h"
 
 #include <algorithm>
@@ -166,6 +167,18 @@ bool SimulatorControl::Expose(const std::string& name, std::optional<uint32_t> s
     ReadExposureFile(Folder(target), exposure);
     exposure.count += 1;
     exposure.seed = seed.value_or(static_cast<uint32_t>(exposure.count));
+    // The frame exists from the press on, as on a real sensor (sim_prepared_frame.h); without it
+    // the device side computes the same frame itself.
+    std::vector<uint8_t> flash;
+    if (ReadFlashFile(Folder(target), flash)) {
+        PreparedFrame prepared;
+        prepared.count = exposure.count;
+        prepared.seed = exposure.seed;
+        prepared.legacy = state.legacy;
+        prepared.flashDigest = FlashDigest(flash);
+        prepared.samples = ExposureFrame(flash, exposure.seed, state.legacy);
+        WritePreparedFrame(Folder(target), prepared);
+    }
     if (!WriteExposureFile(Folder(target), exposure)) {
         error = "sensor '" + target + "': cannot write the exposure file";
         return false;

@@ -1,7 +1,8 @@
-// Fuzz target: the state, exposure and consumed files and the fault text of the simulator
+// Fuzz target: the state, exposure, prepared-frame and consumed files and the fault text of the simulator
 // directory, which other processes (and people) write.
 #include "external/sensor_sim/core/sim_directory.h"
 #include "external/sensor_sim/core/sim_faults.h"
+#include "external/sensor_sim/core/sim_prepared_frame.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,5 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t consumed = 0;
     qor::sim::ParseConsumedText(text, consumed);
     qor::sim::ParseFault(text);
+    // The prepared frame: what parses encodes back to the same bytes.
+    const std::vector<uint8_t> bytes(data, data + size);
+    qor::sim::PreparedFrame frame;
+    if (qor::sim::ParsePreparedFrame(bytes, frame) && qor::sim::EncodePreparedFrame(frame) != bytes) {
+        __builtin_trap();
+    }
     return 0;
 }

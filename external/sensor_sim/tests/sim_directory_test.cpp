@@ -3,6 +3,7 @@
 #include "external/sensor_sim/core/sim_device_io.h"
 #include "external/sensor_sim/core/sim_directory.h"
 #include "external/sensor_sim/core/sim_frames.h"
+#include "external/sensor_sim/core/sim_prepared_frame.h"
 #include "external/sensor_sim/core/simulator_control.h"
 #include "sim_test_support.h"
 
@@ -229,6 +230,60 @@ TEST_F(SimDirectoryTest, PressBeforeArmingWaitsAndALaterPressReplacesIt) {
     ASSERT_TRUE(Exchange(io, h, Window(11, 200, 0), reply, 3));
     ASSERT_TRUE(io.BulkRead(h, Pipe::DataIn, data.data(), 200));
     EXPECT_EQ(data[0] | data[1] << 8, expected[0]);
+}
+
+// The frame made at the press is what the sensor delivers, but only when it belongs to that press
+// and that flash; anything else is computed again, so a stale or damaged file changes no image.
+TEST_F(SimDirectoryTest, TheFrameMadeAtThePressIsTakenOnlyWhenItBelongsToIt) {
+    using Frame = PreparedFrame;
+    using Bytes = std::vector<uint8_t>;
+    struct Case {
+        const char* name;
+        void (*spoilFrame)(Frame&);
+        void (*spoilBytes)(Bytes&);
+        bool taken;
+    };
+    const auto keep = [](Frame&) {};
+    const auto whole = [](Bytes&) {};
+    const Case cases[] = {
+        {"as made at the press", keep, whole, true},
+        {"made from another flash", [](Frame& f) { f.flashDigest ^= 1; }, whole, false},
+        {"of an earlier press", [](Frame& f) { f.count -= 1; }, whole, false},
+        {"of another seed", [](Frame& f) { f.seed += 1; }, whole, false},
+        {"for the other reading", [](Frame& f) { f.legacy = !f.legacy; }, whole, false},
+        {"cut short", keep, [](Bytes& b) { b.resize(b.size() - 1); }, false},
+        {"not a frame file", keep, [](Bytes& b) { b[0] = 'X'; }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatorControl control(root_);
+        Plug(control, Small("p"));
+        SimDeviceIo io(root_);
+        std::vector<std::string> paths;
+        io.EnumerateInterfaces(paths);
+        const DeviceHandle h = io.Open(paths.at(0));
+        std::vector<uint8_t> reply;
+        ASSERT_TRUE(Exchange(io, h, Block(6, Le32(200)), reply, 3));
+        std::string error;
+        ASSERT_TRUE(control.Expose("p", 5u, error)) << error;
+        // A marked copy of the prepared frame shows whether the device side took it.
+        PreparedFrame frame;
+        ASSERT_TRUE(ReadPreparedFrame(root_ / "p", frame));
+        const std::vector<uint16_t> computed = frame.samples;
+        frame.samples[0] = static_cast<uint16_t>(computed[0] ^ 0x5A5A);
+        c.spoilFrame(frame);
+        Bytes bytes = EncodePreparedFrame(frame);
+        c.spoilBytes(bytes);
+        ASSERT_TRUE(WriteFileAtomically(root_ / "p" / "exposure.frame", bytes.data(), bytes.size()));
+
+        ASSERT_TRUE(Exchange(io, h, Block(12), reply, 4));
+        std::vector<uint8_t> data(200);
+        ASSERT_TRUE(Exchange(io, h, Window(11, 200, 0), reply, 3));
+        ASSERT_TRUE(io.BulkRead(h, Pipe::DataIn, data.data(), 200));
+        EXPECT_EQ(data[0] | data[1] << 8, c.taken ? frame.samples[0] : computed[0]);
+        io.Close(h);
+        fs::remove_all(root_ / "p");
+    }
 }
 
 TEST_F(SimDirectoryTest, UnplugFromOutsideKillsTheHandleEvenAfterReplug) {

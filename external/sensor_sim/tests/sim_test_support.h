@@ -10,11 +10,12 @@
 namespace qor::sim::testing {
 
 inline std::vector<uint8_t> Block(uint8_t type, const std::vector<uint8_t>& payload = {}) {
-    std::vector<uint8_t> block(2 + payload.size());
-    block[0] = type;
-    block[1] = static_cast<uint8_t>(block.size());
-    for (size_t i = 0; i < payload.size(); ++i) {
-        block[2 + i] = payload[i];
+    std::vector<uint8_t> block;
+    block.reserve(2 + payload.size());
+    block.push_back(type);
+    block.push_back(static_cast<uint8_t>(2 + payload.size()));
+    for (const uint8_t byte : payload) {
+        block.push_back(byte);
     }
     return block;
 }
