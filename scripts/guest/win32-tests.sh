@@ -59,17 +59,28 @@ export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32
 mkdir -p "$QOR_TEST_ARTEFACTS"
 # The harness's logs go home with the results: the guest's own disk is gone after the run.
 cleanup() {
-    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
     bring_home
+    [ -d "$QOR_WINE_STATE" ] || return 0
+    "$root/scripts/wine-harness.sh" stop "$QOR_WINE_STATE" || true
     mkdir -p "$root/build/guest/wine-logs"
     cp "$QOR_WINE_STATE"/*.log "$root/build/guest/wine-logs/" 2>/dev/null || true
 }
 trap cleanup EXIT
 
-step "Wine harness (win32)"
-QOR_INSTALL_DIR=$build/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$build/bin/wine_warmup.exe"
-step "Windows tests of the i686 build under 32-bit Wine ($set_name set)"
-# Tests labelled build-machine need the cross compilers and binutils, which only the host has
-# (scripts/test.sh runs them there).
-ctest --test-dir "$build" -j 1 --output-on-failure "${selection[@]}" "$@"
+# Two streams, each with a harness of its own, keep both of the guest's processors busy
+# (run-tests-parallel.sh); QOR_GUEST_WORKERS=1 runs the tests one after the other.
+workers=${QOR_GUEST_WORKERS:-2}
+mkdir -p "$root/build/guest/wine-logs"
+if [ "$workers" -gt 1 ]; then
+    step "Windows tests of the i686 build under 32-bit Wine ($set_name set, $workers streams)"
+    QOR_INSTALL_DIR=$build/bin QOR_WINE_LOGS=$root/build/guest/wine-logs \
+        bash "$root/scripts/guest/run-tests-parallel.sh" "$build" "$workers" "${selection[@]}" "$@"
+else
+    step "Wine harness (win32)"
+    QOR_INSTALL_DIR=$build/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$build/bin/wine_warmup.exe"
+    step "Windows tests of the i686 build under 32-bit Wine ($set_name set)"
+    # Tests labelled build-machine need the cross compilers and binutils, which only the host has
+    # (scripts/test.sh runs them there).
+    ctest --test-dir "$build" -j 1 --output-on-failure "${selection[@]}" "$@"
+fi
 step "every Windows test of the i686 build passed"
