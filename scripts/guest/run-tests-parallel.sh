@@ -50,7 +50,7 @@ stream() {
             done=$(( $(cat "$1/done") + 1 )); echo "$done" >"$1/done"
             printf "%3d/%d %s\n" "$done" "$2" "$(sed -E "s/^ *[0-9]+\/[0-9]+ //" <<<"$3")"
             if [ "$4" = failed ]; then
-                cat "$1/out-$5"; echo "$6" >>"$1/failed"
+                cat "$1/out-$5"; echo "$6" >>"$1/failed"; cp "$1/out-$5" "$1/failed-$6"
             fi' report "$queue" "$total" "${line:-Test $name: no result}" "$verdict" "$n" "$name"
     done
     "$root/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true
@@ -65,6 +65,11 @@ for n in $(seq 1 "$workers"); do
 done
 wait "${pids[@]}"
 if [ -s "$queue/failed" ]; then
+    # Again at the end, where a console's last lines show it.
+    while read -r name; do
+        echo "--- the end of $name's output:"
+        tail -n 25 "$queue/failed-$name" 2>/dev/null || true
+    done <"$queue/failed"
     echo "The following tests FAILED:"
     sed 's/^/\t/' "$queue/failed"
     exit 1

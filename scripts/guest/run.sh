@@ -125,5 +125,5 @@ trap - EXIT INT TERM
 [ -f "$out/exit-code" ] || { last_lines; fail "the guest ended without handing back an exit code"; }
 rc=$(cat "$out/exit-code")
 echo "== guest: command ended with exit code $rc after $((SECONDS - booted)) s (console: $out/console.log)"
-[ "$rc" -eq 0 ] || tr -d '\r' <"$out/console.log" | tail -n 40 >&2
+[ "$rc" -eq 0 ] || tr -d '\r' <"$out/console.log" | tail -n 80 >&2
 exit "$rc"

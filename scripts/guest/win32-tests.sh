@@ -2,21 +2,24 @@
 # Inside the test guest: every Windows test of the shipped i686 build (build/win32) under 32-bit
 # Wine: the test programs, QOR APP's end-to-end runs, the preview, the welcome screen, the whole
 # TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
-#   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [quick|full] [CTEST ARGS...]
-# full: every Windows test of the build (about 75 minutes under emulation on a 2-core machine).
-# quick (the default, what scripts/test.sh runs, about 17 minutes): the tests of what differs in
-# the 32-bit build on a 32-bit Windows: the export decorations and record layouts callers see
-# (the driver, the enhancement, the icons and language libraries, the application's bindings,
-# the Stavik queue), the floating-point guard, the source's 32-bit TWAIN
-# structures, QOR APP's end-to-end runs, the welcome screen, and the whole road installed from
-# the medium through Wine's 32-bit TWAIN_32.DLL. The x86_64 stage runs every test, the long
-# statistical runs (fault matrix, soaks, triplet fuzzer) among them; the portable cores' tests
-# run natively and as 32-bit programs under qemu-i386.
+#   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [ci|full|quick] [CTEST ARGS...]
+# ci (the default, what scripts/test.sh runs): every Windows test of the build but the long
+# statistical runs (label statistical: the fault matrix, the short soak, the triplet fuzzer),
+# which the x86_64 stage runs with their whole work.
+# full: every Windows test of the build (the short soak with a fifth of its exposures).
+# quick: the tests of what differs in the 32-bit build on a 32-bit Windows: the export
+# decorations and record layouts callers see (the driver, the enhancement, the icons and language
+# libraries, the application's bindings, the Stavik queue), the floating-point guard, the
+# source's 32-bit TWAIN structures, QOR APP's end-to-end runs, the welcome screen, and the whole
+# road installed from the medium through Wine's 32-bit TWAIN_32.DLL.
+# Tests labelled build-machine need the cross compilers and binutils, which only the host has
+# (scripts/test.sh runs them there).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-set_name=quick
-case "${1:-}" in quick|full) set_name=$1; shift ;; esac
+set_name=ci
+case "${1:-}" in ci|full|quick) set_name=$1; shift ;; esac
 selection=(-LE build-machine)
+[ "$set_name" = ci ] && selection=(-LE 'build-machine|statistical')
 if [ "$set_name" = quick ]; then
     selection=(-R "$(tr -d ' \n' <<'LIST'
 ^(twain_e2e|qor_app_e2e_tests|host_robustness_tests|sensor_cycle_tests|driver_api_tests
@@ -79,8 +82,6 @@ else
     step "Wine harness (win32)"
     QOR_INSTALL_DIR=$build/bin "$root/scripts/wine-harness.sh" start "$QOR_WINE_STATE" "$build/bin/wine_warmup.exe"
     step "Windows tests of the i686 build under 32-bit Wine ($set_name set)"
-    # Tests labelled build-machine need the cross compilers and binutils, which only the host has
-    # (scripts/test.sh runs them there).
     ctest --test-dir "$build" -j 1 --output-on-failure "${selection[@]}" "$@"
 fi
 step "every Windows test of the i686 build passed"

@@ -5,6 +5,7 @@
 #include "external/sensor_sim/core/test_data.h"
 
 #include <algorithm>
+#include <xmmintrin.h>
 
 namespace qor::sim {
 namespace {
@@ -13,6 +14,31 @@ int32_t ReadBigEndian32(const std::vector<uint8_t>& bytes, size_t at) {
     return static_cast<int32_t>(uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 |
                                 uint32_t(bytes[at + 2]) << 8 | uint32_t(bytes[at + 3]));
 }
+
+// The frame is computed in the default floating-point environment, whatever the calling process
+// set (a host with unmasked exceptions or another rounding mode computes the same frame), and the
+// caller's control registers are back afterwards bit for bit (the C library's environment
+// functions do not keep every bit of them on every build).
+class DefaultFloatingPoint {
+public:
+    DefaultFloatingPoint() {
+        __asm__ volatile("fnstcw %0" : "=m"(x87_));
+        const uint16_t x87Default = 0x037F;
+        __asm__ volatile("fclex\n\tfldcw %0" : : "m"(x87Default));
+        sse_ = _mm_getcsr();
+        _mm_setcsr(0x1F80);
+    }
+    ~DefaultFloatingPoint() {
+        _mm_setcsr(sse_);
+        __asm__ volatile("fclex\n\tfldcw %0" : : "m"(x87_));
+    }
+    DefaultFloatingPoint(const DefaultFloatingPoint&) = delete;
+    DefaultFloatingPoint& operator=(const DefaultFloatingPoint&) = delete;
+
+private:
+    uint16_t x87_ = 0;
+    unsigned int sse_ = 0;
+};
 
 } // namespace
 
@@ -36,6 +62,7 @@ bool FlashGeometry(const std::vector<uint8_t>& flash, int32_t& width, int32_t& h
 }
 
 std::vector<uint16_t> ExposureFrame(const std::vector<uint8_t>& flash, uint32_t seed, bool legacy) {
+    const DefaultFloatingPoint defaultEnvironment;
     int32_t width = 0, height = 0;
     if (flash.size() != kFlashBytes || !FlashGeometry(flash, width, height)) {
         return {};
