@@ -47,14 +47,16 @@ trap cleanup EXIT
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sane.ds=n"
 wine() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 c=$WINEPREFIX/drive_c
+# Wine's manager of the build's pointer width looks in its own folder.
+twain=$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo twain_32 || echo twain_64)
 # A machine that never saw QOR: the harness's own seed of the key goes.
 wine reg delete 'HKLM\SOFTWARE\Halvex Imaging' /f >/dev/null || true
 wine cmd /c "$(wine winepath -w "$medium")\\DriverInstallation.cmd" >"$work/install.log"
-check "the medium installed the TWAIN source for Wine's manager" test -f "$c/windows/twain_64/sane.ds"
+check "the medium installed the TWAIN source for Wine's manager" test -f "$c/windows/$twain/sane.ds"
 if [ -f "$c/qor/result.txt" ]; then
     echo "twain_habits: the installation reported:"; tr -d '\r' <"$c/qor/result.txt"
 fi
-installed_source='C:\windows\twain_64\sane.ds'
+installed_source="C:\\windows\\$twain\\sane.ds"
 
 run() {  # run PROGRAM ARGS...: from the program's own folder
     # Output through a file, not a pipe: QOR APP, which the source starts, inherits the
@@ -102,7 +104,7 @@ check "Cancel in the source's window sends MSG_CLOSEDSREQ" client cancel --timeo
 wine taskkill /f /im "QOR APP.exe" >/dev/null || true
 # The last session's log (the source writes it beside itself): the language table and Orbel
 # were found through "InstalPath".
-source_log=$c/windows/twain_64/QorSrcLog.txt
+source_log=$c/windows/$twain/QorSrcLog.txt
 check "the source found Orbel.dll and Language.ini in the installation folder" \
     bash -c '[ -f "$1" ] && ! grep -Eq "CLanguage::Init failed|LoadSuiteLibrary|SuiteFolder" "$1"' _ "$source_log"
 
