@@ -121,7 +121,7 @@ cp "$target/InstalledItems.txt" "$work/items-first.txt"
 # QOR APP started from the installation folder, as the TWAIN source starts it.
 if [ -f "$target/QOR APP.exe" ]; then
     (cd "$target" && "$WINE" "./QOR APP.exe" </dev/null >/dev/null 2>&1 &)
-    for _ in $(seq 1 150); do [ -f "$target/QorAPPLog.txt" ] && break; sleep 0.1; done
+    for _ in $(seq 1 $((150 * ${QOR_TEST_TIME_SCALE:-1}))); do [ -f "$target/QorAPPLog.txt" ] && break; sleep 0.1; done
     check "QOR APP starts from InstalPath and writes its log there" test -f "$target/QorAPPLog.txt"
     wine taskkill /f /im "QOR APP.exe" >/dev/null || true
     sleep 1

@@ -81,9 +81,11 @@ stored() { find "$install/Images" -name '*.bmp' 2>/dev/null | wc -l; }
 # Wine program that writes it was started (a Wine start costs some 100 ms of its own).
 exposed_ms() { stat -c '%.3Y' "$work/sim/sensor0/exposure.txt" | tr -d .; }
 # Waits for the client of a step; one stuck in a window nobody answers is photographed and ended.
+# The script's own waits (not the product's) stretch under emulation.
+scale=${QOR_TEST_TIME_SCALE:-1}
 wait_client() {
     # Past the client's own time limit (60 s, stretched under emulation), below CTest's.
-    local step=$1 limit=$((60 * ${QOR_TEST_TIME_SCALE:-1} + 30)) waited=0
+    local step=$1 limit=$((60 * scale + 30)) waited=0
     while kill -0 "$client_pid" 2>/dev/null && [ "$waited" -lt "$limit" ]; do sleep 1; waited=$((waited + 1)); done
     if kill -0 "$client_pid" 2>/dev/null; then
         import -display "$DISPLAY" -window root "$work/out/png/stuck_$step.png" 2>/dev/null || true
@@ -98,10 +100,10 @@ wait_client() {
 qorctl sim plug --name sensor0 --imager-id 2101349 --format 3 >/dev/null
 
 echo "== QOR APP not running: the source starts it; Acquire before the exposure =="
-client acquire --mech native --count 1 --show-ui 1 --timeout-ms 60000 --out "$work/out/first" \
+client acquire --mech native --count 1 --show-ui 1 --timeout-ms $((60000 * scale)) --out "$work/out/first" \
     --json "$work/out/first.json" >"$work/out/first.log" 2>&1 &
 client_pid=$!
-for _ in $(seq 1 600); do [ -f "$install/2101349.dat" ] && break; sleep 0.1; done
+for _ in $(seq 1 $((600 * scale))); do [ -f "$install/2101349.dat" ] && break; sleep 0.1; done
 [ -f "$install/2101349.dat" ] || fail "QOR APP was not started by the source (no calibration cache in $install)"
 sleep 1
 # The source's status dialog (ShowUI TRUE) while it waits for the exposure.
@@ -114,13 +116,13 @@ exposed_ms >"$work/out/first.exposed"
 wait_client first
 
 echo "== the state-5 wait: five exposures while the client waits for each =="
-client acquire --mech native --count 5 --show-ui 1 --timeout-ms 20000 --out "$work/out/wait" \
+client acquire --mech native --count 5 --show-ui 1 --timeout-ms $((20000 * scale)) --out "$work/out/wait" \
     --json "$work/out/wait.json" >"$work/out/wait.log" 2>&1 &
 client_pid=$!
 : >"$work/out/wait.exposed"
 for i in 1 2 3 4 5; do
     previous=$(printf '%s/image%02d.bmp' "$work/out/wait" $((i - 1)))
-    [ "$i" -eq 1 ] || for _ in $(seq 1 300); do [ -f "$previous" ] && break; sleep 0.05; done
+    [ "$i" -eq 1 ] || for _ in $(seq 1 $((300 * scale))); do [ -f "$previous" ] && break; sleep 0.05; done
     sleep 0.5
     qorctl sim expose sensor0 --seed $((90 + i)) >/dev/null
     exposed_ms >>"$work/out/wait.exposed"
@@ -133,14 +135,14 @@ for mech in native file memory; do
     for seed in 61 62 63; do
         n=$(stored)
         qorctl sim expose sensor0 --seed "$seed" >/dev/null
-        for _ in $(seq 1 300); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
+        for _ in $(seq 1 $((300 * scale))); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
     done
     [ "$(stored)" -eq $((before + 3)) ] || fail "QOR APP did not store three images"
     mkdir -p "$work/out/$mech/stored"
     cp "$install"/Images/*.bmp "$work/out/$mech/stored/"
     caps=()
     [ "$mech" = native ] && caps=(--caps)
-    client acquire --mech "$mech" --count 3 --show-ui 0 --timeout-ms 20000 --out "$work/out/$mech" \
+    client acquire --mech "$mech" --count 3 --show-ui 0 --timeout-ms $((20000 * scale)) --out "$work/out/$mech" \
         --json "$work/out/$mech.json" "${caps[@]}" >"$work/out/$mech.log" 2>&1 ||
         fail "$mech transfer failed: $(cat "$work/out/$mech.log")"
     i=0
@@ -156,9 +158,9 @@ echo "== two sessions in a row without unloading the source =="
 for seed in 71 72; do
     n=$(stored)
     qorctl sim expose sensor0 --seed "$seed" >/dev/null
-    for _ in $(seq 1 300); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
+    for _ in $(seq 1 $((300 * scale))); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
 done
-client acquire --mech memory --count 1 --sessions 2 --show-ui 0 --timeout-ms 20000 \
+client acquire --mech memory --count 1 --sessions 2 --show-ui 0 --timeout-ms $((20000 * scale)) \
     --out "$work/out/sessions" --json "$work/out/sessions.json" >"$work/out/sessions.log" 2>&1 ||
     fail "two sessions failed: $(cat "$work/out/sessions.log")"
 # The image announced when the first session stopped stayed in the store for the second one.
@@ -168,14 +170,14 @@ echo "== QOR APP cannot be started: the Stavik queue serves the store on disk ==
 for seed in 81 82; do
     n=$(stored)
     qorctl sim expose sensor0 --seed "$seed" >/dev/null
-    for _ in $(seq 1 300); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
+    for _ in $(seq 1 $((300 * scale))); do [ "$(stored)" -gt "$n" ] && break; sleep 0.1; done
 done
 mkdir -p "$work/out/disk/stored"
 cp "$install"/Images/*.bmp "$work/out/disk/stored/"
 "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
-for _ in $(seq 1 100); do pgrep -f 'QOR APP.exe' >/dev/null || break; sleep 0.1; done
+for _ in $(seq 1 $((100 * scale))); do pgrep -f 'QOR APP.exe' >/dev/null || break; sleep 0.1; done
 mv "$install/QOR APP.exe" "$install/QOR APP.off"
-client acquire --mech file --count 2 --show-ui 0 --timeout-ms 20000 --out "$work/out/disk" \
+client acquire --mech file --count 2 --show-ui 0 --timeout-ms $((20000 * scale)) --out "$work/out/disk" \
     --json "$work/out/disk.json" >"$work/out/disk.log" 2>&1 || fail "disk queue: $(cat "$work/out/disk.log")"
 mv "$install/QOR APP.off" "$install/QOR APP.exe"
 i=0
@@ -253,7 +255,7 @@ PY
 
 echo "== uninstallation =="
 "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
-for _ in $(seq 1 100); do pgrep -f 'QOR APP.exe' >/dev/null || break; sleep 0.1; done
+for _ in $(seq 1 $((100 * scale))); do pgrep -f 'QOR APP.exe' >/dev/null || break; sleep 0.1; done
 # What the suite wrote while it ran (images, logs, the calibration cache) stays by design, and
 # the simulated sensor is the bench's: they go first.
 rm -rf "$install/Images" "$install/qorsim.dll" "$install"/*.dat "$install"/*Log*.txt

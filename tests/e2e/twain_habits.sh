@@ -100,7 +100,7 @@ check "the manager closed with the source open and reopened: the source opens an
     client reopen --json "$work/out/reopen.json"
 check "MSG_ENABLEDS with ShowUI FALSE shows no window" client enable --show-ui 0 --json "$work/out/enable0.json"
 check "MSG_ENABLEDS with ShowUI TRUE shows the source's window" client enable --show-ui 1 --json "$work/out/enable1.json"
-check "Cancel in the source's window sends MSG_CLOSEDSREQ" client cancel --timeout-ms 20000 --json "$work/out/cancel.json"
+check "Cancel in the source's window sends MSG_CLOSEDSREQ" client cancel --timeout-ms $((20000 * ${QOR_TEST_TIME_SCALE:-1})) --json "$work/out/cancel.json"
 wine taskkill /f /im "QOR APP.exe" >/dev/null || true
 # The last session's log (the source writes it beside itself): the language table and Orbel
 # were found through "InstalPath".

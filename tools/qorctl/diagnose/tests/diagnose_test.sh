@@ -105,7 +105,7 @@ finish() {
 trap finish EXIT
 "$WINE" reg add "$key" /v InstalPath /t REG_SZ /d "$("$WINE" winepath -w "$work/install" 2>/dev/null)" /f </dev/null >/dev/null 2>&1
 (cd "$work/install" && "$WINE" "./QOR APP.exe" </dev/null >/dev/null 2>&1 &)
-for _ in $(seq 1 100); do [ -f "$work/install/QorAPPLog.txt" ] && grep -q . "$work/install/QorAPPLog.txt" && break; sleep 0.1; done
+for _ in $(seq 1 $((100 * ${QOR_TEST_TIME_SCALE:-1}))); do [ -f "$work/install/QorAPPLog.txt" ] && grep -q . "$work/install/QorAPPLog.txt" && break; sleep 0.1; done
 sleep 1
 run app
 check "app: QOR APP is seen running" has "$work/app.out" ok "QOR APP: running"
