@@ -55,6 +55,23 @@ protected:
                io.BulkRead(h, Pipe::ReplyIn, reply.data(), replyLength);
     }
 
+    // The handle of the one plugged sensor, as a driver opens it.
+    DeviceHandle OpenTheOnlySensor(SimDeviceIo& io) {
+        std::vector<std::string> paths;
+        io.EnumerateInterfaces(paths);
+        return paths.size() == 1 ? io.Open(paths[0]) : kNoDevice;
+    }
+
+    // The first sample of a captured frame, read as the driver reads a window; -1 when it fails.
+    int32_t FirstSample(SimDeviceIo& io, DeviceHandle h) {
+        std::vector<uint8_t> reply, data(200);
+        if (!Exchange(io, h, Block(12), reply, 4) || !Exchange(io, h, Window(11, 200, 0), reply, 3) ||
+            !io.BulkRead(h, Pipe::DataIn, data.data(), 200)) {
+            return -1;
+        }
+        return data[0] | data[1] << 8;
+    }
+
     fs::path root_;
 };
 
@@ -212,9 +229,7 @@ TEST_F(SimDirectoryTest, PressBeforeArmingWaitsAndALaterPressReplacesIt) {
     SimulatorControl control(root_);
     Plug(control, Small("s"));
     SimDeviceIo io(root_);
-    std::vector<std::string> paths;
-    io.EnumerateInterfaces(paths);
-    const DeviceHandle h = io.Open(paths.at(0));
+    const DeviceHandle h = OpenTheOnlySensor(io);
     std::string error;
     ASSERT_TRUE(control.Expose("s", 1u, error));
     ASSERT_TRUE(control.Expose("s", 2u, error));
@@ -259,9 +274,7 @@ TEST_F(SimDirectoryTest, TheFrameMadeAtThePressIsTakenOnlyWhenItBelongsToIt) {
         SimulatorControl control(root_);
         Plug(control, Small("p"));
         SimDeviceIo io(root_);
-        std::vector<std::string> paths;
-        io.EnumerateInterfaces(paths);
-        const DeviceHandle h = io.Open(paths.at(0));
+        const DeviceHandle h = OpenTheOnlySensor(io);
         std::vector<uint8_t> reply;
         ASSERT_TRUE(Exchange(io, h, Block(6, Le32(200)), reply, 3));
         std::string error;
@@ -276,11 +289,7 @@ TEST_F(SimDirectoryTest, TheFrameMadeAtThePressIsTakenOnlyWhenItBelongsToIt) {
         c.spoilBytes(bytes);
         ASSERT_TRUE(WriteFileAtomically(root_ / "p" / "exposure.frame", bytes.data(), bytes.size()));
 
-        ASSERT_TRUE(Exchange(io, h, Block(12), reply, 4));
-        std::vector<uint8_t> data(200);
-        ASSERT_TRUE(Exchange(io, h, Window(11, 200, 0), reply, 3));
-        ASSERT_TRUE(io.BulkRead(h, Pipe::DataIn, data.data(), 200));
-        EXPECT_EQ(data[0] | data[1] << 8, c.taken ? frame.samples[0] : computed[0]);
+        EXPECT_EQ(FirstSample(io, h), c.taken ? frame.samples[0] : computed[0]);
         io.Close(h);
         fs::remove_all(root_ / "p");
     }
@@ -290,14 +299,13 @@ TEST_F(SimDirectoryTest, UnplugFromOutsideKillsTheHandleEvenAfterReplug) {
     SimulatorControl control(root_);
     Plug(control, Small("s"));
     SimDeviceIo io(root_);
-    std::vector<std::string> paths;
-    io.EnumerateInterfaces(paths);
-    const DeviceHandle h = io.Open(paths.at(0));
+    const DeviceHandle h = OpenTheOnlySensor(io);
     std::vector<uint8_t> reply;
     ASSERT_TRUE(Exchange(io, h, Block(1), reply, 3));
     std::string error;
     ASSERT_TRUE(control.Unplug("s", error));
     EXPECT_FALSE(Exchange(io, h, Block(1), reply, 3));
+    std::vector<std::string> paths;
     ASSERT_TRUE(io.EnumerateInterfaces(paths));
     EXPECT_TRUE(paths.empty());
     EXPECT_EQ(io.Open(InterfacePathFor("s")), kNoDevice);
