@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace qor::sensortest {
 namespace {
@@ -57,6 +58,8 @@ protected:
             command += " --seed " + argv[2] + " --out \"" + argv[3] + "\"";
         }
         ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+        // Another process's change reaches an open handle within the recheck time.
+        std::this_thread::sleep_for(qor::sim::SimDeviceIo::kStateRecheck);
 #endif
     }
 

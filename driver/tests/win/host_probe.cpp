@@ -6,6 +6,7 @@
 #include "driver/win/qor_api.h"
 
 #include "driver/core/sensor_commands.h"
+#include "external/sensor_sim/core/sim_device_io.h"
 #include "external/sensor_sim/core/simulator_control.h"
 #include "tests/support/sensor_bench.h"
 
@@ -165,6 +166,8 @@ int Run(const std::string& scenario) {
         const qor::sim::InjectedFault lost{qor::CmdArm, qor::sim::FaultStep::Command,
                                            qor::sim::FaultKind::FailTransfer, 0, 1};
         control.SetFaults(control.List().front().name, {lost}, error);
+        // The library's copy of the simulator sees another module's change within this time.
+        Sleep(static_cast<DWORD>(qor::sim::SimDeviceIo::kStateRecheck.count()) + 5);
         const int32_t armed = Entry<decltype(&::QorAcquireImage)>(qor, "QorAcquireImage")(device);
         control.SetFaults(control.List().front().name, {}, error);
         return armed == 0 ? kPassed : kArmReportedSuccess;

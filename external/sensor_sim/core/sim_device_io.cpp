@@ -86,7 +86,12 @@ DeviceHandle SimDeviceIo::Open(const std::string& path) {
         fresh->sensor->SetFlashListener([folder](const std::vector<uint8_t>& bytes, uint32_t,
                                                  uint32_t) { WriteFlashFile(folder, bytes); });
         const uint64_t generation = state.generation;
-        fresh->sensor->SetPauseHandler([folder, generation] { WaitWhilePaused(folder, generation); });
+        // The sensor and its handler live exactly as long as `fresh`.
+        Live* owner = fresh.get();
+        fresh->sensor->SetPauseHandler([folder, generation, owner] {
+            WaitWhilePaused(folder, generation);
+            owner->mustCheck = true;
+        });
         live = fresh;
     }
     const DeviceHandle handle = nextHandle_;
@@ -106,28 +111,36 @@ std::shared_ptr<SimSensor> SimDeviceIo::SensorFor(DeviceHandle handle) const {
     return it == handles_.end() ? nullptr : it->second->sensor;
 }
 
-bool SimDeviceIo::StillAttached(Live& live) {
+bool SimDeviceIo::StillAttached(Live& live, bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t writes = DirectoryWritesInThisProcess();
+    if (!force && !live.mustCheck && writes == live.checkedWrites &&
+        now - live.checkedAt < kStateRecheck) {
+        return live.sensor->Plugged();
+    }
     SensorStateFile state;
     // A missing or corrupt state file reads as an unplugged sensor.
     if (!ReadStateFile(live.folder, state) || !state.plugged ||
         state.generation != live.generation || !live.sensor->Plugged()) {
+        live.mustCheck = true;
         return false;
     }
     if (state.faultSerial != live.faultSerial) {
         live.faultSerial = state.faultSerial;
         live.sensor->SetFaults(state.faults);
     }
+    live.checkedAt = now;
+    live.checkedWrites = writes;
+    live.mustCheck = false;
     return true;
 }
 
-void SimDeviceIo::TakePendingExposure(Live& live) {
-    if (live.sensor->state() != SimSensor::State::Armed) {
-        return;
-    }
-    ExposureFile exposure;
-    if (!ReadExposureFile(live.folder, exposure) || exposure.count <= live.consumed) {
-        return;
-    }
+bool SimDeviceIo::PressWaiting(Live& live, ExposureFile& exposure) {
+    return live.sensor->state() == SimSensor::State::Armed &&
+           ReadExposureFile(live.folder, exposure) && exposure.count > live.consumed;
+}
+
+void SimDeviceIo::TakePendingExposure(Live& live, const ExposureFile& exposure) {
     PreparedFrame prepared;
     const bool ready = ReadPreparedFrame(live.folder, prepared) &&
                        prepared.count == exposure.count && prepared.seed == exposure.seed;
@@ -162,12 +175,15 @@ bool SimDeviceIo::Run(DeviceHandle handle, Pipe pipe, Transfer&& transfer) {
         live = it->second;
     }
     std::lock_guard lock(live->mutex);
-    if (!StillAttached(*live)) {
+    // The X-ray button is noticed between exchanges, as the firmware polls its detector. A press
+    // is written after any fault meant for it, so the state file is read afresh before it.
+    ExposureFile exposure;
+    const bool press = pipe == Pipe::CommandOut && PressWaiting(*live, exposure);
+    if (!StillAttached(*live, press)) {
         return false;
     }
-    // The X-ray button is noticed between exchanges, as the firmware polls its detector.
-    if (pipe == Pipe::CommandOut) {
-        TakePendingExposure(*live);
+    if (press) {
+        TakePendingExposure(*live, exposure);
     }
     const bool ok = transfer(*live->sensor);
     if (!live->sensor->Plugged()) {

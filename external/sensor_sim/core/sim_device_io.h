@@ -2,11 +2,17 @@
 // simulator directory, driven by SimulatorControl from any other process. Each open handle
 // belongs to one plug generation of a sensor; once the sensor is unplugged (or plugged again)
 // every transfer on it fails, as with a real sensor.
+// The state file is read again at most every kStateRecheck during a run of transfers (a frame
+// read is some four hundred of them, and each read of the file costs the Windows side three
+// system calls): a change from another process shows within that time, one made in this process,
+// a new press of the button or the end of a pause at the next transfer.
 #pragma once
 
 #include "driver/core/device_io.h"
+#include "external/sensor_sim/core/sim_directory.h"
 #include "external/sensor_sim/core/sim_sensor.h"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -17,6 +23,8 @@ namespace qor::sim {
 
 class SimDeviceIo : public DeviceIo {
 public:
+    static constexpr std::chrono::milliseconds kStateRecheck{25};
+
     explicit SimDeviceIo(std::filesystem::path root);
     // Null when QOR_SENSOR_SIMULATOR is not set.
     static std::unique_ptr<SimDeviceIo> FromEnvironment();
@@ -40,11 +48,18 @@ private:
         uint64_t faultSerial = 0;
         uint64_t consumed = 0;
         bool reportedUnplug = false;
+        // When the state file was last found to match, and the count of this process's
+        // directory writes then; a pause forces the next check.
+        std::chrono::steady_clock::time_point checkedAt{};
+        uint64_t checkedWrites = 0;
+        bool mustCheck = true;
         std::shared_ptr<SimSensor> sensor;
     };
     template <typename Transfer> bool Run(DeviceHandle handle, Pipe pipe, Transfer&& transfer);
-    bool StillAttached(Live& live);
-    void TakePendingExposure(Live& live);
+    bool StillAttached(Live& live, bool force);
+    // True when the button was pressed since the sensor last took an exposure.
+    static bool PressWaiting(Live& live, ExposureFile& exposure);
+    void TakePendingExposure(Live& live, const ExposureFile& exposure);
     void ReportUnplug(Live& live);
 
     std::filesystem::path root_;

@@ -232,6 +232,14 @@ bool WriteFlashFile(const fs::path& folder, const std::vector<uint8_t>& flash) {
            WriteFileAtomically(folder / "flash.bin", flash.data(), flash.size());
 }
 
+namespace {
+std::atomic<uint64_t> g_directoryWrites{0};
+} // namespace
+
+uint64_t DirectoryWritesInThisProcess() {
+    return g_directoryWrites.load();
+}
+
 bool WriteFileAtomically(const fs::path& target, const void* data, size_t size) {
     static std::atomic<uint32_t> counter{0};
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -255,6 +263,7 @@ bool WriteFileAtomically(const fs::path& target, const void* data, size_t size) 
         std::error_code ec;
         fs::rename(temp, target, ec);
         if (!ec) {
+            ++g_directoryWrites;
             return true;
         }
         std::this_thread::sleep_for(kRetryPause);

@@ -60,6 +60,9 @@ bool WriteFlashFile(const std::filesystem::path& folder, const std::vector<uint8
 // Writes a temporary file beside `target` and renames it over the target, retrying for a while
 // when a reader holds the target open (Windows refuses the rename then).
 bool WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t size);
+// How many files this process has written into simulator directories (readers that keep what
+// they read use it to see their own process's changes at once).
+uint64_t DirectoryWritesInThisProcess();
 // Reads a whole file of at most `maxBytes`; retries briefly while a rename is in progress.
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes, size_t maxBytes);
 

@@ -319,6 +319,40 @@ TEST_F(SimDirectoryTest, UnplugFromOutsideKillsTheHandleEvenAfterReplug) {
     EXPECT_TRUE(Exchange(io, fresh, Block(1), reply, 3));
 }
 
+// Another process's writes do not count among this process's directory writes: they are played
+// here by copying files made over a second directory, so the device side keeps what it read.
+TEST_F(SimDirectoryTest, OutsideChangesShowWithinTheRecheckTimeAndAPressReadsThemFirst) {
+    SimulatorControl control(root_);
+    Plug(control, Small("s"));
+    const fs::path elsewhere = root_ / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy(root_ / "s", elsewhere / "s");
+    SimulatorControl other(elsewhere);
+    std::string error;
+    ASSERT_TRUE(other.SetFaults("s", {{12, FaultStep::Command, FaultKind::FailTransfer}}, error));
+    ASSERT_TRUE(other.Expose("s", 7u, error)) << error;
+
+    SimDeviceIo io(root_);
+    const DeviceHandle h = OpenTheOnlySensor(io);
+    std::vector<uint8_t> reply;
+    ASSERT_TRUE(Exchange(io, h, Block(6, Le32(200)), reply, 3)); // armed; the state is kept
+    for (const char* file : {"state.txt", "exposure.frame", "exposure.txt"}) {
+        fs::copy_file(elsewhere / "s" / file, root_ / "s" / file, fs::copy_options::overwrite_existing);
+    }
+    EXPECT_FALSE(Exchange(io, h, Block(12), reply, 4)) << "the fault written before the press";
+    EXPECT_TRUE(Exchange(io, h, Block(12), reply, 4)) << "fired once";
+    EXPECT_EQ(FirstSample(io, h), [&] {
+        std::vector<int32_t> frame;
+        return control.FrameForSeed("s", 7u, frame, error) ? frame[0] : -2;
+    }());
+
+    ASSERT_TRUE(other.Unplug("s", error));
+    fs::copy_file(elsewhere / "s" / "state.txt", root_ / "s" / "state.txt",
+                  fs::copy_options::overwrite_existing);
+    std::this_thread::sleep_for(SimDeviceIo::kStateRecheck);
+    EXPECT_FALSE(Exchange(io, h, Block(1), reply, 3)) << "an unplug shows within the recheck time";
+}
+
 TEST_F(SimDirectoryTest, CorruptOrMissingStateReadsAsUnplugged) {
     SimulatorControl control(root_);
     Plug(control, Small("s"));
