@@ -53,6 +53,8 @@ stream() {
     while name=$(take) && [ -n "$name" ]; do
         QOR_WINE_STATE=$state ctest --test-dir "$build" -R "^${name}\$" --output-on-failure \
             >"$queue/out-$n" 2>&1 && verdict=ok || verdict=failed
+        # Every test's whole output goes home with the results (win32-tests.sh).
+        mkdir -p "$build/Testing/Temporary" && cp "$queue/out-$n" "$build/Testing/Temporary/$name.out"
         line=$(grep -E '^ *[0-9]+/[0-9]+ Test +#' "$queue/out-$n" | tail -n 1)
         flock "$queue/lock" bash -c '
             done=$(( $(cat "$1/done") + 1 )); echo "$done" >"$1/done"

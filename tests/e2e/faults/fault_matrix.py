@@ -5,7 +5,7 @@ disk full and read-only, the sensor pulled out mid-read. After each, every expos
 in the store or delivered exactly once, byte-identical; the store is then drained through the TWAIN
 road and must end empty.
 
-Usage: fault_matrix.py --bin DIR --native-qorctl PATH --work DIR [--only NAME,...] [--list]
+Usage: fault_matrix.py --bin DIR --native-qorctl PATH --work DIR [--only NAME,...] [--list] [--steps]
 (QOR_WINE_STATE names a running harness; run as root: some cases mount small file systems.)
 """
 
@@ -303,6 +303,7 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--only", default="")
     ap.add_argument("--list", action="store_true")
+    ap.add_argument("--steps", action="store_true", help="each case's steps with their times")
     args = ap.parse_args()
     if args.list:
         print("\n".join(fn.__name__ for fn in CASES))
@@ -317,8 +318,10 @@ def main():
             rig.reset_store()
             rig.set_faults()
             rig.case_log = []
+            rig.case_started = time.time()
             c = Case(rig, fn.__name__, 1000 + 100 * index)
             t0 = time.time()
+            starts, run_seconds = rig.wine.starts, rig.wine.run_seconds
             try:
                 fn(c)
                 ok = c.finish()
@@ -326,13 +329,16 @@ def main():
                 c.ledger.problems.append("rig: %s" % e)
                 traceback.print_exc()
                 ok = False
-            print("%s %s (%.0f s)" % ("PASS" if ok else "FAIL", fn.__name__, time.time() - t0))
+            print("%s %s (%.0f s; %d Windows program starts, %.0f s in short ones)"
+                  % ("PASS" if ok else "FAIL", fn.__name__, time.time() - t0,
+                     rig.wine.starts - starts, rig.wine.run_seconds - run_seconds))
             for line in c.ledger.problems:
                 print("    problem: " + line)
             for line in c.ledger.notes:
                 print("    note: " + line)
             if not ok:
                 failed.append(fn.__name__)
+            if not ok or args.steps:
                 for line in rig.case_log:
                     print("    step: " + line)
             sys.stdout.flush()

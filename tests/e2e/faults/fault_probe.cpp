@@ -8,6 +8,9 @@
 //   command EXE ID         posts WM_COMMAND ID to the program's hidden main dialog
 //   boxes EXE [press]      the texts of the program's visible message boxes; "press" answers
 //                          each with its default button
+//   serve                  the commands above but kill-at-point, one per line of standard input
+//                          (fields separated by tabs), each answered with {"code":N,"answer":...}
+//                          (under emulation a program start costs seconds; one probe serves a run)
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -122,67 +125,44 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM data) {
     return TRUE;
 }
 
-int Usage() {
-    std::fprintf(stderr,
-                 "fault_probe: use kill-at-point EXE MS | kill EXE | sample EXE | find EXE | command EXE ID | "
-                 "boxes EXE [press]\n");
-    return 2;
-}
+constexpr char kUsage[] =
+    "use kill-at-point EXE MS | kill EXE | sample EXE | find EXE | command EXE ID | boxes EXE [press] "
+    "| serve";
 
 void Print(const json& j) {
     std::printf("%s\n", j.dump().c_str());
     std::fflush(stdout);
 }
 
-}  // namespace
+struct Answer {
+    int code = 0;
+    json answer;
+};
 
-int main(int argc, char** argv) {
-    if (argc < 3) return Usage();
-    const std::string verb = argv[1];
-    const std::wstring exe = Wide(argv[2]);
-    if (verb == "kill-at-point" && argc == 4) {
-        // Created here first, so the program only has to open or create it and signal it.
-        HANDLE reached = CreateEventW(nullptr, TRUE, FALSE, kFaultPointEvent);
-        if (reached == nullptr) {
-            Print({{"error", "cannot create the event \"QOR fault point reached\""}});
-            return 1;
-        }
-        Print({{"ready", true}});
-        const DWORD wait = WaitForSingleObject(reached, static_cast<DWORD>(std::atoi(argv[3])));
-        if (wait != WAIT_OBJECT_0) {
-            CloseHandle(reached);
-            Print({{"reached", false}});
-            return 1;
-        }
-        const int killed = KillAll(exe);
-        ResetEvent(reached);
-        CloseHandle(reached);
-        Print({{"reached", true}, {"killed", killed}});
-        return killed > 0 ? 0 : 1;
-    }
+// One command but kill-at-point and serve: `args` holds the verb and its arguments.
+Answer Handle(const std::vector<std::string>& args) {
+    if (args.size() < 2) return {2, {{"error", kUsage}}};
+    const std::string& verb = args[0];
+    const std::wstring exe = Wide(args[1].c_str());
     if (verb == "kill") {
-        Print({{"killed", KillAll(exe)}});
-        return 0;
+        return {0, {{"killed", KillAll(exe)}}};
     }
     if (verb == "sample") {
         json all = json::array();
         for (DWORD id : ProcessesNamed(exe)) all.push_back(figures::Sample(id).ToJson());
-        Print(all);
-        return 0;
+        return {0, all};
     }
     if (verb == "find") {
         const auto windows = Windows(exe, false);
-        Print({{"windows", windows.size()}});
-        return windows.empty() ? 1 : 0;
+        return {windows.empty() ? 1 : 0, {{"windows", windows.size()}}};
     }
-    if (verb == "command" && argc == 4) {
+    if (verb == "command" && args.size() == 3) {
         const auto windows = Windows(exe, false);
-        for (HWND w : windows) PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[3])), 0);
-        Print({{"posted", windows.size()}});
-        return windows.empty() ? 1 : 0;
+        for (HWND w : windows) PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(std::atoi(args[2].c_str())), 0);
+        return {windows.empty() ? 1 : 0, {{"posted", windows.size()}}};
     }
     if (verb == "boxes") {
-        const bool press = argc == 4 && std::string(argv[3]) == "press";
+        const bool press = args.size() == 3 && args[2] == "press";
         json boxes = json::array();
         for (HWND box : Windows(exe, true)) {
             std::vector<std::wstring> texts;
@@ -196,8 +176,61 @@ int main(int argc, char** argv) {
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
             }
         }
-        Print(boxes);
-        return 0;
+        return {0, boxes};
     }
-    return Usage();
+    return {2, {{"error", kUsage}}};
+}
+
+int KillAtPoint(const std::wstring& exe, DWORD timeoutMs) {
+    // Created here first, so the program only has to open or create it and signal it.
+    HANDLE reached = CreateEventW(nullptr, TRUE, FALSE, kFaultPointEvent);
+    if (reached == nullptr) {
+        Print({{"error", "cannot create the event \"QOR fault point reached\""}});
+        return 1;
+    }
+    Print({{"ready", true}});
+    const DWORD wait = WaitForSingleObject(reached, timeoutMs);
+    if (wait != WAIT_OBJECT_0) {
+        CloseHandle(reached);
+        Print({{"reached", false}});
+        return 1;
+    }
+    const int killed = KillAll(exe);
+    ResetEvent(reached);
+    CloseHandle(reached);
+    Print({{"reached", true}, {"killed", killed}});
+    return killed > 0 ? 0 : 1;
+}
+
+int Serve() {
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        std::vector<std::string> args;
+        std::string field;
+        for (const char* c = line; *c != '\0' && *c != '\n' && *c != '\r'; ++c) {
+            if (*c == '\t') {
+                args.push_back(field);
+                field.clear();
+            } else {
+                field += *c;
+            }
+        }
+        args.push_back(field);
+        const Answer a = Handle(args);
+        Print({{"code", a.code}, {"answer", a.answer}});
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "serve") return Serve();
+    if (argc == 4 && std::string(argv[1]) == "kill-at-point") {
+        return KillAtPoint(Wide(argv[2]), static_cast<DWORD>(std::atoi(argv[3])));
+    }
+    const Answer a = Handle(std::vector<std::string>(argv + 1, argv + argc));
+    if (a.code == 2) std::fprintf(stderr, "fault_probe: %s\n", kUsage);
+    Print(a.answer);
+    return a.code;
 }

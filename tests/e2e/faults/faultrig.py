@@ -9,6 +9,7 @@ turned into the stored 8-bit bitmap), so a delivered or stored image is identifi
 
 import json
 import os
+import select
 import shutil
 import struct
 import subprocess
@@ -57,12 +58,21 @@ class Wine:
         self.env["WINEDLLOVERRIDES"] = self.env.get("WINEDLLOVERRIDES", "") + ";sane.ds=n"
         self.wine = self.env["WINE"]
         self.prefix = Path(self.env["WINEPREFIX"])
+        # Program starts and the time spent in run(): under emulation a start costs seconds.
+        self.starts = 0
+        self.run_seconds = 0.0
 
     def run(self, args, cwd=None, timeout=60, env=None, input_text=None):
-        return subprocess.run([self.wine] + [str(a) for a in args], cwd=cwd, env=env or self.env,
-                              input=input_text, capture_output=True, text=True, timeout=timeout)
+        self.starts += 1
+        started = time.time()
+        try:
+            return subprocess.run([self.wine] + [str(a) for a in args], cwd=cwd, env=env or self.env,
+                                  input=input_text, capture_output=True, text=True, timeout=timeout)
+        finally:
+            self.run_seconds += time.time() - started
 
     def popen(self, args, cwd=None, env=None, **kw):
+        self.starts += 1
         return subprocess.Popen([self.wine] + [str(a) for a in args], cwd=cwd, env=env or self.env,
                                 text=True, **kw)
 
@@ -78,9 +88,11 @@ class Rig:
         self.images = self.install / "Images"
         self.expected_cache = {}
         self.app = None
+        self.prober = None
         self.mounted = False
         self.other_mounts = []
         self.case_log = []
+        self.case_started = time.time()
         if self.work.exists():
             self._unmount_leftover()
             shutil.rmtree(self.work)
@@ -101,6 +113,10 @@ class Rig:
 
     # --- set-up and tear-down -------------------------------------------------------------------
 
+    def step(self, text):
+        """A line of the case's story, with its time since the case began."""
+        self.case_log.append("%6.1f s  %s" % (time.time() - self.case_started, text))
+
     def _registry_query(self, name):
         r = self.wine.run(["reg", "query", REGISTRY_KEY, "/v", name])
         for line in r.stdout.splitlines():
@@ -113,6 +129,12 @@ class Rig:
 
     def close(self):
         self.kill_app()
+        if self.prober is not None and self.prober.poll() is None:
+            self.prober.stdin.close()
+            try:
+                self.prober.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.prober.kill()
         self.unmount()
         for folder in list(self.other_mounts):
             self.unmount_tmpfs(folder)
@@ -238,14 +260,14 @@ class Rig:
         self.probe("boxes", APP_EXE, "press")
         self.replug()
         self.probe("command", APP_EXE, str(ACTIVATE_COMMAND))
-        self.case_log.append("sensor removed, plugged in and activated")
+        self.step("sensor removed, plugged in and activated")
 
     def expose(self, seed, wait_stored=True, timeout=30):
         """Presses the X-ray button; waits until the sensor took the exposure and, when asked, until
         a new bitmap is in the store. True when it is."""
         before = len(self.stored_files())
         self.qorctl("expose", SENSOR, "--seed", str(seed))
-        self.case_log.append("exposed seed %d" % seed)
+        self.step("exposed seed %d" % seed)
         if not wait_stored:
             return False
         until = time.time() + timeout
@@ -296,11 +318,12 @@ class Rig:
         log = open(self.work / "qor_app.out", "a")
         self.app = self.wine.popen([self.install / APP_EXE], cwd=self.install, env=env,
                                    stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        self.case_log.append("QOR APP started" + (" with fault point " + fault_point if fault_point else ""))
+        self.step("QOR APP started" + (" with fault point " + fault_point if fault_point else ""))
         # Running once its main window exists.
         until = time.time() + 30
         while time.time() < until:
             if self.probe("find", APP_EXE)[0] == 0:
+                self.step("QOR APP's window is up")
                 return
             time.sleep(0.2)
         raise RigError("QOR APP did not start: see " + str(self.work / "qor_app.out"))
@@ -310,6 +333,7 @@ class Rig:
 
     def kill_app(self):
         self.probe("kill", APP_EXE)
+        self.step("QOR APP killed")
         if self.app:
             try:
                 self.app.wait(timeout=10)
@@ -329,12 +353,23 @@ class Rig:
         return False
 
     def probe(self, *args, timeout=60):
-        env = dict(self.wine.env, QOR_SENSOR_SIMULATOR=windows_path(self.sim))
-        r = self.wine.run([self.bin / "fault_probe.exe"] + list(args), env=env, timeout=timeout)
+        """One fault_probe command through the rig's long-lived probe; (exit code, its answer)."""
+        if self.prober is None or self.prober.poll() is not None:
+            env = dict(self.wine.env, QOR_SENSOR_SIMULATOR=windows_path(self.sim))
+            self.prober = self.wine.popen([self.bin / "fault_probe.exe", "serve"], env=env,
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                          stderr=subprocess.DEVNULL)
         try:
-            return r.returncode, json.loads(r.stdout.strip().splitlines()[-1])
-        except (IndexError, ValueError):
-            return r.returncode, None
+            self.prober.stdin.write("\t".join(str(a) for a in args) + "\n")
+            self.prober.stdin.flush()
+            ready, _, _ = select.select([self.prober.stdout], [], [], timeout)
+            line = self.prober.stdout.readline() if ready else ""
+            reply = json.loads(line)
+            return reply["code"], reply["answer"]
+        except (OSError, ValueError, KeyError):
+            # A probe that hangs or died is replaced at the next command.
+            self.prober.kill()
+            return -1, None
 
     def kill_at_point(self, timeout_ms=30000):
         """Starts a probe that kills QOR APP the moment it signals its fault point; returns it
@@ -377,7 +412,7 @@ class Rig:
         except subprocess.TimeoutExpired:
             self.probe("kill", "fault_host.exe")
             return -1, []
-        self.case_log.append("host %s: exit %d %s" % ([s[:3] for s in sessions], r.returncode,
+        self.step("host %s: exit %d %s" % ([s[:3] for s in sessions], r.returncode,
                                                      r.stdout.strip()[:300]))
         answers = []
         for line in r.stdout.strip().splitlines():
