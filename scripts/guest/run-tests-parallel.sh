@@ -53,6 +53,11 @@ stream() {
     while name=$(take) && [ -n "$name" ]; do
         QOR_WINE_STATE=$state ctest --test-dir "$build" -R "^${name}\$" --output-on-failure \
             >"$queue/out-$n" 2>&1 && verdict=ok || verdict=failed
+        if [ "$verdict" = failed ]; then
+            # A full disk or memory disk in the guest shows as a test's failure.
+            { echo "--- the guest's disks and memory after $name:"; df -h / /tmp /var/tmp; free -m; } \
+                >>"$queue/out-$n" 2>&1 || true
+        fi
         # Every test's whole output goes home with the results (win32-tests.sh).
         mkdir -p "$build/Testing/Temporary" && cp "$queue/out-$n" "$build/Testing/Temporary/$name.out"
         line=$(grep -E '^ *[0-9]+/[0-9]+ Test +#' "$queue/out-$n" | tail -n 1)

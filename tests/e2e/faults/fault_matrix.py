@@ -341,11 +341,16 @@ def main():
             if not ok or args.steps:
                 for line in rig.case_log:
                     print("    step: " + line)
+            if not ok:
+                rig.print_app_log()
             sys.stdout.flush()
     finally:
         rig.close()
     print("fault matrix: %d of %d cases passed in %.0f s" % (len(chosen) - len(failed), len(chosen),
                                                            time.time() - started))
+    if rig.activations:
+        print("fault matrix: QOR APP missed the sensor at its start %d times (Activate Sensor chosen)"
+              % rig.activations)
     if failed:
         print("failed: " + ", ".join(failed))
     return 1 if failed else 0

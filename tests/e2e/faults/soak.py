@@ -252,6 +252,9 @@ def main():
     print("soak: %d exposures in %.0f s (%.2f s each); faults: %s"
           % (args.count, elapsed, elapsed / max(1, args.count),
              ", ".join("%s %d" % (k, n) for k, n in counts.items())))
+    if rig.activations:
+        print("soak: QOR APP missed the sensor at its start %d times (Activate Sensor chosen)"
+              % rig.activations)
     for line in ledger.notes:
         print("    note: " + line)
     for line in ledger.problems:
@@ -286,6 +289,8 @@ def main():
                        "growth": growth}, f, indent=2)
     if growth:
         print("soak: growth beyond the limits: " + "; ".join(growth))
+    if not ok:
+        rig.print_app_log()
     print("soak: %s" % ("every image delivered exactly once" if ok and not growth else "FAILED"))
     return 0 if ok and not growth else 1
 
