@@ -316,6 +316,7 @@ def main():
         for index, fn in enumerate(chosen):
             rig.kill_app()
             rig.reset_store()
+            rig.fresh_sensor()
             rig.set_faults()
             rig.case_log = []
             rig.case_started = time.time()

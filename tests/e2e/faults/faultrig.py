@@ -230,6 +230,14 @@ class Rig:
                 return dict(w.split("=", 1) for w in words[1:] if "=" in w)
         return {}
 
+    def fresh_sensor(self):
+        """The sensor plugged in again with its flash: a press a failed case left pending would
+        otherwise be taken by the next case's QOR APP as that case's first image."""
+        if self.sensor().get("plugged") == "1":
+            self.qorctl("unplug", SENSOR)
+        self.qorctl("plug", "--name", SENSOR, "--imager-id", str(IMAGER_ID), "--format", "3",
+                    "--keep-flash")
+
     def set_faults(self, *faults):
         self.qorctl("faults", SENSOR, *faults)
 
