@@ -330,7 +330,7 @@ def main():
                 c.ledger.problems.append("rig: %s" % e)
                 traceback.print_exc()
                 ok = False
-            print("%s %s (%.0f s; %d Windows program starts, %.0f s in short ones)"
+            print("%s %s (%.0f s; %d Windows program starts, %.0f s waiting on finished ones)"
                   % ("PASS" if ok else "FAIL", fn.__name__, time.time() - t0,
                      rig.wine.starts - starts, rig.wine.run_seconds - run_seconds))
             for line in c.ledger.problems:

@@ -27,6 +27,7 @@ REMOVE_COMMAND = 114    # "Remove Sensor"
 EXIT_COMMAND = 117      # "Exit QOR" of the tray menu
 ACTIVATE_COMMAND = 115  # "Activate Sensor"
 INIT_FAILED = "QorInitSystem Failed"  # QOR APP's log when the driver found no sensor
+PLUG = ("plug", "--name", SENSOR, "--imager-id", str(IMAGER_ID), "--format", "3")
 
 
 class RigError(Exception):
@@ -91,6 +92,7 @@ class Rig:
         self.expected_cache = {}
         self.model_digest = None
         self.init_failures_seen = 0
+        self.init_checked_at = 0.0
         self.activations = 0
         self.app = None
         self.prober = None
@@ -114,7 +116,7 @@ class Rig:
             shutil.copy2(self.bin / name, self.twain_dir / name)
         self.old_install_path = self._registry_query("InstalPath")
         self._registry_set("InstalPath", windows_path(self.install))
-        self.qorctl("plug", "--name", SENSOR, "--imager-id", str(IMAGER_ID), "--format", "3")
+        self.qorctl(*PLUG)
 
     # --- set-up and tear-down -------------------------------------------------------------------
 
@@ -235,8 +237,7 @@ class Rig:
         otherwise be taken by the next case's QOR APP as that case's first image."""
         if self.sensor().get("plugged") == "1":
             self.qorctl("unplug", SENSOR)
-        self.qorctl("plug", "--name", SENSOR, "--imager-id", str(IMAGER_ID), "--format", "3",
-                    "--keep-flash")
+        self.qorctl(*PLUG, "--keep-flash")
 
     def set_faults(self, *faults):
         self.qorctl("faults", SENSOR, *faults)
@@ -251,8 +252,7 @@ class Rig:
             pass
 
     def replug(self):
-        r = self.qorctl_windows("plug", "--name", SENSOR, "--imager-id", str(IMAGER_ID), "--format",
-                                "3", "--keep-flash")
+        r = self.qorctl_windows(*PLUG, "--keep-flash")
         if r.returncode != 0:
             raise RigError("cannot plug the sensor again: " + r.stderr)
 
@@ -292,6 +292,10 @@ class Rig:
         under emulation (some 30 times slower) that can pass, and the program shows that the
         sensor is not connected. The rig then does what a dentist does: answers the box and
         chooses Activate Sensor. Counted in `activations`, and told in the case's steps."""
+        # The whole log is read: once a second is enough while waiting.
+        if time.time() - self.init_checked_at < 1.0:
+            return
+        self.init_checked_at = time.time()
         failed = self.log_count(INIT_FAILED)
         if failed <= self.init_failures_seen:
             return
