@@ -113,6 +113,7 @@ void OnEventWindowCreate(HWND window) {
         SetEvent(state.enumerationEvent);
         SetEvent(state.privateEnumerationEvent);
     }
+    SetEvent(state.firstEnumerationFinished);
     SignalDeviceChange();
 }
 

@@ -13,6 +13,7 @@ void InitialiseDriverState() {
     DriverState& state = Driver();
     state.enumerationEvent = CreateEventW(nullptr, FALSE, FALSE, L"Qor Enumerate");
     state.privateEnumerationEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    state.firstEnumerationFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     state.port.hooks.registerHandleNotification = RegisterHandleNotification;
     state.port.hooks.signalDeviceChange = SignalDeviceChange;
     state.port.hooks.dispatchPendingMessage = [] {
@@ -33,7 +34,8 @@ void ReleaseDriverState() {
     DriverState& state = Driver();
     qor::ReleaseCalibration(state.calibration);
     ReleaseDeviceBackend();
-    for (HANDLE* event : {&state.enumerationEvent, &state.privateEnumerationEvent}) {
+    for (HANDLE* event : {&state.enumerationEvent, &state.privateEnumerationEvent,
+                          &state.firstEnumerationFinished}) {
         if (*event != nullptr) {
             CloseHandle(*event);
             *event = nullptr;

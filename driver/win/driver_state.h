@@ -33,6 +33,9 @@ struct DriverState {
     // instead, because a named event is shared by every process that loads the library.
     HANDLE enumerationEvent = nullptr;
     HANDLE privateEnumerationEvent = nullptr;
+    // Set (and left set) once the notification thread's first enumeration has finished, whatever
+    // it found, or once the thread gave up: tells a slow first enumeration from no sensor.
+    HANDLE firstEnumerationFinished = nullptr;
     // The way to the sensors (port.io, chosen by device_backend.cpp at the first use), the
     // device tables and the last error.
     qor::SensorPort port;

@@ -12,6 +12,11 @@
 namespace {
 
 constexpr DWORD kFirstEnumerationWaitMs = 1000;
+// How much longer a first enumeration that is still running may take. A practice PC at logon
+// starts this program beside many others; a sensor that is plugged in must not be reported
+// missing because the machine was busy. With no sensor the enumeration ends at once, so that
+// answer still comes after the 1000 ms.
+constexpr DWORD kSlowEnumerationLimitMs = 15000;
 
 // Starts the notification thread once per process and waits for its first enumeration.
 // False when that enumeration found no sensor within the wait.
@@ -25,8 +30,16 @@ bool EnsureNotificationThread() {
     case NotificationStart::Started:
         break;
     }
-    return WaitForSingleObject(Driver().privateEnumerationEvent, kFirstEnumerationWaitMs) ==
-           WAIT_OBJECT_0;
+    const DriverState& state = Driver();
+    if (WaitForSingleObject(state.privateEnumerationEvent, kFirstEnumerationWaitMs) ==
+        WAIT_OBJECT_0) {
+        return true;
+    }
+    if (WaitForSingleObject(state.firstEnumerationFinished, kSlowEnumerationLimitMs) !=
+        WAIT_OBJECT_0) {
+        return false;
+    }
+    return WaitForSingleObject(state.privateEnumerationEvent, 0) == WAIT_OBJECT_0;
 }
 
 std::string IndexedDeviceName(int32_t index) { return "mivonusb-" + std::to_string(index); }

@@ -69,6 +69,8 @@ void RunWindow() {
 // `parameter` is the library reference taken for this thread by its starter.
 DWORD WINAPI NotificationThread(void* parameter) {
     Guarded(RunWindow);
+    // A window that could not be made never enumerates: release the first QorInitSystem now.
+    SetEvent(Driver().firstEnumerationFinished);
     FreeLibraryAndExitThread(static_cast<HMODULE>(parameter), 0);
 }
 

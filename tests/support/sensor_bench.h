@@ -35,17 +35,4 @@ DWORD RunProgram(std::wstring commandLine, const std::filesystem::path& folder, 
 // the product does not define are stretched.
 DWORD Patience(DWORD milliseconds);
 
-// The first QorInitSystem of a process waits 1000 ms for the library's first sensor enumeration
-// and returns null when the enumeration takes longer, as it can under emulation. Later calls do
-// not wait and find what the enumeration found meanwhile: this tries again for Patience(10 s).
-template <typename InitSystem>
-HANDLE InitSystemPatiently(InitSystem initSystem) {
-    HANDLE device = initSystem(0);
-    for (DWORD waited = 0; device == nullptr && waited < Patience(10000); waited += 100) {
-        Sleep(100);
-        device = initSystem(0);
-    }
-    return device;
-}
-
 }  // namespace qor::test

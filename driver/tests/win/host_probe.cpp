@@ -1,8 +1,9 @@
 // A host of Qor.dll that does what hosts do at awkward moments: unloads the library right after
 // starting its thread or during a timer acquisition, shuts down while the timer polls, runs with
-// floating-point exceptions unmasked and another rounding mode, or arms a sensor whose arm
-// command is lost. One scenario per run (the test runs each in a fresh process); the exit code
-// says what went wrong, and a crash shows as the exception code.
+// floating-point exceptions unmasked and another rounding mode, arms a sensor whose arm command
+// is lost, or starts on a machine too busy to enumerate within a second. One scenario per run
+// (the test runs each in a fresh process); the exit code says what went wrong, and a crash shows
+// as the exception code.
 #include "driver/win/qor_api.h"
 
 #include "driver/core/sensor_commands.h"
@@ -115,9 +116,14 @@ int Run(const std::string& scenario) {
         return kPassed;
     }
 
-    HANDLE device = qor::test::InitSystemPatiently(initSystem);
+    // The first call finds the plugged sensor however long the first enumeration takes (the
+    // test slows it beyond the library's one-second wait for one scenario).
+    HANDLE device = initSystem(0);
     if (device == nullptr) {
         return kNoSensor;
+    }
+    if (scenario == "slow-first-enumeration") {
+        return kPassed;
     }
     const auto timerAcquire = Entry<decltype(&::AcquireImage)>(qor, "AcquireImage");
     if (scenario == "unload-during-timer") {

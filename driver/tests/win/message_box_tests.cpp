@@ -64,7 +64,7 @@ protected:
         return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(s_module, name)));
     }
     static HANDLE Initialise() {
-        return qor::test::InitSystemPatiently(Entry<decltype(&::QorInitSystem)>("QorInitSystem"));
+        return Entry<decltype(&::QorInitSystem)>("QorInitSystem")(0);
     }
     static void ShutDown(HANDLE device) { Entry<decltype(&::QorShutDown)>("QorShutDown")(device); }
     static fs::path CacheFile() { return s_work / (std::to_string(kImagerId) + ".dat"); }

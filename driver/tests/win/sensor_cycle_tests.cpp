@@ -118,7 +118,7 @@ protected:
 
 TEST_F(SensorCycle, PlugInitialiseExposeReadUnplugAndStartAgain) {
     s_qor.Load();
-    HANDLE device = qor::test::InitSystemPatiently(s_qor.initSystem);
+    HANDLE device = s_qor.initSystem(0);
     ASSERT_NE(nullptr, device);
     EXPECT_EQ(1, s_qor.initSensor(device));
     EXPECT_TRUE(fs::exists(s_work / (std::to_string(kImagerId) + ".dat")));
@@ -148,7 +148,9 @@ TEST_F(SensorCycle, PlugInitialiseExposeReadUnplugAndStartAgain) {
     // Pulled out: the slot goes, the caller's handle stays but the sensor no longer answers.
     ASSERT_TRUE(s_control->Unplug("cycle", error)) << error;
     const std::string path = InterfacePath();
-    EXPECT_EQ(1, qor::sim::BroadcastInterfaceRemoval(path));
+    // Every library's window in the session is told; test programs running beside this one
+    // have theirs.
+    EXPECT_LE(1, qor::sim::BroadcastInterfaceRemoval(path));
     ASSERT_EQ(1, s_qor.deviceStatus(slots));
     EXPECT_EQ(0, slots[0]);
     EXPECT_EQ(0, s_qor.capStatus(device, &status));
@@ -158,11 +160,11 @@ TEST_F(SensorCycle, PlugInitialiseExposeReadUnplugAndStartAgain) {
     again.name = "cycle";
     again.keepFlash = true;
     ASSERT_TRUE(s_control->Plug(again, error)) << error;
-    EXPECT_EQ(1, qor::sim::BroadcastInterfaceArrival(InterfacePath()));
+    EXPECT_LE(1, qor::sim::BroadcastInterfaceArrival(InterfacePath()));
     ASSERT_EQ(1, s_qor.deviceStatus(slots));
     EXPECT_EQ(1, slots[0]);
     EXPECT_EQ(1, s_qor.shutDown(device));
-    device = qor::test::InitSystemPatiently(s_qor.initSystem);
+    device = s_qor.initSystem(0);
     ASSERT_NE(nullptr, device);
     EXPECT_EQ(1, s_qor.initSensor(device));
     ASSERT_EQ(1, s_qor.acquire(device));
@@ -204,7 +206,7 @@ HWND MakeReceiverWindow() {
 
 TEST_F(SensorCycle, TimerAcquisitionReportsAFrameAndTimesOutAfter1801Steps) {
     ASSERT_NE(nullptr, s_qor.module) << "runs after the cycle test";
-    HANDLE device = qor::test::InitSystemPatiently(s_qor.initSystem);
+    HANDLE device = s_qor.initSystem(0);
     ASSERT_NE(nullptr, device);
     g_receiver.window = MakeReceiverWindow();
     ASSERT_NE(nullptr, g_receiver.window);

@@ -5,7 +5,9 @@
 #include "external/sensor_sim/core/sim_directory.h"
 #include "external/sensor_sim/core/simulator_control.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace qor::sim {
@@ -33,16 +35,33 @@ void WaitWhilePaused(const fs::path& folder, uint64_t generation) {
     fs::remove(marker, error);
 }
 
+// An unset, unreadable or negative delay is none; more than a minute is a minute.
+std::chrono::milliseconds EnumerationDelayFromEnvironment() {
+    const char* value = std::getenv(kEnumerationDelayEnvironmentVariable);
+    if (value == nullptr) {
+        return std::chrono::milliseconds(0);
+    }
+    char* end = nullptr;
+    const long ms = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || ms <= 0) {
+        return std::chrono::milliseconds(0);
+    }
+    return std::chrono::milliseconds(std::min(ms, 60000L));
+}
+
 } // namespace
 
-SimDeviceIo::SimDeviceIo(fs::path root) : root_(std::move(root)) {}
+SimDeviceIo::SimDeviceIo(fs::path root, std::chrono::milliseconds enumerationDelay)
+    : root_(std::move(root)), enumerationDelay_(enumerationDelay) {}
 
 std::unique_ptr<SimDeviceIo> SimDeviceIo::FromEnvironment() {
     const auto root = SimulatorControl::RootFromEnvironment();
-    return root ? std::make_unique<SimDeviceIo>(*root) : nullptr;
+    return root ? std::make_unique<SimDeviceIo>(*root, EnumerationDelayFromEnvironment())
+                : nullptr;
 }
 
 bool SimDeviceIo::EnumerateInterfaces(std::vector<std::string>& paths) {
+    std::this_thread::sleep_for(enumerationDelay_);
     paths.clear();
     for (const SensorListing& sensor : SimulatorControl(root_).List()) {
         if (sensor.plugged) {

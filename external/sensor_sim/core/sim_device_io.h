@@ -25,8 +25,9 @@ class SimDeviceIo : public DeviceIo {
 public:
     static constexpr std::chrono::milliseconds kStateRecheck{25};
 
-    explicit SimDeviceIo(std::filesystem::path root);
-    // Null when QOR_SENSOR_SIMULATOR is not set.
+    explicit SimDeviceIo(std::filesystem::path root,
+                         std::chrono::milliseconds enumerationDelay = std::chrono::milliseconds(0));
+    // Null when QOR_SENSOR_SIMULATOR is not set; QOR_SIM_ENUMERATION_DELAY_MS slows enumeration.
     static std::unique_ptr<SimDeviceIo> FromEnvironment();
 
     bool EnumerateInterfaces(std::vector<std::string>& paths) override;
@@ -63,6 +64,7 @@ private:
     void ReportUnplug(Live& live);
 
     std::filesystem::path root_;
+    std::chrono::milliseconds enumerationDelay_;
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<Live>> live_;
     std::map<DeviceHandle, std::shared_ptr<Live>> handles_;

@@ -19,6 +19,9 @@
 namespace qor::sim {
 
 inline constexpr char kSimulatorEnvironmentVariable[] = "QOR_SENSOR_SIMULATOR";
+// Milliseconds each enumeration takes (at most a minute): a busy machine, for the tests of the
+// driver's first-enumeration wait.
+inline constexpr char kEnumerationDelayEnvironmentVariable[] = "QOR_SIM_ENUMERATION_DELAY_MS";
 inline constexpr char kPausedFileName[] = "paused";
 
 struct SensorStateFile {

@@ -26,7 +26,6 @@ REGISTRY_KEY = r"HKLM\SOFTWARE\Halvex Imaging\QOR"
 REMOVE_COMMAND = 114    # "Remove Sensor"
 EXIT_COMMAND = 117      # "Exit QOR" of the tray menu
 ACTIVATE_COMMAND = 115  # "Activate Sensor"
-INIT_FAILED = "QorInitSystem Failed"  # QOR APP's log when the driver found no sensor
 PLUG = ("plug", "--name", SENSOR, "--imager-id", str(IMAGER_ID), "--format", "3")
 
 
@@ -91,9 +90,6 @@ class Rig:
         self.images = self.install / "Images"
         self.expected_cache = {}
         self.model_digest = None
-        self.init_failures_seen = 0
-        self.init_checked_at = 0.0
-        self.activations = 0
         self.app = None
         self.prober = None
         self.mounted = False
@@ -287,25 +283,6 @@ class Rig:
         self.probe("command", APP_EXE, str(ACTIVATE_COMMAND))
         self.step("sensor removed, plugged in and activated")
 
-    def activate_if_not_found(self):
-        """QOR APP's first QorInitSystem waits 1 s for the driver's first enumeration, as designed;
-        under emulation (some 30 times slower) that can pass, and the program shows that the
-        sensor is not connected. The rig then does what a dentist does: answers the box and
-        chooses Activate Sensor. Counted in `activations`, and told in the case's steps."""
-        # The whole log is read: once a second is enough while waiting.
-        if time.time() - self.init_checked_at < 1.0:
-            return
-        self.init_checked_at = time.time()
-        failed = self.log_count(INIT_FAILED)
-        if failed <= self.init_failures_seen:
-            return
-        self.init_failures_seen = failed
-        self.activations += 1
-        self.probe("boxes", APP_EXE, "press")
-        self.probe("command", APP_EXE, str(ACTIVATE_COMMAND))
-        self.step("QOR APP did not find the sensor within its first-enumeration wait: box answered, "
-                  "Activate Sensor chosen")
-
     def expose(self, seed, wait_stored=True, timeout=30):
         """Presses the X-ray button; waits until the sensor took the exposure and, when asked, until
         a new bitmap is in the store. True when it is."""
@@ -319,7 +296,6 @@ class Rig:
             if len(self.stored_files()) > before:
                 time.sleep(0.3)  # the list follows the bitmap
                 return True
-            self.activate_if_not_found()
             time.sleep(0.1)
         return False
 
@@ -329,7 +305,6 @@ class Rig:
         while time.time() < until:
             if self.sensor().get("pending") == "0":
                 return True
-            self.activate_if_not_found()
             time.sleep(0.1)
         return False
 

@@ -252,9 +252,6 @@ def main():
     print("soak: %d exposures in %.0f s (%.2f s each); faults: %s"
           % (args.count, elapsed, elapsed / max(1, args.count),
              ", ".join("%s %d" % (k, n) for k, n in counts.items())))
-    if rig.activations:
-        print("soak: QOR APP missed the sensor at its start %d times (Activate Sensor chosen)"
-              % rig.activations)
     for line in ledger.notes:
         print("    note: " + line)
     for line in ledger.problems:
