@@ -16,11 +16,6 @@ long_first=(installation_medium_tests twain_e2e twain_habits fault_matrix soak_s
     corrected_frames_match_native_build qor_app_preview_tests get_kelvo_bitmap_tests
     host_robustness_tests pipe_server_tests msi_install_repair_upgrade_remove store_safety_tests
     welcome_screen_tests imageproc_tests qorsrc_ds_tests driver_core_tests message_box_tests)
-# Run after the streams, with the guest to themselves: in the whole road the source starts QOR APP
-# and tries its pipe three times a second apart (as described), then shows its error box, which
-# waits for a person. Beside another stream under emulation QOR APP took longer than that to open
-# its pipe (twice in two runs); alone it has not.
-alone=(twain_e2e)
 mapfile -t selected < <(ctest --test-dir "$build" -N "$@" | sed -n 's/^ *Test *#[0-9]*: //p')
 [ "${#selected[@]}" -gt 0 ] || { echo "run-tests-parallel: no test selected" >&2; exit 1; }
 queue=$(mktemp -d)
@@ -30,11 +25,8 @@ trap 'rm -rf "$queue"' EXIT
         if printf '%s\n' "${selected[@]}" | grep -qx "$name"; then echo "$name"; fi
     done
     printf '%s\n' "${selected[@]}" | grep -vxF -f <(printf '%s\n' "${long_first[@]}") || true
-} | grep -vxF -f <(printf '%s\n' "${alone[@]}") >"$queue/todo" || true
-for name in "${alone[@]}"; do
-    if printf '%s\n' "${selected[@]}" | grep -qx "$name"; then echo "$name"; fi
-done >"$queue/alone"
-total=$(( $(wc -l <"$queue/todo") + $(wc -l <"$queue/alone") ))
+} >"$queue/todo"
+total=$(wc -l <"$queue/todo")
 : >"$queue/failed"
 echo 0 >"$queue/done"
 
@@ -79,15 +71,14 @@ for n in $(seq 1 "$workers"); do
     pids+=($!)
 done
 wait "${pids[@]}"
-if [ -s "$queue/alone" ]; then
-    cp "$queue/alone" "$queue/todo"
-    stream 1
-fi
 if [ -s "$queue/failed" ]; then
     # Again at the end, where a console's last lines show it.
     while read -r name; do
+        # The failed checks of a test program, then the end of its output.
+        echo "--- the failures in $name's output:"
+        grep -A 8 -E ': Failure$|^FAILED|Error|error:' "$queue/failed-$name" 2>/dev/null | head -n 60 || true
         echo "--- the end of $name's output:"
-        tail -n 25 "$queue/failed-$name" 2>/dev/null || true
+        tail -n 15 "$queue/failed-$name" 2>/dev/null || true
     done <"$queue/failed"
     echo "The following tests FAILED:"
     sed 's/^/\t/' "$queue/failed"

@@ -2,11 +2,9 @@
 # Inside the test guest: every Windows test of the shipped i686 build (build/win32) under 32-bit
 # Wine: the test programs, QOR APP's end-to-end runs, the preview, the welcome screen, the whole
 # TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
-#   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [ci|full|quick] [CTEST ARGS...]
-# ci (the default, what scripts/test.sh runs): every Windows test of the build but the long
-# statistical runs (label statistical: the fault matrix, the short soak, the triplet fuzzer),
-# which the x86_64 stage runs with their whole work.
-# full: every Windows test of the build (the short soak with a fifth of its exposures).
+#   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [full|quick] [CTEST ARGS...]
+# full (the default, what scripts/test.sh runs): every Windows test of the build (the short soak
+# and the triplet fuzzer with a fifth of their work).
 # quick: the tests of what differs in the 32-bit build on a 32-bit Windows: the export
 # decorations and record layouts callers see (the driver, the enhancement, the icons and language
 # libraries, the application's bindings, the Stavik queue), the floating-point guard, the
@@ -16,10 +14,9 @@
 # (scripts/test.sh runs them there).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-set_name=ci
-case "${1:-}" in ci|full|quick) set_name=$1; shift ;; esac
+set_name=full
+case "${1:-}" in full|quick) set_name=$1; shift ;; esac
 selection=(-LE build-machine)
-[ "$set_name" = ci ] && selection=(-LE 'build-machine|statistical')
 if [ "$set_name" = quick ]; then
     selection=(-R "$(tr -d ' \n' <<'LIST'
 ^(twain_e2e|qor_app_e2e_tests|host_robustness_tests|sensor_cycle_tests|driver_api_tests

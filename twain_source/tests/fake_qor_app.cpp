@@ -2,7 +2,8 @@
 // installation folder. It serves a store of small bitmaps with the pipe's four exchanges, or
 // misbehaves on purpose, and keeps what it saw in "fake_state.txt" beside itself (written before
 // each reply, so a test reads it once the source has its answer).
-// "fake_mode.txt" beside it: store N | store-dropconfirm N | size S | dribble 1 | silent 0
+// "fake_mode.txt" beside it: store N | store-dropconfirm N | size S | dribble 1 | silent MS (ends
+// after MS without a pipe) | late MS (one image, its pipe after MS: a slow start)
 #include <windows.h>
 
 #include <cstdio>
@@ -188,14 +189,14 @@ int main() {
     g_mode = mode;
     if (g_mode == "size") {
         g_announcedSize = static_cast<int32_t>(number);
+    } else if (g_mode == "silent" || g_mode == "late") {
+        if (g_mode == "late") g_store.push_back({100000001, Bitmap(1)});
     } else {
         for (int i = 1; i <= number; ++i) g_store.push_back({100000000 + i, Bitmap(i)});
     }
     SaveState();
-    if (g_mode == "silent") {
-        Sleep(30000);
-        return 0;
-    }
+    if (g_mode == "silent" || g_mode == "late") Sleep(static_cast<DWORD>(number));
+    if (g_mode == "silent") return 0;
     HANDLE pipe = CreateNamedPipeW(reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName), PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) return 1;

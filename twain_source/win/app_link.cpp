@@ -31,9 +31,13 @@ constexpr UINT kPollMs = 50;           // a stored image is announced within thi
 constexpr ULONGLONG kAttemptMs = 1000;  // while QOR APP starts: one attempt a second
 constexpr int kAttemptsBeforeBox = 3;
 constexpr int kAttempts = 5;
+// A QOR APP that is still running after its third attempt may only be slow (a practice PC at
+// logon, a large store to load): the box waits for it to end or for this long.
+constexpr ULONGLONG kSlowStartLimitMs = 20000;
 
 ULONGLONG g_nStartedAt = 0;  // QOR APP started by the source and its pipe not yet seen
 int g_nAttemptsReported = 0;
+bool g_bStartFailureShown = false;
 bool g_bNothingReachable = false;  // neither QOR APP nor the disk queue: told once at the first tick
 bool g_bBadReplyReported = false;
 bool g_bImpostorReported = false;
@@ -145,6 +149,7 @@ BOOL OnInitDialog(HWND dialog) {
     g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
     g_nStartedAt = 0;
     g_nAttemptsReported = 0;
+    g_bStartFailureShown = false;
     g_bNothingReachable = g_bBadReplyReported = g_bImpostorReported = false;
     g_delivery.NewSession();
     wchar_t text[200];
@@ -201,17 +206,24 @@ void OnLinkTimer(HWND) {
             const ChannelResult channel = OpenAppChannel();
             if (channel == ChannelResult::Open) {
                 g_nStartedAt = 0;
+                ForgetStartedApp();
                 pending = g_delivery.PendingCount(CheckPendingImages());
             } else if (channel == ChannelResult::Impostor) {
                 ReportImpostor();
             } else if (g_nStartedAt != 0) {
-                // QOR APP was started and its pipe has not come: one attempt a second, the error
-                // box after the third; later attempts go on quietly (a slow start still counts).
-                const int attempts = static_cast<int>((GetTickCount64() - g_nStartedAt) / kAttemptMs);
+                // QOR APP was started and its pipe has not come: one attempt a second, logged;
+                // the error box after the third when QOR APP has ended, else once the slow-start
+                // limit has passed. Attempts go on after the box (a late pipe still counts).
+                const ULONGLONG waited = GetTickCount64() - g_nStartedAt;
+                const int attempts = static_cast<int>(waited / kAttemptMs);
                 while (g_nAttemptsReported < attempts && g_nAttemptsReported < kAttempts) {
                     ++g_nAttemptsReported;
                     TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!:  nRetryCount:\n");
-                    if (g_nAttemptsReported == kAttemptsBeforeBox) ShowInternalError();
+                }
+                if (!g_bStartFailureShown && g_nAttemptsReported >= kAttemptsBeforeBox &&
+                    (StartedAppHasEnded() || waited >= kSlowStartLimitMs)) {
+                    g_bStartFailureShown = true;
+                    ShowInternalError();
                 }
             }
         }
@@ -230,6 +242,7 @@ void ReportImpostor() {
 
 BOOL OnClose() {
     if (g_hDialog != nullptr) KillTimer(g_hDialog, kLinkTimer);
+    ForgetStartedApp();
     // The image lent for this session stays in QOR APP; an owed confirmation is kept.
     g_delivery.Forget();
     const BOOL closed = AppChannelOpen() ? (CloseAppChannel(), TRUE) : FALSE;

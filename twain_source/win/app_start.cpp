@@ -9,6 +9,7 @@
 namespace {
 
 constexpr wchar_t kProgramName[] = L"QOR APP.exe";
+HANDLE g_hStartedApp = nullptr;  // the QOR APP this source started, until its pipe came
 
 // A path in one spelling: full, long names, so that two spellings of one file compare equal.
 std::wstring CanonicalPath(const wchar_t* path) {
@@ -74,8 +75,18 @@ StartResult StartApplication() {
     TheLogFile().Write(LOG_WARN, "OnInitDialog: Invoke QOR APP from QOR SRC\n");
     if (!started) return StartResult::Failed;
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    ForgetStartedApp();
+    g_hStartedApp = process.hProcess;
     return StartResult::Started;
+}
+
+bool StartedAppHasEnded() {
+    return g_hStartedApp != nullptr && WaitForSingleObject(g_hStartedApp, 0) == WAIT_OBJECT_0;
+}
+
+void ForgetStartedApp() {
+    if (g_hStartedApp != nullptr) CloseHandle(g_hStartedApp);
+    g_hStartedApp = nullptr;
 }
 
 bool ServedByQorApp(HANDLE pipe) {

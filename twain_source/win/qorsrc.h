@@ -117,6 +117,8 @@ enum class StartResult { Started, Failed, NoInstallation };
 bool ReadInstalPath(wchar_t* folder, DWORD capacity);  // without a trailing backslash
 std::wstring QorAppPath();
 StartResult StartApplication();
+bool StartedAppHasEnded();  // the QOR APP this source started has exited
+void ForgetStartedApp();
 bool ServedByQorApp(HANDLE pipe);
 
 // stavik_queue.cpp: the maker's queue library
