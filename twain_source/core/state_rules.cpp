@@ -23,8 +23,9 @@ constexpr std::array<StateRule, 16> kRules{{
      "General failure in response to MSG_DISABLEDS.  "},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, k4to7, kPending},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, k6to7, kPending},
-    // Ends a transfer: outside one it would announce the next image without an enabled source.
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, k6to7, kPending},
+    // Ends a transfer; in state 5 it offers an image that is waiting. Before MSG_ENABLEDS it would
+    // announce an image without an enabled source.
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, k5to7, kPending},
     {DG_CONTROL, DAT_SETUPMEMXFER, 0, k4to6,
      "General failure in response to DAT_SETUPMEMXFER, not supported.  "},
     {DG_CONTROL, DAT_SETUPFILEXFER, 0, k4to6,

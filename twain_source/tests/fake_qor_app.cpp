@@ -1,14 +1,17 @@
 // A stand-in for QOR APP's pipe server in the source's tests, copied as "QOR APP.exe" into a test
-// installation folder. It serves a store of small bitmaps with the pipe's four exchanges, or
-// misbehaves on purpose, and keeps what it saw in "fake_state.txt" beside itself (written before
-// each reply, so a test reads it once the source has its answer).
+// installation folder. It serves a store of small bitmaps with the pipe's exchanges, or misbehaves
+// on purpose, and keeps what it saw in "fake_state.txt" beside itself (written before each reply,
+// so a test reads it once the source has its answer).
 // "fake_mode.txt" beside it: store N | store-dropconfirm N | size S | dribble 1 | silent MS (ends
-// after MS without a pipe) | late MS (one image, its pipe after MS: a slow start)
+// after MS without a pipe) | late MS (one image, its pipe after MS: a slow start) | earlier N (a
+// QOR APP of the first protocol: 0x01 and 0x02 only, every other byte ignored) | withdraw N (the
+// dentist deletes the first image right after it was lent)
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -29,6 +32,7 @@ std::deque<Image> g_store;
 std::string g_commands;
 std::string g_cwd;
 int g_dribbled = 0;
+bool g_withdrawn = false;
 bool g_ranOut = false;
 bool g_peerGone = false;
 int32_t g_announcedSize = 0;  // "size" mode: what CHECK_PENDING_IMAGES announces
@@ -92,7 +96,65 @@ void Dribble(HANDLE pipe, const std::vector<uint8_t>& bytes) {
     }
 }
 
+// Oldest first, leaving out the named ids.
+const Image* Oldest(const std::vector<int32_t>& except) {
+    for (const Image& image : g_store) {
+        if (std::find(except.begin(), except.end(), image.id) == except.end()) return &image;
+    }
+    return nullptr;
+}
+
+int32_t CountExcept(const std::vector<int32_t>& except) {
+    return static_cast<int32_t>(std::count_if(g_store.begin(), g_store.end(), [&](const Image& image) {
+        return std::find(except.begin(), except.end(), image.id) == except.end();
+    }));
+}
+
+void Lend(HANDLE pipe, const Image* image) {
+    qor::pipe::LentImage header;
+    if (image != nullptr) {
+        header = {image->id, static_cast<int32_t>(image->bytes.size()), qor::Crc32(image->bytes.data(), image->bytes.size())};
+    }
+    SaveState();
+    Put(pipe, qor::pipe::EncodeLendHeader(header).data(), qor::pipe::kLendHeaderBytes);
+    if (image == nullptr) return;
+    if (g_mode == "dribble") {
+        Dribble(pipe, image->bytes);
+        return;
+    }
+    Put(pipe, image->bytes.data(), image->bytes.size());
+    if (g_mode == "withdraw" && !g_withdrawn) {
+        g_withdrawn = true;  // the first one only
+        const int32_t id = image->id;
+        g_store.erase(std::find_if(g_store.begin(), g_store.end(), [&](const Image& i) { return i.id == id; }));
+        SaveState();
+    }
+}
+
+// A QOR APP of the first protocol reads one byte at a time and knows two of them.
+void ServeEarlier(HANDLE pipe) {
+    uint8_t byte = 0;
+    DWORD n = 0;
+    while (ReadFile(pipe, &byte, 1, &n, nullptr) && n == 1) {
+        g_commands += std::to_string(byte);
+        g_commands += ' ';
+        const Image* oldest = g_store.empty() ? nullptr : &g_store.front();
+        if (byte == qor::pipe::CHECK_PENDING_IMAGES) {
+            const qor::pipe::PendingImages reply{static_cast<int32_t>(g_store.size()),
+                                                 oldest ? static_cast<int32_t>(oldest->bytes.size()) : 0};
+            SaveState();
+            Put(pipe, qor::pipe::EncodePendingImages(reply).data(), qor::pipe::kPendingReplyBytes);
+        } else if (byte == qor::pipe::GET_IMAGES && oldest != nullptr) {
+            const Image image = *oldest;
+            g_store.pop_front();
+            SaveState();
+            Put(pipe, image.bytes.data(), image.bytes.size());
+        }
+    }
+}
+
 void Serve(HANDLE pipe) {
+    if (g_mode == "earlier") return ServeEarlier(pipe);
     qor::pipe::RequestReader reader;
     uint8_t buffer[64];
     DWORD n = 0;
@@ -127,20 +189,24 @@ void Serve(HANDLE pipe) {
                         Put(pipe, image.bytes.data(), image.bytes.size());
                     }
                     break;
-                case qor::pipe::Request::LendImage: {
-                    qor::pipe::LentImage header;
-                    if (oldest != nullptr) {
-                        header = {oldest->id, static_cast<int32_t>(oldest->bytes.size()),
-                                  qor::Crc32(oldest->bytes.data(), oldest->bytes.size())};
-                    }
+                case qor::pipe::Request::LendImage:
+                case qor::pipe::Request::LendImageExcept: {
+                    const Image* image = Oldest(request.exceptIds);
+                    Lend(pipe, image);
+                    if (image != nullptr && g_mode == "dribble") return;
+                    break;
+                }
+                case qor::pipe::Request::Hello:
                     SaveState();
-                    Put(pipe, qor::pipe::EncodeLendHeader(header).data(), qor::pipe::kLendHeaderBytes);
-                    if (oldest == nullptr) break;
-                    if (g_mode == "dribble") {
-                        Dribble(pipe, oldest->bytes);
-                        return;
-                    }
-                    Put(pipe, oldest->bytes.data(), oldest->bytes.size());
+                    Put(pipe, qor::pipe::EncodeHelloReply().data(), qor::pipe::kHelloReplyBytes);
+                    break;
+                case qor::pipe::Request::CheckPendingExcept: {
+                    const Image* first = Oldest(request.exceptIds);
+                    qor::pipe::PendingExcept reply{CountExcept(request.exceptIds), first ? first->id : 0,
+                                                   first ? static_cast<int32_t>(first->bytes.size()) : 0};
+                    if (g_mode == "size") reply = {1, 100000001, g_announcedSize};
+                    SaveState();
+                    Put(pipe, qor::pipe::EncodePendingExcept(reply).data(), qor::pipe::kPendingExceptReplyBytes);
                     break;
                 }
                 case qor::pipe::Request::ConfirmImage: {

@@ -33,6 +33,7 @@ using DsEntry = TW_UINT16(PASCAL*)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16
 constexpr wchar_t kKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
 constexpr const char* kInternalError = "An internal software error has occurred!";
 constexpr const char* kImpostorText = "Another program serves QOR APP's pipe";
+constexpr wchar_t kPipe[] = L"\\\\.\\PIPE\\QOR COMM";
 
 fs::path BinFolder() {
     wchar_t path[MAX_PATH];
@@ -208,7 +209,7 @@ struct Delivery : ::testing::Test {
                                    nullptr, from.wstring().c_str(), &startup, &process));
         CloseHandle(process.hThread);
         started.push_back(process.hProcess);
-        for (int i = 0; i < 500 && !WaitNamedPipeW(L"\\\\.\\PIPE\\QOR COMM", 10); ++i) Sleep(10);
+        for (int i = 0; i < 500 && !WaitNamedPipeW(kPipe, 10); ++i) Sleep(10);
     }
     // Ends every stand-in: those the test started and the one the source started.
     void StopFakes() {
@@ -419,6 +420,124 @@ TEST_F(Delivery, ImagesLeaveTheStoreOnlyWhenTheProgramHasThem) {
     EXPECT_TRUE(SamePath(fs::current_path(), host));
 }
 
+// Sessions in which images are skipped, withdrawn or fetched from an earlier QOR APP: the program
+// receives exactly the images it should, in order, and none that was skipped or deleted.
+TEST_F(Delivery, EachSessionDeliversTheRightImagesInOrder) {
+    const auto skipAfterInfo = [](Delivery& t) {
+        TW_IMAGEINFO info{};
+        EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+        return t.EndXfer();
+    };
+    const auto skipByFailedFile = [](Delivery& t) {
+        TW_SETUPFILEXFER setup{};
+        std::strcpy(setup.FileName, (t.host / "kept.bmp").string().c_str());
+        EXPECT_EQ(t.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup), TWRC_SUCCESS);
+        fs::create_directories(t.host / "kept.bmp");  // a folder where the file should go
+        EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr), TWRC_FAILURE);
+        fs::remove_all(t.host / "kept.bmp");
+        return t.EndXfer();
+    };
+    struct Case {
+        const char* name;
+        const char* mode;
+        int images;
+        std::function<int(Delivery&)> first;  // what the program does with the first offer; the count after it
+        int countAfterFirst;
+        std::vector<int> received;  // then native transfers until the count is 0 (first pixels)
+        int stored;                 // left in QOR APP's store
+        int keptInImages;           // images kept in the Images folder (taken from an earlier QOR APP)
+    };
+    const Case cases[] = {
+        {"A skipped after DAT_IMAGEINFO: B, C, D follow, A stays", "store", 4, skipAfterInfo, 3, {32, 48, 64}, 1, 0},
+        {"A skipped by a failed file transfer: B, C, D follow", "store", 4, skipByFailedFile, 3, {32, 48, 64}, 1, 0},
+        {"A skipped without a transfer: B, C follow", "store", 3, [](Delivery& t) { return t.EndXfer(); }, 2, {32, 48},
+         1, 0},
+        {"A deleted in QOR APP while lent: never handed over, B follows", "withdraw", 2,
+         [](Delivery& t) {
+             TW_HANDLE handle = nullptr;
+             EXPECT_EQ(t.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_FAILURE);
+             EXPECT_EQ(handle, nullptr);
+             EXPECT_EQ(t.Condition(), TWCC_OPERATIONERROR);
+             return t.EndXfer();
+         },
+         1, {32}, 0, 0},
+        {"an earlier QOR APP: every image, fetched as it knows", "earlier", 3,
+         [](Delivery& t) {
+             int pixel = -1;
+             EXPECT_EQ(t.Native(&pixel), TWRC_XFERDONE);
+             EXPECT_EQ(pixel, 16);
+             return t.EndXfer();
+         },
+         2, {32, 48}, 0, 0},
+        {"an earlier QOR APP, A skipped: kept in the Images folder, B and C follow", "earlier", 3, skipAfterInfo, 2,
+         {32, 48}, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(install);
+        fs::create_directories(install / "Images");
+        InstallFake(c.mode, c.images);
+        StartFake();
+        Enable(false);
+        ASSERT_TRUE(WaitForXferReady()) << "the stored images were not announced";
+        EXPECT_EQ(c.first(*this), c.countAfterFirst);
+        std::vector<int> received;
+        for (int round = 0; round < 6; ++round) {
+            int pixel = -1;
+            if (Native(&pixel) != TWRC_XFERDONE) break;
+            received.push_back(pixel);
+            if (EndXfer() == 0) break;
+        }
+        EXPECT_EQ(received, c.received);
+        EXPECT_EQ(Stored(), c.stored);
+        const auto kept = std::distance(fs::directory_iterator(install / "Images"), fs::directory_iterator());
+        EXPECT_EQ(kept, c.keptInImages);
+        const std::string commands = FakeState()["commands"];
+        if (std::string(c.mode) == "earlier") {
+            // After the probe's HELLO, nothing but the two exchanges it knows: no payload it would misread.
+            EXPECT_EQ(commands.find_first_of("34567", commands.find("5 ") + 2), std::string::npos) << commands;
+        }
+        EndSession();
+        StopFakes();
+    }
+}
+
+// MSG_ENDXFER in state 5 offers an image that arrived meanwhile; without one it is a sequence error.
+TEST_F(Delivery, EndXferWhileWaitingOffersAnImageThatArrived) {
+    InstallFake("late", 300);  // not running: the source starts it, its one image comes late
+    Enable(false);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_SEQERROR);
+    for (int i = 0; i < 100 && !WaitNamedPipeW(kPipe, 100); ++i) Sleep(50);
+    pending = {};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 1);
+    int pixel = -1;
+    EXPECT_EQ(Native(&pixel), TWRC_XFERDONE) << "MSG_ENDXFER's offer did not lead to state 6";
+    EXPECT_EQ(pixel, 16);
+}
+
+// Another client on QOR APP's pipe is not a missing QOR APP: the source waits for the pipe and
+// starts no second QOR APP.
+TEST_F(Delivery, ABusyPipeIsWaitedForAndNoSecondQorAppStarts) {
+    InstallFake("store", 1);
+    StartFake();
+    const std::string pid = FakeState()["pid"];
+    HANDLE other = CreateFileW(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    BoxCounter boxes;
+    Enable(true);
+    EXPECT_FALSE(WaitForXferReady(4000)) << "an image came through a pipe held by another client";
+    EXPECT_EQ(FakeState()["pid"], pid) << "a second QOR APP was started";
+    CloseHandle(other);
+    ASSERT_TRUE(WaitForXferReady()) << "the image was not announced once the pipe was free";
+    int pixel = -1;
+    EXPECT_EQ(Native(&pixel), TWRC_XFERDONE);
+    EXPECT_EQ(pixel, 16);
+    EXPECT_EQ(boxes.Total(), 0u) << (boxes.Texts().empty() ? "" : boxes.Texts().front());
+}
+
 TEST_F(Delivery, AConfirmationLostWithThePipeIsSentFirstAtTheNextOpening) {
     // The stand-in drops the connection instead of answering the first confirmation.
     InstallFake("store-dropconfirm", 2);
@@ -437,7 +556,7 @@ TEST_F(Delivery, AConfirmationLostWithThePipeIsSentFirstAtTheNextOpening) {
     const std::string commands = FakeState()["commands"];
     const size_t second_connection = commands.find("| ", commands.find("4 "));
     ASSERT_NE(second_connection, std::string::npos) << commands;
-    EXPECT_EQ(commands.substr(second_connection + 2, 2), "4 ") << commands;
+    EXPECT_EQ(commands.substr(second_connection + 2, 6), "5 1 4 ") << "the owed confirmation first: " << commands;
     EXPECT_EQ(commands.find("2 "), std::string::npos) << "an image was taken out of the store: " << commands;
 }
 
@@ -517,7 +636,7 @@ TEST_F(Delivery, AnotherProgramServingThePipeIsToldAndGetsNoRequest) {
         Disable();
     }
     const std::string commands = FakeState(other)["commands"];
-    EXPECT_EQ(commands.find_first_of("1234"), std::string::npos) << "the other program was asked: " << commands;
+    EXPECT_EQ(commands.find_first_of("1234567"), std::string::npos) << "the other program was asked: " << commands;
     EXPECT_EQ(FakeState(other)["stored"], "2");
 }
 
@@ -599,6 +718,8 @@ TEST_F(Delivery, AQueueImageTheProgramDidNotGetGoesBackIntoTheStore) {
          },
          {100}},
         {"image information, then MSG_CLOSEDS", [](Delivery& t) { t.EndSession(); }, {100}},
+        // The folder is looked at right after DAT_IMAGEINFO: a program killed now leaves the image.
+        {"image information only (the program killed here)", [](Delivery&) {}, {100}},
         {"delivered, then MSG_CLOSEDS",
          [](Delivery& t) {
              EXPECT_EQ(t.Native(), TWRC_XFERDONE);
@@ -639,5 +760,6 @@ TEST_F(Delivery, AQueueImageTheProgramDidNotGetGoesBackIntoTheStore) {
             returned.push_back(bytes[1078]);
         }
         EXPECT_EQ(returned, c.returned);
+        EndSession();
     }
 }

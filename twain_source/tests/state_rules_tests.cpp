@@ -17,7 +17,7 @@ TEST(StateRules, EachOperationAcceptsItsStatesOnly) {
                           Case{DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, "00011"},
                           // Once accepted in any state: in state 4 it announced an image of the
                           // disk queue and went to state 6 without an enabled source.
-                          Case{DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, "00011"},
+                          Case{DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, "00111"},
                           Case{DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, "01110"},
                           Case{DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, "00010"},
                           Case{DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, "00011"},

@@ -19,10 +19,8 @@ int g_nNextImageSize = 0;
 int g_nPendingImages = 0;
 int g_nImagesTransferred = 0;
 int g_bDiskQueue = 0;
+int32_t g_nAnnouncedImageId = 0;
 qor::twain::CDeliveryLedger g_delivery;
-// The size of the image in g_pbyImgData that the queue library gave up and the imaging program
-// has not got yet (0: none). Such an image goes back into the store before the buffer is reused.
-size_t g_nUndeliveredDiskBytes = 0;
 
 namespace {
 
@@ -41,6 +39,8 @@ bool g_bStartFailureShown = false;
 bool g_bNothingReachable = false;  // neither QOR APP nor the disk queue: told once at the first tick
 bool g_bBadReplyReported = false;
 bool g_bImpostorReported = false;
+bool g_bPipeFailureReported = false;
+bool g_bBusyReported = false;
 bool g_bInTimer = false;  // a box shown from the timer runs a message loop that ticks again
 
 int PendingInStore() { return g_bDiskQueue ? PendingOnDisk() : CheckPendingImages(); }
@@ -64,7 +64,7 @@ void AnnounceImage(int pending, bool notify) {
     // The status line counts the image now offered: the first of three reads 1/3.
     g_nPendingImages = g_nImagesTransferred + pending;
     g_nAllocatedBufSize = 0;
-    g_delivery.Announce();
+    g_delivery.Announce(g_bDiskQueue ? 0 : g_nAnnouncedImageId);
     if (notify) NotifyXferReady();
     m_nState = qor::twain::kState6;
     ShowProgress(g_hDialog, g_nPendingImages, g_nImagesTransferred + 1);
@@ -83,10 +83,9 @@ int TakeAnnouncedImage() {
         case qor::twain::CurrentImage::Lent:
         case qor::twain::CurrentImage::Delivered: return g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
         case qor::twain::CurrentImage::Announced:
-            if (!g_bDiskQueue) {
-                ReturnUndeliveredDiskImage();  // the buffer is about to take a lent image
-                return LendImage();
-            }
+            // A taken image not delivered is kept in the Images folder: the buffer may be reused.
+            ForgetTakenImage();
+            if (!g_bDiskQueue) return LendImage();
             if (PendingOnDisk() > 0 && GetDiskImage()) {
                 g_delivery.Lent(std::nullopt);
                 return 1;
@@ -96,12 +95,34 @@ int TakeAnnouncedImage() {
     }
 }
 
-void ImageDelivered() {
-    if (g_delivery.Current() != qor::twain::CurrentImage::Lent) return;
-    g_nUndeliveredDiskBytes = 0;
-    g_delivery.Delivered();
+bool ImageDelivered() {
+    if (g_delivery.Current() != qor::twain::CurrentImage::Lent) return false;
+    const std::optional<qor::twain::LentImageKey> key = g_delivery.LentKey();
+    if (!key) {
+        // A taken image: its kept copy in the Images folder goes now.
+        TakenImageDelivered();
+        g_delivery.Delivered(true);
+    } else {
+        switch (ConfirmLentImage(*key)) {
+            case ConfirmResult::Removed: g_delivery.Delivered(true); break;
+            // QOR APP cannot be told now: the program gets the image, the confirmation is owed.
+            case ConfirmResult::Unreachable: g_delivery.Delivered(false); break;
+            case ConfirmResult::NotInStore: {
+                // The dentist deleted the image while it was lent: it must not reach the program.
+                g_delivery.Withdrawn();
+                g_nAllocatedBufSize = 0;
+                TheLogFile().WriteFormat(LOG_WARN, "ImageDelivered: image %d was deleted in QOR APP during the transfer; "
+                                                   "it is not handed to the imaging program.\n",
+                                         static_cast<int>(key->nImageId));
+                wchar_t text[200];
+                ReadString(kImageWithdrawnText, text, 200);
+                if (g_hDialog != nullptr) SetDlgItemTextW(g_hDialog, kStatusTextId, text);
+                return false;
+            }
+        }
+    }
     ++g_nImagesTransferred;
-    SendConfirmation();
+    return true;
 }
 
 void ImageTransferFailed() {
@@ -110,7 +131,14 @@ void ImageTransferFailed() {
 }
 
 int EndImageTransfer() {
+    // An earlier QOR APP cannot pass an image over: one skipped unfetched is fetched now and kept
+    // in the Images folder, so that it does not come back in this session.
+    if (!g_bDiskQueue && g_delivery.Current() == qor::twain::CurrentImage::Announced &&
+        AppChannelProtocol() == AppProtocol::Taking) {
+        TakeAnnouncedImage();
+    }
     g_delivery.EndTransfer();
+    ForgetTakenImage();
     g_nAllocatedBufSize = 0;
     const int waiting = g_delivery.PendingCount(PendingInStore());
     if (g_bDiskQueue && waiting <= 0) ClearDiskQueue();
@@ -135,6 +163,13 @@ void ClearDiskQueue() {
     g_bDiskQueue = 0;
 }
 
+void ReportPipeFailure() {
+    // Once a session: a pipe that failed once fails at every tick until QOR APP is back.
+    if (g_bPipeFailureReported) return;
+    g_bPipeFailureReported = true;
+    ShowInternalError();
+}
+
 void ReportBadReply() {
     // Once a session: QOR APP would give the same answer at every tick.
     if (g_bBadReplyReported) return;
@@ -144,13 +179,13 @@ void ReportBadReply() {
 
 BOOL OnInitDialog(HWND dialog) {
     g_hDialog = dialog;
-    ReturnUndeliveredDiskImage();
+    ForgetTakenImage();
     FreeImageBuffer();
     g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
     g_nStartedAt = 0;
     g_nAttemptsReported = 0;
     g_bStartFailureShown = false;
-    g_bNothingReachable = g_bBadReplyReported = g_bImpostorReported = false;
+    g_bNothingReachable = g_bBadReplyReported = g_bImpostorReported = g_bPipeFailureReported = g_bBusyReported = false;
     g_delivery.NewSession();
     wchar_t text[200];
     ReadString(128, text, 200);
@@ -164,8 +199,15 @@ BOOL OnInitDialog(HWND dialog) {
             break;
         case ChannelResult::Impostor: ReportImpostor(); break;
         case ChannelResult::Broken: break;  // tried again at the next tick
+        case ChannelResult::Busy: ReportBusyPipe(); break;
         case ChannelResult::Missing:
             TheLogFile().Write(LOG_WARN, "OnInitDialog: Named Pipe creation failed!\n");
+            if (QorAppRuns()) {
+                // Running but its pipe not (yet) there: starting another one would only fail.
+                TheLogFile().Write(LOG_WARN, "OnInitDialog: QOR APP runs but its pipe is not open yet; waiting for it.\n");
+                g_nStartedAt = GetTickCount64();
+                break;
+            }
             switch (StartApplication()) {
                 case StartResult::Started: g_nStartedAt = GetTickCount64(); break;  // the timer waits for its pipe
                 case StartResult::NoInstallation:
@@ -210,6 +252,8 @@ void OnLinkTimer(HWND) {
                 pending = g_delivery.PendingCount(CheckPendingImages());
             } else if (channel == ChannelResult::Impostor) {
                 ReportImpostor();
+            } else if (channel == ChannelResult::Busy) {
+                ReportBusyPipe();
             } else if (g_nStartedAt != 0) {
                 // QOR APP was started and its pipe has not come: one attempt a second, logged;
                 // the error box after the third when QOR APP has ended, else once the slow-start
@@ -231,9 +275,16 @@ void OnLinkTimer(HWND) {
     }
 }
 
+void ReportBusyPipe() {
+    // QOR APP runs and serves another client: the next tick asks again, nothing is started.
+    if (g_bBusyReported) return;
+    g_bBusyReported = true;
+    TheLogFile().Write(LOG_WARN, "OnInitDialog: QOR APP's pipe is busy with another program; waiting for it.\n");
+}
+
 void ReportImpostor() {
     wchar_t text[200];
-    ReadString(135, text, 200);
+    ReadString(kImpostorText, text, 200);
     if (g_hDialog != nullptr) SetDlgItemTextW(g_hDialog, kStatusTextId, text);
     if (g_bImpostorReported) return;
     g_bImpostorReported = true;
@@ -247,7 +298,7 @@ BOOL OnClose() {
     g_delivery.Forget();
     const BOOL closed = AppChannelOpen() ? (CloseAppChannel(), TRUE) : FALSE;
     if (!closed) TheLogFile().Write(LOG_WARN, "OnClose: CNamedPipe::Close() Failed!\n");
-    ReturnUndeliveredDiskImage();
+    ForgetTakenImage();  // a taken image not delivered stays in the Images folder
     if (g_pbyImgData != nullptr) {
         FreeImageBuffer();
         TheLogFile().Write(LOG_WARN, "OnClose: free g_pbyImgData \n");
@@ -258,15 +309,10 @@ BOOL OnClose() {
     return closed;
 }
 
-void ReturnUndeliveredDiskImage() {
-    if (g_nUndeliveredDiskBytes > 0 && g_pbyImgData != nullptr) ReturnImageToStore(g_pbyImgData, g_nUndeliveredDiskBytes);
-    g_nUndeliveredDiskBytes = 0;
-}
-
 int GetDiskImage() {
     StavikApi& api = Stavik();
     if (api.module == nullptr) return 0;
-    ReturnUndeliveredDiskImage();
+    ForgetTakenImage();
     ImageDataStruct* record = api.RemoveOldestSelImg();
     if (record == nullptr || record->nImageSize <= 0 || record->nImageSize > qor::pipe::kMaxImageBytes ||
         record->pImageData == nullptr) {
@@ -283,7 +329,8 @@ int GetDiskImage() {
     }
     std::memcpy(g_pbyImgData, record->pImageData, static_cast<size_t>(record->nImageSize));
     g_nAllocatedBufSize = record->nImageSize;
-    g_nUndeliveredDiskBytes = static_cast<size_t>(record->nImageSize);
+    // The library has let the image go: it is written back at once, under its own name where free.
+    SafekeepTakenImage(g_pbyImgData, static_cast<size_t>(record->nImageSize), &record->stTime);
     TheLogFile().WriteFormat(LOG_INFO, "GetDiskImage: g_pbyImgData!=NULL: ImageTransferred Count %d\n",
                              g_nImagesTransferred + 1);
     api.FreeImg(record);

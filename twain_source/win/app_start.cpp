@@ -57,6 +57,7 @@ StartResult StartApplication() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         TheLogFile().Write(LOG_WARN, "OnInitDialog: RegOpenKeyEx() failed!\n");
+        ShowInternalError();
         return StartResult::NoInstallation;
     }
     RegCloseKey(key);
@@ -78,6 +79,14 @@ StartResult StartApplication() {
     ForgetStartedApp();
     g_hStartedApp = process.hProcess;
     return StartResult::Started;
+}
+
+bool QorAppRuns() {
+    // QOR APP holds this mutex from its first moment until it ends.
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"QOR APP");
+    if (mutex == nullptr) return false;
+    CloseHandle(mutex);
+    return true;
 }
 
 bool StartedAppHasEnded() {

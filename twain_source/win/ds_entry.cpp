@@ -452,8 +452,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         } else if (reason == DLL_PROCESS_DETACH) {
             // At process exit (reserved set) the windows go with the process.
             if (reserved == nullptr) EndDialogOnUnload();
-            // Unloaded or ended with a queue image the program did not get: it goes back.
-            ReturnUndeliveredDiskImage();
+            // A taken image the program did not get is already kept in the Images folder.
+            ForgetTakenImage();
             if (g_hMutex != nullptr) CloseHandle(g_hMutex);
             g_hMutex = nullptr;
         }

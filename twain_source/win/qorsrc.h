@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/core/image_record.h"
 #include "common/language.h"
 #include "twain_source/core/capability_table.h"
 #include "twain_source/core/delivery_ledger.h"
@@ -16,6 +17,10 @@
 inline constexpr int kDialogId = 101;
 inline constexpr int kStatusTextId = 1002;
 inline constexpr UINT kProtocolMinor = 9;  // the header's own constants say 1.8
+// The source's own texts. Numbered apart from QOR APP's (the language libraries serve both, and a
+// number of QOR APP's would show its text in the source's place).
+inline constexpr UINT kImpostorText = 400;
+inline constexpr UINT kImageWithdrawnText = 401;
 
 struct TripletRecord {
     pTW_IDENTITY pOrigin;
@@ -69,6 +74,7 @@ extern int g_nNextImageSize;
 extern int g_nPendingImages;
 extern int g_nImagesTransferred;
 extern int g_bDiskQueue;
+extern int32_t g_nAnnouncedImageId;  // the oldest image QOR APP holds for this session (0: not said)
 extern qor::twain::CDeliveryLedger g_delivery;
 BOOL OnInitDialog(HWND dialog);
 BOOL OnClose();
@@ -78,8 +84,10 @@ void ShowMessage(const wchar_t* text);  // ShowUI TRUE only
 void AnnounceImage(int pending, bool notify);
 // The announced image into g_pbyImgData (lent from QOR APP, or taken from the disk queue).
 int TakeAnnouncedImage();
-// The imaging program has the image: QOR APP is told (or the confirmation is kept for later).
-void ImageDelivered();
+// The imaging program is about to have the image: QOR APP is told first (or the confirmation is
+// owed). False when QOR APP no longer holds it (the dentist deleted it): it must not reach the
+// program, and the transfer fails.
+bool ImageDelivered();
 void ImageTransferFailed();
 // MSG_ENDXFER: the images still to come in this session.
 int EndImageTransfer();
@@ -95,22 +103,40 @@ void ClearDiskQueue();
 std::wstring SuiteFolder();
 HMODULE LoadSuiteLibrary(const std::wstring& folder, const wchar_t* fileName);
 void ReportBadReply();
+void ReportPipeFailure();  // a pipe read or write failed: the error box, once a session
 void ReportImpostor();
+void ReportBusyPipe();
 
 // app_channel.cpp: the pipe to QOR APP, every reply within one deadline
-enum class ChannelResult { Open, Missing, Impostor, Broken };
-// Sends an owed confirmation first. busyWaitMs: how long a transfer waits for a busy pipe.
+// Busy: QOR APP runs and its pipe serves another client.
+enum class ChannelResult { Open, Missing, Busy, Impostor, Broken };
+// Lending: QOR APP lends images and is told when the program has one. Taking: a QOR APP of the
+// earlier protocol, whose images leave its store when fetched.
+enum class AppProtocol { Lending, Taking };
+// Learns QOR APP's protocol and sends an owed confirmation first. busyWaitMs: how long a transfer
+// waits for a busy pipe.
 ChannelResult OpenAppChannel(DWORD busyWaitMs = 0);
 void CloseAppChannel();
 bool AppChannelOpen();
+AppProtocol AppChannelProtocol();
+// The images QOR APP holds for this session (its passed-over ones left out); sets
+// g_nNextImageSize and g_nAnnouncedImageId.
 int CheckPendingImages();
+// The oldest image QOR APP holds for this session into g_pbyImgData: lent, or taken from a QOR
+// APP of the earlier protocol (then kept in the Images folder until delivered).
 int LendImage();
-void SendConfirmation();
+enum class ConfirmResult { Removed, NotInStore, Unreachable };
+// Tells QOR APP that the program has the lent image.
+ConfirmResult ConfirmLentImage(const qor::twain::LentImageKey& key);
+ConfirmResult ConfirmImage(const qor::twain::LentImageKey& key);  // on the open pipe
 void FreeImageBuffer();
 
-// store_return.cpp: an image the queue library gave up, written back into the store's folder
-bool ReturnImageToStore(const uint8_t* data, size_t size);
-void ReturnUndeliveredDiskImage();  // app_link.cpp: the undelivered queue image, if any
+// safekeeping.cpp: a copy taken out of the store (disk queue, earlier QOR APP) is written back
+// into the Images folder at once (under its time of arrival where that name is free) and removed
+// only when the program has it.
+bool SafekeepTakenImage(const uint8_t* data, size_t size, const ImageTime* arrival);
+void TakenImageDelivered();
+void ForgetTakenImage();  // the kept file stays: QOR APP adopts it at its next start
 
 // app_start.cpp: QOR APP's installation folder, its start, and who serves its pipe
 enum class StartResult { Started, Failed, NoInstallation };
@@ -118,11 +144,11 @@ bool ReadInstalPath(wchar_t* folder, DWORD capacity);  // without a trailing bac
 std::wstring QorAppPath();
 StartResult StartApplication();
 bool StartedAppHasEnded();  // the QOR APP this source started has exited
+bool QorAppRuns();          // some QOR APP holds its single-instance mutex
 void ForgetStartedApp();
 bool ServedByQorApp(HANDLE pipe);
 
 // stavik_queue.cpp: the maker's queue library
-struct ImageDataStruct;
 struct StavikApi {
     HMODULE module = nullptr;
     int(__stdcall* InitializeImageQueue)() = nullptr;

@@ -300,8 +300,11 @@ TW_UINT16 ImageNativeXferMsg(TripletRecord& t) {
     HGLOBAL handle = DibToGlobal(*g_transferDib);
     if (handle == nullptr) return TransferFailure(kContext, TWCC_LOWMEMORY);
     ReleaseTransferDib();
+    if (!ImageDelivered()) {
+        GlobalFree(handle);
+        return ReportFailure(kContext, TWCC_OPERATIONERROR);
+    }
     *static_cast<TW_HANDLE*>(t.pData) = handle;
-    ImageDelivered();
     m_nState = kState7;
     return TWRC_XFERDONE;
 }
@@ -324,7 +327,11 @@ TW_UINT16 ImageFileXferMsg(TripletRecord& t) {
         ImageTransferFailed();
         return TWRC_FAILURE;
     }
-    ImageDelivered();
+    if (!ImageDelivered()) {
+        // Deleted in QOR APP meanwhile: the target must not hold it.
+        DeleteFileA(g_szTargetFile);
+        return TWRC_FAILURE;
+    }
     m_nConditionCode = TWCC_SUCCESS;
     m_nState = kState7;
     return TWRC_XFERDONE;
@@ -363,7 +370,11 @@ TW_UINT16 ImageMemXferMsg(TripletRecord& t) {
     xfer->Rows = r.rows;
     m_nState = kState7;
     if (r.status != qor::twain::RowCopy::Done) return TWRC_SUCCESS;
-    ImageDelivered();  // the last strip
+    // The last strip: never "done" for an image deleted in QOR APP meanwhile.
+    if (!ImageDelivered()) {
+        ReleaseTransferDib();
+        return ReportFailure(kContext, TWCC_OPERATIONERROR);
+    }
     return TWRC_XFERDONE;
 }
 
