@@ -36,9 +36,43 @@ Request ClassifyRequest(uint8_t byte) {
         return Request::LendImage;
     case CONFIRM_IMAGE:
         return Request::ConfirmImage;
+    case HELLO:
+        return Request::Hello;
+    case CHECK_PENDING_EXCEPT:
+        return Request::CheckPendingExcept;
+    case LEND_IMAGE_EXCEPT:
+        return Request::LendImageExcept;
     default:
         return Request::Ignored;
     }
+}
+
+const char* Describe(Request request) {
+    switch (request) {
+    case Request::CheckPendingImages:
+        return "CHECK_PENDING_IMAGES";
+    case Request::GetImages:
+        return "GET_IMAGES";
+    case Request::LendImage:
+        return "LEND_IMAGE";
+    case Request::ConfirmImage:
+        return "CONFIRM_IMAGE";
+    case Request::Hello:
+        return "HELLO";
+    case Request::CheckPendingExcept:
+        return "CHECK_PENDING_EXCEPT";
+    case Request::LendImageExcept:
+        return "LEND_IMAGE_EXCEPT";
+    case Request::Malformed:
+        return "a request with an impossible length";
+    case Request::Ignored:
+        break;
+    }
+    return "unknown";
+}
+
+bool IsImageId(int32_t id) {
+    return id >= 0 && id <= kMaxImageId && id / 100000 % 100 < 60 && id / 1000 % 100 < 60;
 }
 
 std::array<uint8_t, kPendingReplyBytes> EncodePendingImages(const PendingImages& reply) {
@@ -94,8 +128,7 @@ LendCheck DecodeLendHeader(const uint8_t* bytes, size_t count, LentImage* out) {
     if (out->nImageSize == 0) {
         return out->nImageId == 0 && out->nCrc32 == 0 ? LendCheck::NoImage : LendCheck::BadSize;
     }
-    if (out->nImageId < 0 || out->nImageId > kMaxImageId || out->nImageId / 100000 % 100 >= 60 ||
-        out->nImageId / 1000 % 100 >= 60) {
+    if (!IsImageId(out->nImageId)) {
         return LendCheck::BadId;
     }
     if (out->nImageSize <= kBitmapHeaderBytes || out->nImageSize > kMaxImageBytes) {
@@ -144,6 +177,67 @@ ConfirmCheck DecodeConfirmReply(const uint8_t* bytes, size_t count) {
     }
 }
 
+std::array<uint8_t, kHelloReplyBytes> EncodeHelloReply() {
+    std::array<uint8_t, kHelloReplyBytes> bytes{};
+    PutInt32(bytes.data(), static_cast<int32_t>(kHelloMagic));
+    PutInt32(bytes.data() + 4, kProtocolVersion);
+    return bytes;
+}
+
+bool IsHelloReply(const uint8_t* bytes, size_t count) {
+    return bytes != nullptr && count == kHelloReplyBytes &&
+           static_cast<uint32_t>(GetInt32(bytes)) == kHelloMagic &&
+           GetInt32(bytes + 4) >= kProtocolVersion;
+}
+
+std::vector<uint8_t> EncodeExceptRequest(PipeCommand command, std::span<const int32_t> ids) {
+    if ((command != CHECK_PENDING_EXCEPT && command != LEND_IMAGE_EXCEPT) ||
+        ids.size() > static_cast<size_t>(kMaxExceptIds)) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(kExceptHeadBytes + 4 * ids.size());
+    bytes[0] = command;
+    PutInt32(bytes.data() + 1, static_cast<int32_t>(ids.size()));
+    for (size_t i = 0; i < ids.size(); ++i) {
+        PutInt32(bytes.data() + kExceptHeadBytes + 4 * i, ids[i]);
+    }
+    return bytes;
+}
+
+std::array<uint8_t, kPendingExceptReplyBytes> EncodePendingExcept(const PendingExcept& reply) {
+    std::array<uint8_t, kPendingExceptReplyBytes> bytes{};
+    PutInt32(bytes.data(), reply.nPendingCount);
+    PutInt32(bytes.data() + 4, reply.nImageId);
+    PutInt32(bytes.data() + 8, reply.nImageSize);
+    return bytes;
+}
+
+PendingExceptCheck DecodePendingExcept(const uint8_t* bytes, size_t count, PendingExcept* out) {
+    if (bytes == nullptr || out == nullptr || count != kPendingExceptReplyBytes) {
+        return PendingExceptCheck::Short;
+    }
+    out->nPendingCount = GetInt32(bytes);
+    out->nImageId = GetInt32(bytes + 4);
+    out->nImageSize = GetInt32(bytes + 8);
+    if (out->nPendingCount < 0) {
+        return PendingExceptCheck::BadCount;
+    }
+    if (out->nPendingCount == 0) {
+        // Nothing waits, so anything else in the reply means the stream is out of step.
+        if (out->nImageId != 0) {
+            return PendingExceptCheck::BadId;
+        }
+        return out->nImageSize == 0 ? PendingExceptCheck::NoImages : PendingExceptCheck::BadSize;
+    }
+    if (!IsImageId(out->nImageId)) {
+        return PendingExceptCheck::BadId;
+    }
+    if (out->nImageSize <= kBitmapHeaderBytes || out->nImageSize > kMaxImageBytes) {
+        return PendingExceptCheck::BadSize;
+    }
+    return PendingExceptCheck::Ok;
+}
+
 void RequestReader::Feed(const uint8_t* bytes, size_t count) {
     if (bytes == nullptr || count == 0) {
         return;
@@ -159,26 +253,57 @@ void RequestReader::Feed(const uint8_t* bytes, size_t count) {
     m_nCount += taken;
 }
 
+size_t RequestReader::FrontLength() const {
+    const uint8_t* front = m_Bytes + m_nStart;
+    switch (ClassifyRequest(front[0])) {
+    case Request::ConfirmImage:
+        return kConfirmRequestBytes;
+    case Request::CheckPendingExcept:
+    case Request::LendImageExcept: {
+        if (Buffered() < kExceptHeadBytes) {
+            return kExceptHeadBytes;
+        }
+        const int32_t n = GetInt32(front + 1);
+        return n < 0 || n > kMaxExceptIds ? kExceptHeadBytes
+                                          : kExceptHeadBytes + 4 * static_cast<size_t>(n);
+    }
+    default:
+        return 1;
+    }
+}
+
 bool RequestReader::Next(Parsed& out) {
     if (Buffered() == 0) {
         return false;
     }
-    const uint8_t byte = m_Bytes[m_nStart];
-    const Request request = ClassifyRequest(byte);
-    if (request == Request::ConfirmImage) {
-        if (Buffered() < kConfirmRequestBytes) {
-            return false;
-        }
-        uint8_t payload[kConfirmPayloadBytes];
-        std::memcpy(payload, m_Bytes + m_nStart + 1, kConfirmPayloadBytes);
-        out.confirmation = DecodeConfirmPayload(payload);
-        m_nStart += kConfirmRequestBytes;
-    } else {
-        out.confirmation = {};
-        m_nStart += 1;
+    const size_t length = FrontLength();
+    if (Buffered() < length) {
+        return false;
     }
-    out.request = request;
-    out.byte = byte;
+    const uint8_t* front = m_Bytes + m_nStart;
+    out.byte = front[0];
+    out.request = ClassifyRequest(out.byte);
+    out.confirmation = {};
+    out.nExceptCount = 0;
+    out.exceptIds.clear();
+    if (out.request == Request::ConfirmImage) {
+        uint8_t payload[kConfirmPayloadBytes];
+        std::memcpy(payload, front + 1, kConfirmPayloadBytes);
+        out.confirmation = DecodeConfirmPayload(payload);
+    } else if (out.request == Request::CheckPendingExcept ||
+               out.request == Request::LendImageExcept) {
+        out.nExceptCount = GetInt32(front + 1);
+        if (out.nExceptCount < 0 || out.nExceptCount > kMaxExceptIds) {
+            // What follows cannot be told apart from commands: nothing after it is believed.
+            out.request = Request::Malformed;
+            Abandon();
+            return true;
+        }
+        for (int32_t i = 0; i < out.nExceptCount; ++i) {
+            out.exceptIds.push_back(GetInt32(front + kExceptHeadBytes + 4 * static_cast<size_t>(i)));
+        }
+    }
+    m_nStart += length;
     if (m_nStart == m_nCount) {
         m_nStart = m_nCount = 0;
     }
@@ -186,11 +311,11 @@ bool RequestReader::Next(Parsed& out) {
 }
 
 size_t RequestReader::Missing() const {
-    if (Buffered() == 0 || ClassifyRequest(m_Bytes[m_nStart]) != Request::ConfirmImage ||
-        Buffered() >= kConfirmRequestBytes) {
+    if (Buffered() == 0) {
         return 0;
     }
-    return kConfirmRequestBytes - Buffered();
+    const size_t length = FrontLength();
+    return length > Buffered() ? length - Buffered() : 0;
 }
 
 void RequestReader::Abandon() {
@@ -247,6 +372,26 @@ const char* Describe(LendCheck check) {
         return "the lend reply announced an image size no bitmap can have";
     }
     return "unknown lend check";
+}
+
+const char* Describe(PendingExceptCheck check) {
+    switch (check) {
+    case PendingExceptCheck::Ok:
+        return "images waiting";
+    case PendingExceptCheck::NoImages:
+        return "no images waiting but those passed over";
+    case PendingExceptCheck::Short:
+        return "the pending-images-except reply was not 12 bytes long";
+    case PendingExceptCheck::BadCount:
+        return "the pending-images-except reply gave a negative count";
+    case PendingExceptCheck::BadId:
+        return "the pending-images-except reply gave an image id that is not a time of day, or "
+               "an id with no image waiting";
+    case PendingExceptCheck::BadSize:
+        return "the pending-images-except reply announced an image size no bitmap can have, or "
+               "a size with no image waiting";
+    }
+    return "unknown pending-images-except check";
 }
 
 const char* Describe(ConfirmCheck check) {

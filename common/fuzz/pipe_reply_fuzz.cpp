@@ -1,5 +1,6 @@
 // Whatever a server (or an impostor holding the pipe name) sends, a client's checks neither read
-// out of bounds nor accept an allocation size outside the bitmap range.
+// out of bounds nor accept an allocation size outside the bitmap range or an id that is no time
+// of day; the probe's 8 bytes are never both a HELLO reply and a believable pending reply.
 #include "common/core/pipe_messages.h"
 
 #include <cstdlib>
@@ -20,5 +21,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Describe(check);
     ClassifyRequest(size > 0 ? data[0] : 0);
+
+    const size_t head = size < 8 ? size : 8;
+    if (IsHelloReply(data, head) &&
+        (head != kHelloReplyBytes || check == ReplyCheck::Ok || check == ReplyCheck::NoImages)) {
+        std::abort();
+    }
+    PendingExcept except;
+    const PendingExceptCheck exceptCheck =
+        DecodePendingExcept(data, size < 12 ? size : 12, &except);
+    if (exceptCheck == PendingExceptCheck::Ok &&
+        (except.nPendingCount <= 0 || !IsImageId(except.nImageId) ||
+         except.nImageSize <= kBitmapHeaderBytes || except.nImageSize > kMaxImageBytes)) {
+        std::abort();
+    }
+    if (exceptCheck == PendingExceptCheck::NoImages &&
+        (except.nPendingCount != 0 || except.nImageId != 0 || except.nImageSize != 0)) {
+        std::abort();
+    }
+    Describe(exceptCheck);
     return 0;
 }
