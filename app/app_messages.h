@@ -31,6 +31,9 @@ enum ImageEventSource : LPARAM {
     kImageEventFromPipe = 1,        // send one image to the pipe client
     kImageEventConfirm = 2,         // CONFIRM_IMAGE: wParam points to a qor::pipe::ImageConfirmation;
                                     // the result is 1 when the image left the store, else 0
+    kImageEventSelect = 3,          // CHECK_PENDING_EXCEPT, LEND_IMAGE(_EXCEPT): wParam points to a
+                                    // PipeSelection (app/pipe_server.h)
+    kImageEventClientGone = 4,      // the pipe's client has gone: nothing is lent any more
 };
 
 // wParam of UM_SET_SENSOR_ICON.

@@ -1,4 +1,7 @@
+// The test build's fault points; the shipped program compiles none of this.
 #include "app/fault_point.h"
+
+#ifdef QOR_TEST_HOOKS
 
 #include <windows.h>
 
@@ -35,3 +38,5 @@ void Reach(const char* point) {
 }
 
 }  // namespace fault
+
+#endif  // QOR_TEST_HOOKS

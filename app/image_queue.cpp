@@ -135,6 +135,10 @@ bool CImageQueue::RemoveMatching(int32_t imageId, uint32_t crc) {
     return m_pList->RemoveMatching(imageId, crc);
 }
 
+void CImageQueue::SetLent(int32_t /*imageId*/, bool /*lent*/) {}
+
+void CImageQueue::ClearLent() {}
+
 int CImageQueue::UnsavedCount() const {
     std::lock_guard lock(m_lock);
     return m_pList->UnsavedCount();

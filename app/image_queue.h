@@ -72,6 +72,8 @@ public:
     // For CONFIRM_IMAGE (main thread): removes the oldest image with this id and CRC-32, with
     // its file, and rewrites the information file. False when the store holds no such image.
     bool RemoveMatching(int32_t imageId, uint32_t crc);
+    void SetLent(int32_t imageId, bool lent);
+    void ClearLent();
 
     // Images still only in memory (their file could not be written).
     int UnsavedCount() const;

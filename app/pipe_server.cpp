@@ -3,13 +3,16 @@
 #include "app/pipe_server.h"
 
 #include "app/app_messages.h"
+#include "app/core/image_file_name.h"
 #include "app/fault_point.h"
 #include "app/image_queue.h"
+#include "common/core/crc32.h"
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
 #include "common/named_pipe.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -55,64 +58,115 @@ void LogFailedWrite(const char* what, DWORD written, size_t wanted) {
                              static_cast<unsigned long>(GetLastError()));
 }
 
-// LEND_IMAGE: the 12-byte header and the image, from a copy; the image stays stored whatever
-// happens to the write.
-void AnswerLendImage(CImageQueue& store, CNamedPipe& pipe) {
-    qor::pipe::LentImage header;
-    std::vector<uint8_t> reply;
-    store.LendFirstSelected(header, reply);
-    const auto head = qor::pipe::EncodeLendHeader(header);
-    reply.insert(reply.begin(), head.begin(), head.end());
-    // In two halves, so that a test can stop the program between them.
-    const DWORD first = static_cast<DWORD>(reply.size() / 2);
-    DWORD written = 0;
-    if (!pipe.Write(reply.data(), first, &written) || written != first) {
-        LogFailedWrite("LEND_IMAGE", written, reply.size());
-        return;
-    }
-    fault::Reach(fault::kPipeWrite);
-    const DWORD second = static_cast<DWORD>(reply.size()) - first;
-    if (!pipe.Write(reply.data() + first, second, &written) || written != second) {
-        LogFailedWrite("LEND_IMAGE", first + written, reply.size());
+// Lets go a client whose stream is out of step, unless the channel already did: it lets a
+// departed or timed-out client go itself.
+void DropOutOfStepClient(CNamedPipe& pipe, DWORD error) {
+    if (!qor::pipe::PeerHasGone(error) && error != ERROR_TIMEOUT) {
+        pipe.DropClient();
     }
 }
 
+// A reply not written whole leaves the client's stream out of step: false, and it is let go.
+bool WriteReply(CNamedPipe& pipe, const char* what, const uint8_t* bytes, size_t count,
+                size_t before = 0, size_t whole = 0) {
+    DWORD written = 0;
+    if (!pipe.Write(bytes, static_cast<DWORD>(count), &written) || written != count) {
+        const DWORD error = GetLastError();
+        LogFailedWrite(what, static_cast<DWORD>(before + written), whole == 0 ? count : whole);
+        DropOutOfStepClient(pipe, error);
+        return false;
+    }
+    return true;
+}
+
+// HELLO: this server speaks the protocol with exception lists.
+bool AnswerHello(CNamedPipe& pipe) {
+    const auto reply = qor::pipe::EncodeHelloReply();
+    return WriteReply(pipe, "HELLO", reply.data(), reply.size());
+}
+
+// The main thread's choice; nothing is chosen when its window is gone.
+PipeSelection Select(CPipeServerHost& host, const std::vector<int32_t>& exceptIds, bool lend) {
+    PipeSelection selection;
+    selection.exceptIds = &exceptIds;
+    selection.lend = lend;
+    SendMessageW(host.PipeMainWindow(), UM_IMAGE_EVENT, reinterpret_cast<WPARAM>(&selection),
+                 kImageEventSelect);
+    return selection;
+}
+
+// CHECK_PENDING_EXCEPT: the 12-byte reply.
+bool AnswerPendingExcept(CPipeServerHost& host, CNamedPipe& pipe,
+                         const std::vector<int32_t>& exceptIds) {
+    const auto reply = qor::pipe::EncodePendingExcept(Select(host, exceptIds, false).pending);
+    return WriteReply(pipe, "CHECK_PENDING_EXCEPT", reply.data(), reply.size());
+}
+
+// LEND_IMAGE and LEND_IMAGE_EXCEPT: the 12-byte header and the image, from a copy; the image
+// stays stored whatever happens to the write. `lentId` is the id lent, -1 when none.
+bool AnswerLendImage(CPipeServerHost& host, CNamedPipe& pipe, const char* what,
+                     const std::vector<int32_t>& exceptIds, int32_t& lentId) {
+    PipeSelection selection = Select(host, exceptIds, true);
+    lentId = selection.header.nImageSize > 0 ? selection.header.nImageId : -1;
+    std::vector<uint8_t>& reply = selection.image;
+    const auto head = qor::pipe::EncodeLendHeader(selection.header);
+    reply.insert(reply.begin(), head.begin(), head.end());
+    // In two halves, so that a test can stop the program between them.
+    const size_t first = reply.size() / 2;
+    if (!WriteReply(pipe, what, reply.data(), first, 0, reply.size())) {
+        return false;
+    }
+    fault::Reach(fault::kPipeWrite);
+    return WriteReply(pipe, what, reply.data() + first, reply.size() - first, first, reply.size());
+}
+
 // CONFIRM_IMAGE: the removal on the main thread, then the 4-byte answer.
-void AnswerConfirmImage(CPipeServerHost& host, CNamedPipe& pipe,
+bool AnswerConfirmImage(CPipeServerHost& host, CNamedPipe& pipe,
                         const qor::pipe::ImageConfirmation& confirmation) {
     qor::pipe::ImageConfirmation request = confirmation;
     const LRESULT removed = SendMessageW(host.PipeMainWindow(), UM_IMAGE_EVENT,
                                          reinterpret_cast<WPARAM>(&request), kImageEventConfirm);
     const auto reply = qor::pipe::EncodeConfirmReply(removed == 1);
-    DWORD written = 0;
-    if (!pipe.Write(reply.data(), static_cast<DWORD>(reply.size()), &written) ||
-        written != reply.size()) {
-        LogFailedWrite("CONFIRM_IMAGE", written, reply.size());
-    }
+    return WriteReply(pipe, "CONFIRM_IMAGE", reply.data(), reply.size());
 }
 
-// Reads the rest of a CONFIRM_IMAGE that arrived in parts, within its own time limit. False
-// when it did not come (the request is dropped; a timed-out client is let go by the channel).
+// Reads the rest of a request that arrived in parts, all of it within
+// kConfirmPayloadTimeLimitMs. False when it did not come: the request is dropped and the client
+// let go, since nothing after it could be told apart from commands.
 bool CompleteRequest(CNamedPipe& pipe, qor::pipe::RequestReader& reader) {
-    pipe.SetTimeLimit(kConfirmPayloadTimeLimitMs);
-    bool complete = true;
+    const uint8_t command = reader.FrontByte();
+    const DWORD start = GetTickCount();
+    DWORD error = ERROR_TIMEOUT;
     while (reader.Missing() > 0) {
-        uint8_t bytes[qor::pipe::kConfirmRequestBytes];
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= kConfirmPayloadTimeLimitMs) {
+            break;
+        }
+        pipe.SetTimeLimit(kConfirmPayloadTimeLimitMs - spent);
+        uint8_t bytes[qor::pipe::kMaxRequestBytes];
         DWORD read = 0;
-        if (!pipe.Read(bytes, static_cast<DWORD>(reader.Missing()), &read) || read == 0) {
-            TheLogFile().WriteFormat(LOG_WARN,
-                                     "PipeCommThreadFunc: CONFIRM_IMAGE came without its 8 bytes "
-                                     "of image id and CRC (error %lu); it is ignored and nothing "
-                                     "is removed.\n",
-                                     static_cast<unsigned long>(GetLastError()));
-            reader.Abandon();
-            complete = false;
+        if (!pipe.Read(bytes, static_cast<DWORD>(std::min(reader.Missing(), reader.Room())), &read)) {
+            error = GetLastError();
             break;
         }
         reader.Feed(bytes, read);
     }
     pipe.SetTimeLimit(kPipeWriteTimeLimitMs);
-    return complete;
+    const size_t missing = reader.Missing();
+    if (missing == 0) {
+        return true;
+    }
+    TheLogFile().WriteFormat(LOG_WARN,
+                             "PipeCommThreadFunc: %s came without the rest of its request within "
+                             "%lu ms (%lu bytes missing, error %lu); it is dropped, nothing is "
+                             "changed, and the client is disconnected because its requests are out "
+                             "of step: it must connect again.\n",
+                             qor::pipe::Describe(qor::pipe::ClassifyRequest(command)),
+                             static_cast<unsigned long>(kConfirmPayloadTimeLimitMs),
+                             static_cast<unsigned long>(missing), static_cast<unsigned long>(error));
+    reader.Abandon();
+    DropOutOfStepClient(pipe, error);
+    return false;
 }
 
 // Index of the oldest selected record, -1 when none (main thread: records stay valid).
@@ -145,6 +199,21 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
         bool wasConnected = false;
         int closedPasses = 0;
         qor::pipe::RequestReader requests;
+        // Images lent to the connected client and not yet confirmed.
+        std::set<int32_t> lent;
+        // Each client starts afresh; what was lent to one that has gone is offered again.
+        const auto clientGone = [&] {
+            host->m_nAnnouncedImageSize = -1;
+            requests.Abandon();
+            if (!lent.empty()) {
+                TheLogFile().WriteFormat(LOG_INFO,
+                                         "PipeCommThreadFunc: the client left %d lent image(s) "
+                                         "unconfirmed; they stay stored and are offered again.\n",
+                                         static_cast<int>(lent.size()));
+                lent.clear();
+                SendMessageW(host->PipeMainWindow(), UM_IMAGE_EVENT, 0, kImageEventClientGone);
+            }
+        };
         while (!host->PipeStopRequested()) {
             // The thread never sits in a read of its own: it looks for a request and waits briefly
             // when there is none, so the stop flag is seen within 100 ms even under a silent client.
@@ -160,8 +229,7 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
             if (connected != wasConnected) {
                 wasConnected = connected;
                 lastActivity = GetTickCount();
-                host->m_nAnnouncedImageSize = -1;  // each client starts afresh
-                requests.Abandon();
+                clientGone();
             }
             if (!connected) {
                 continue;
@@ -176,17 +244,23 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
             const DWORD wanted = available == 0 ? 1 : std::min<DWORD>(available, sizeof bytes);
             DWORD read = 0;
             if (!pipe.Read(bytes, wanted, &read) || read == 0) {
-                requests.Abandon();
+                clientGone();
                 continue;
             }
             lastActivity = GetTickCount();
             requests.Feed(bytes, read);
-            // Whole requests in order; a confirmation whose payload is still on its way gets the
-            // rest within its time limit before anything after it is answered.
+            // Whole requests in order; one whose payload is still on its way gets the rest within
+            // its time limit before anything after it is answered.
             qor::pipe::RequestReader::Parsed request;
-            while (requests.Next(request) ||
-                   (requests.Missing() > 0 && CompleteRequest(pipe, requests) &&
-                    requests.Next(request))) {
+            bool inStep = true;
+            while (inStep) {
+                if (!requests.Next(request)) {
+                    if (requests.Missing() == 0) {
+                        break;
+                    }
+                    inStep = CompleteRequest(pipe, requests);
+                    continue;
+                }
                 switch (request.request) {
                 case qor::pipe::Request::CheckPendingImages:
                     host->m_nAnnouncedImageSize = AnswerPendingImages(host->PipeImageQueue(), pipe);
@@ -197,14 +271,43 @@ DWORD WINAPI PipeCommThreadFunc(LPVOID param) {
                     SendMessageW(host->PipeMainWindow(), UM_IMAGE_EVENT, 0, kImageEventFromPipe);
                     break;
                 case qor::pipe::Request::LendImage:
-                    AnswerLendImage(host->PipeImageQueue(), pipe);
+                case qor::pipe::Request::LendImageExcept: {
+                    int32_t lentId = -1;
+                    inStep = AnswerLendImage(*host, pipe, qor::pipe::Describe(request.request),
+                                             request.exceptIds, lentId);
+                    if (lentId >= 0) {
+                        lent.insert(lentId);
+                    }
                     break;
+                }
                 case qor::pipe::Request::ConfirmImage:
-                    AnswerConfirmImage(*host, pipe, request.confirmation);
+                    lent.erase(request.confirmation.nImageId);
+                    inStep = AnswerConfirmImage(*host, pipe, request.confirmation);
+                    break;
+                case qor::pipe::Request::Hello:
+                    inStep = AnswerHello(pipe);
+                    break;
+                case qor::pipe::Request::CheckPendingExcept:
+                    inStep = AnswerPendingExcept(*host, pipe, request.exceptIds);
+                    break;
+                case qor::pipe::Request::Malformed:
+                    TheLogFile().WriteFormat(
+                        LOG_WARN,
+                        "PipeCommThreadFunc: %s named %ld image ids (0 to %d are allowed); the "
+                        "request is dropped, nothing is changed, and the client is disconnected "
+                        "because its requests are out of step: it must connect again.\n",
+                        qor::pipe::Describe(qor::pipe::ClassifyRequest(request.byte)),
+                        static_cast<long>(request.nExceptCount),
+                        static_cast<int>(qor::pipe::kMaxExceptIds));
+                    pipe.DropClient();
+                    inStep = false;
                     break;
                 case qor::pipe::Request::Ignored:
                     break;
                 }
+            }
+            if (!inStep) {
+                clientGone();
             }
         }
         if (pause != nullptr) {
@@ -277,6 +380,7 @@ void CPipeServerHost::OnSendImage() {
 
 LRESULT CPipeServerHost::OnConfirmImage(const qor::pipe::ImageConfirmation& confirmation) {
     CImageQueue& store = PipeImageQueue();
+    store.SetLent(confirmation.nImageId, false);
     const bool removed = store.RemoveMatching(confirmation.nImageId, confirmation.nCrc32);
     if (removed) {
         OnPipeImageSent();
@@ -293,13 +397,64 @@ LRESULT CPipeServerHost::OnConfirmImage(const qor::pipe::ImageConfirmation& conf
     return removed ? 1 : 0;
 }
 
+void CPipeServerHost::OnSelectImages(PipeSelection& selection) {
+    CImageQueue& store = PipeImageQueue();
+    selection.pending = {};
+    selection.header = {};
+    selection.image.clear();
+    const ImageDataStruct* oldest = nullptr;
+    const int count = store.GetCount();
+    for (int index = 0; index < count; ++index) {
+        const ImageDataStruct* record = store.GetAt(index);
+        if (record == nullptr || record->bSelected == 0) {
+            continue;
+        }
+        const int32_t id = ImageFileNumber(record->stTime);
+        if (selection.exceptIds != nullptr &&
+            std::find(selection.exceptIds->begin(), selection.exceptIds->end(), id) !=
+                selection.exceptIds->end()) {
+            continue;
+        }
+        if (selection.pending.nPendingCount++ == 0) {
+            oldest = record;
+            selection.pending.nImageId = id;
+            selection.pending.nImageSize = record->nImageSize;
+        }
+    }
+    if (!selection.lend || oldest == nullptr) {
+        return;
+    }
+    if (oldest->pImageData == nullptr || oldest->nImageSize <= 0) {
+        TheLogFile().Write(LOG_WARN, "OnSelectImages: the selected image holds no bitmap; it is not lent.\n");
+        return;
+    }
+    selection.image.assign(oldest->pImageData, oldest->pImageData + oldest->nImageSize);
+    selection.header.nImageId = selection.pending.nImageId;
+    selection.header.nImageSize = oldest->nImageSize;
+    selection.header.nCrc32 = qor::Crc32(selection.image.data(), selection.image.size());
+    store.SetLent(selection.header.nImageId, true);
+}
+
+void CPipeServerHost::OnPipeClientGone() { PipeImageQueue().ClearLent(); }
+
 LRESULT CPipeServerHost::OnPipeImageEvent(WPARAM wParam, LPARAM lParam) {
-    if (lParam == kImageEventFromPipe) {
+    switch (lParam) {
+    case kImageEventFromPipe:
         OnSendImage();
         return 0;
+    case kImageEventConfirm:
+        return wParam != 0
+                   ? OnConfirmImage(*reinterpret_cast<const qor::pipe::ImageConfirmation*>(wParam))
+                   : 0;
+    case kImageEventSelect:
+        if (wParam != 0) {
+            OnSelectImages(*reinterpret_cast<PipeSelection*>(wParam));
+        }
+        return 0;
+    case kImageEventClientGone:
+        OnPipeClientGone();
+        return 0;
+    default:
+        return 0;
     }
-    if (lParam == kImageEventConfirm && wParam != 0) {
-        return OnConfirmImage(*reinterpret_cast<const qor::pipe::ImageConfirmation*>(wParam));
-    }
-    return 0;
 }

@@ -3,9 +3,17 @@
 // image is written and only then leaves the store. A transfer that fails or is cut short leaves
 // the image where it was: in memory, on disk and in the information file.
 //
-// LEND_IMAGE is answered by the pipe thread from a copy taken under the store's lock: the image
-// stays stored. CONFIRM_IMAGE's removal runs on the main thread, the owner of every change of the
-// store (a sent UM_IMAGE_EVENT, lParam kImageEventConfirm), and the pipe thread writes its answer.
+// HELLO is answered by the pipe thread. CHECK_PENDING_EXCEPT, LEND_IMAGE and LEND_IMAGE_EXCEPT
+// are chosen on the main thread, the owner of every change of the store (a sent UM_IMAGE_EVENT,
+// lParam kImageEventSelect): it reads the records in order, copies the image to lend and marks it
+// lent in one step, so no change of the store (the 65th exposure's move) falls in between. The
+// pipe thread writes the reply from that copy: a lent image stays stored. CONFIRM_IMAGE's removal
+// also runs on the main thread (lParam kImageEventConfirm), and the pipe thread writes its answer.
+//
+// The images lent to the connected client and not confirmed stay marked lent in the store until
+// they are confirmed (or the confirmation finds no such image) or the client goes (lParam
+// kImageEventClientGone). A request whose list length is impossible or whose payload does not
+// come in time puts the client's stream out of step: it is let go.
 //
 // The logic is written against CPipeServerHost so that it runs the same in CQorApp and in the
 // tests' small host. CQorApp derives from it and starts the thread with
@@ -17,11 +25,22 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "common/core/pipe_messages.h"
 
 class CImageQueue;
 class CNamedPipe;
+
+// What the main thread chooses for CHECK_PENDING_EXCEPT, LEND_IMAGE and LEND_IMAGE_EXCEPT: the
+// selected images whose id is not in `exceptIds`, oldest first.
+struct PipeSelection {
+    const std::vector<int32_t>* exceptIds = nullptr;  // none for LEND_IMAGE
+    bool lend = false;                  // also copy the oldest of them and mark it lent
+    qor::pipe::PendingExcept pending;   // their count, the oldest one's id and size
+    qor::pipe::LentImage header;        // lend: the image lent (all 0 when none)
+    std::vector<uint8_t> image;         // lend: its bytes
+};
 
 class CPipeServerHost {
 public:
@@ -42,9 +61,15 @@ public:
     void OnSendImage();
     // Main thread, for UM_IMAGE_EVENT with lParam kImageEventConfirm: removes the oldest stored
     // image with the confirmed id and CRC-32. 1 when it left the store now, else 0.
+    // The image is lent no more either way.
     LRESULT OnConfirmImage(const qor::pipe::ImageConfirmation& confirmation);
-    // UM_IMAGE_EVENT with a pipe's lParam (kImageEventFromPipe, kImageEventConfirm): the
-    // handler's result, for the window procedure to return.
+    // Main thread, for UM_IMAGE_EVENT with lParam kImageEventSelect.
+    void OnSelectImages(PipeSelection& selection);
+    // Main thread, for UM_IMAGE_EVENT with lParam kImageEventClientGone.
+    void OnPipeClientGone();
+    // UM_IMAGE_EVENT with a pipe's lParam (kImageEventFromPipe, kImageEventConfirm,
+    // kImageEventSelect, kImageEventClientGone): the handler's result, for the window procedure
+    // to return.
     LRESULT OnPipeImageEvent(WPARAM wParam, LPARAM lParam);
 
 protected:
@@ -68,5 +93,6 @@ DWORD WaitForPipeCommThread(HANDLE thread, DWORD milliseconds);
 
 // Longest time one image write may wait for a client that stopped reading, in ms.
 inline constexpr DWORD kPipeWriteTimeLimitMs = 10000;
-// Longest wait for the rest of a CONFIRM_IMAGE request once its command byte has come, in ms.
+// Longest wait for the rest of a request with a payload (CONFIRM_IMAGE, CHECK_PENDING_EXCEPT,
+// LEND_IMAGE_EXCEPT) once its command byte has come, in ms.
 inline constexpr DWORD kConfirmPayloadTimeLimitMs = 2000;

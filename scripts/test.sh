@@ -172,6 +172,8 @@ for part in kernel display; do
 done
 medium="$build/win32/medium/QOR Medium"
 "$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$medium"
+"$root/scripts/check-no-test-hooks.sh" "$build/win32/bin/test-hooks/QOR APP.exe" \
+    "$build/win32/bin/QOR APP.exe" "$medium"
 # Every shipped binary (what the medium carries): nothing Windows Vista lacks.
 shipped=()
 while IFS= read -r -d '' f; do shipped+=("$f"); done < <(find "$medium" -type f \

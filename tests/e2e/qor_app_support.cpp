@@ -196,6 +196,13 @@ void QorAppRig::UseProgramCopyWithout(const std::string& missing) {
     }
 }
 
+void QorAppRig::UseTestHooksProgram() {
+    UseProgramCopyWithout("");
+    std::error_code ignored;
+    fs::copy_file(m_bin / "test-hooks" / "QOR APP.exe", m_programFolder / "QOR APP.exe",
+                  fs::copy_options::overwrite_existing, ignored);
+}
+
 DWORD QorAppRig::Start() {
     const std::wstring program = (m_programFolder / "QOR APP.exe").wstring();
     std::wstring commandLine = L"\"" + program + L"\"";

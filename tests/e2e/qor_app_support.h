@@ -57,6 +57,9 @@ public:
 
     // Runs the program from a copy in the work folder that lacks `missing` (a file name).
     void UseProgramCopyWithout(const std::string& missing);
+    // Runs the test build of the program, the one with fault points ("test-hooks" below the
+    // build's program folder), from a copy in the work folder.
+    void UseTestHooksProgram();
     // Starts "QOR APP.exe" in the work folder; returns the process id (0 on failure).
     DWORD Start();
     // Starts one more instance and returns its exit code after at most `timeoutMs` (-1: still

@@ -30,6 +30,7 @@ struct Options {
     bool confirmAfterLend = false;
     int64_t imageId = -1;
     std::string crc;
+    std::vector<int32_t> exceptIds;
 };
 
 std::string Utf8(const std::filesystem::path& path) {
@@ -67,6 +68,47 @@ void RunCheck(const Options& options) {
     }
     Print({{"clients", options.clients}, {"pending", reply.nPendingCount},
            {"size", reply.nImageSize}});
+}
+
+// The probe of every pipe open; the protocol the server speaks.
+int Hello(qorpipe::PipeClient& pipe, qor::pipe::PendingImages& pending) {
+    std::string problem;
+    int protocol = 0;
+    if (!pipe.Connect(problem) || !pipe.Hello(protocol, pending, problem)) {
+        Fail(problem);
+    }
+    return protocol;
+}
+
+// Exception lists go only to a server that answered HELLO: an older one would take their bytes
+// for commands.
+void RequireExceptionLists(qorpipe::PipeClient& pipe) {
+    qor::pipe::PendingImages pending;
+    if (Hello(pipe, pending) < qor::pipe::kProtocolVersion) {
+        Fail("QOR APP answers with the first protocol, which has no exception lists: install the "
+             "current QOR APP");
+    }
+}
+
+void RunHello(const Options& options) {
+    OpenLog(options);
+    qorpipe::PipeClient pipe(options.timeoutMs);
+    qor::pipe::PendingImages pending;
+    const int protocol = Hello(pipe, pending);
+    Print({{"protocol", protocol}, {"pending", pending.nPendingCount},
+           {"size", pending.nImageSize}});
+}
+
+void RunCheckExcept(const Options& options) {
+    OpenLog(options);
+    qorpipe::PipeClient pipe(options.timeoutMs);
+    RequireExceptionLists(pipe);
+    qor::pipe::PendingExcept reply;
+    std::string problem;
+    if (!pipe.CheckPendingExcept(options.exceptIds, reply, problem)) {
+        Fail(problem);
+    }
+    Print({{"pending", reply.nPendingCount}, {"id", reply.nImageId}, {"size", reply.nImageSize}});
 }
 
 std::filesystem::path FreeFileName(const std::filesystem::path& folder, int& number) {
@@ -159,13 +201,20 @@ std::string Hex32(uint32_t value) {
     return text;
 }
 
-void RunLend(const Options& options) {
+// LEND_IMAGE, or with `except` LEND_IMAGE_EXCEPT after the probe.
+void RunLend(const Options& options, bool except) {
     OpenLog(options);
     qorpipe::PipeClient pipe(options.timeoutMs);
     std::string problem;
+    if (except) {
+        RequireExceptionLists(pipe);
+    } else if (!pipe.Connect(problem)) {
+        Fail(problem);
+    }
     qor::pipe::LentImage header;
     std::vector<uint8_t> image;
-    if (!pipe.Connect(problem) || !pipe.LendImage(header, image, problem, options.abortAfter)) {
+    if (!pipe.LendImage(header, image, problem, options.abortAfter,
+                        except ? &options.exceptIds : nullptr)) {
         Fail(problem);
     }
     nlohmann::json result = {{"id", header.nImageId}, {"size", header.nImageSize},
@@ -277,15 +326,38 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     fetch->callback([&] { RunFetch(options); });
 
-    CLI::App* lend = app.add_subcommand("lend", "lend the oldest selected image: it stays in QOR "
+    CLI::App* hello = app.add_subcommand("hello", "the probe of a client: which protocol QOR APP "
+                                                  "speaks, and its selected images");
+    hello->callback([&] { RunHello(options); });
+
+    const auto addExceptIds = [&](CLI::App* command) {
+        command->add_option("--except", options.exceptIds,
+                            "ids of images to pass over, e.g. 140305120,93000000 (at most 128)")
+            ->delimiter(',');
+    };
+    CLI::App* checkExcept = app.add_subcommand(
+        "check-except", "number of selected images not passed over, id and size of the next");
+    addExceptIds(checkExcept);
+    checkExcept->callback([&] { RunCheckExcept(options); });
+
+    for (const bool except : {false, true}) {
+        CLI::App* lend =
+            except ? app.add_subcommand("lend-except", "lend the oldest selected image not passed "
+                                                       "over: it stays in QOR APP's store until "
+                                                       "confirmed")
+                   : app.add_subcommand("lend", "lend the oldest selected image: it stays in QOR "
                                                 "APP's store until confirmed");
-    lend->add_option("--out", options.outFile, "write the image into this file");
-    lend->add_flag("--confirm", options.confirmAfterLend,
-                   "confirm the image once it is written, so that it leaves the store");
-    lend->add_option("--abort-after", options.abortAfter,
-                     "test aid: end abruptly after this many bytes of the image")
-        ->check(CLI::NonNegativeNumber);
-    lend->callback([&] { RunLend(options); });
+        if (except) {
+            addExceptIds(lend);
+        }
+        lend->add_option("--out", options.outFile, "write the image into this file");
+        lend->add_flag("--confirm", options.confirmAfterLend,
+                       "confirm the image once it is written, so that it leaves the store");
+        lend->add_option("--abort-after", options.abortAfter,
+                         "test aid: end abruptly after this many bytes of the image")
+            ->check(CLI::NonNegativeNumber);
+        lend->callback([&options, except] { RunLend(options, except); });
+    }
 
     CLI::App* confirm = app.add_subcommand("confirm", "confirm a lent image: it leaves the store");
     confirm->add_option("--id", options.imageId, "the image id lend printed")

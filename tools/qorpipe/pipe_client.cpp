@@ -96,6 +96,68 @@ bool PipeClient::CheckPendingImages(qor::pipe::PendingImages& reply, std::string
     return true;
 }
 
+bool PipeClient::Hello(int& protocol, qor::pipe::PendingImages& pending, std::string& problem) {
+    if (!Send({qor::pipe::kHelloProbe.begin(), qor::pipe::kHelloProbe.end()}, problem)) {
+        return false;
+    }
+    uint8_t bytes[qor::pipe::kPendingReplyBytes] = {};
+    size_t have = 0;
+    if (!ReadExactly(bytes, sizeof bytes, have)) {
+        problem = "no reply to HELLO and CHECK_PENDING_IMAGES (" + std::to_string(have) +
+                  " of 8 bytes): " + DescribeError(GetLastError()) +
+                  "; QOR APP may be busy or ended, try again";
+        return false;
+    }
+    protocol = 1;
+    if (qor::pipe::IsHelloReply(bytes, have)) {
+        protocol = qor::pipe::kProtocolVersion;
+        if (!ReadExactly(bytes, sizeof bytes, have)) {
+            problem = "no reply to CHECK_PENDING_IMAGES after HELLO (" + std::to_string(have) +
+                      " of 8 bytes): " + DescribeError(GetLastError()) +
+                      "; QOR APP may be busy or ended, try again";
+            return false;
+        }
+    }
+    const qor::pipe::ReplyCheck check = qor::pipe::DecodePendingImages(bytes, have, &pending);
+    if (check != qor::pipe::ReplyCheck::Ok && check != qor::pipe::ReplyCheck::NoImages) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    return true;
+}
+
+bool PipeClient::CheckPendingExcept(const std::vector<int32_t>& exceptIds,
+                                    qor::pipe::PendingExcept& reply, std::string& problem) {
+    const std::vector<uint8_t> request =
+        qor::pipe::EncodeExceptRequest(qor::pipe::CHECK_PENDING_EXCEPT, exceptIds);
+    if (request.empty()) {
+        problem = "more than " + std::to_string(qor::pipe::kMaxExceptIds) +
+                  " image ids to pass over: name fewer";
+        return false;
+    }
+    if (!Send(request, problem)) {
+        return false;
+    }
+    uint8_t bytes[qor::pipe::kPendingExceptReplyBytes] = {};
+    size_t have = 0;
+    if (!ReadExactly(bytes, sizeof bytes, have)) {
+        problem = "no whole reply to CHECK_PENDING_EXCEPT (" + std::to_string(have) +
+                  " of 12 bytes): " + DescribeError(GetLastError()) +
+                  "; QOR APP may be busy or ended, try again";
+        return false;
+    }
+    const qor::pipe::PendingExceptCheck check =
+        qor::pipe::DecodePendingExcept(bytes, have, &reply);
+    if (check != qor::pipe::PendingExceptCheck::Ok &&
+        check != qor::pipe::PendingExceptCheck::NoImages) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    return true;
+}
+
 bool PipeClient::GetImage(int32_t size, std::vector<uint8_t>& image, int& reads,
                           std::string& problem, int64_t abortAfter) {
     if (!Send({qor::pipe::GET_IMAGES}, problem)) {
@@ -155,9 +217,19 @@ bool PipeClient::ReadExactly(uint8_t* buffer, size_t count, size_t& have, int64_
 }
 
 bool PipeClient::LendImage(qor::pipe::LentImage& header, std::vector<uint8_t>& image,
-                           std::string& problem, int64_t abortAfter) {
+                           std::string& problem, int64_t abortAfter,
+                           const std::vector<int32_t>* exceptIds) {
     image.clear();
-    if (!Send({qor::pipe::LEND_IMAGE}, problem)) {
+    const std::vector<uint8_t> request =
+        exceptIds == nullptr
+            ? std::vector<uint8_t>{qor::pipe::LEND_IMAGE}
+            : qor::pipe::EncodeExceptRequest(qor::pipe::LEND_IMAGE_EXCEPT, *exceptIds);
+    if (request.empty()) {
+        problem = "more than " + std::to_string(qor::pipe::kMaxExceptIds) +
+                  " image ids to pass over: name fewer";
+        return false;
+    }
+    if (!Send(request, problem)) {
         return false;
     }
     uint8_t head[qor::pipe::kLendHeaderBytes] = {};

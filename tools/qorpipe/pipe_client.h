@@ -21,6 +21,13 @@ public:
 
     // CHECK_PENDING_IMAGES. False for a failed exchange or a reply that fails its checks.
     bool CheckPendingImages(qor::pipe::PendingImages& reply, std::string& problem);
+    // The probe a client makes at every pipe open: HELLO and CHECK_PENDING_IMAGES in one write.
+    // `protocol` is 2 when the server answered HELLO, 1 for a server of the first protocol
+    // (which ignores HELLO); `pending` is the CHECK_PENDING_IMAGES reply either way.
+    bool Hello(int& protocol, qor::pipe::PendingImages& pending, std::string& problem);
+    // CHECK_PENDING_EXCEPT (only to a server that answered HELLO).
+    bool CheckPendingExcept(const std::vector<int32_t>& exceptIds, qor::pipe::PendingExcept& reply,
+                            std::string& problem);
     // GET_IMAGES and the `size` announced bytes. The reply normally comes in one read; further
     // reads collect the rest should it come in parts (`reads` counts them). A test aid:
     // `abortAfter` >= 0 ends the process abruptly once that many bytes have arrived, like a
@@ -31,9 +38,10 @@ public:
     // LEND_IMAGE: the header and, when an image is lent, its bytes, checked against the
     // announced size and CRC-32 (a reply that fails is discarded: nothing left QOR APP). The
     // header's size is 0 when no image is selected. `abortAfter` as for GetImage, counting the
-    // image bytes.
+    // image bytes. With `exceptIds` LEND_IMAGE_EXCEPT (only to a server that answered HELLO):
+    // the oldest selected image whose id is not among them.
     bool LendImage(qor::pipe::LentImage& header, std::vector<uint8_t>& image, std::string& problem,
-                   int64_t abortAfter = -1);
+                   int64_t abortAfter = -1, const std::vector<int32_t>* exceptIds = nullptr);
     // CONFIRM_IMAGE: `removed` is true when the image left the store now, false when the store
     // holds no such image (already confirmed or deleted).
     bool ConfirmImage(const qor::pipe::ImageConfirmation& confirmation, bool& removed,

@@ -154,6 +154,160 @@ TEST(PipeServer, LendKeepsConfirmRemovesExactlyOnce) {
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
 }
 
+// "--bytes" of qorpipe send for these bytes.
+std::wstring BytesArgument(const std::vector<uint8_t>& bytes) {
+    std::wstring text = L"--bytes ";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        text += (i > 0 ? L"," : L"") + std::to_wstring(bytes[i]);
+    }
+    return text;
+}
+
+std::vector<uint8_t> Joined(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+template <size_t N>
+std::vector<uint8_t> Vector(const std::array<uint8_t, N>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+std::vector<uint8_t> ExceptRequest(qor::pipe::PipeCommand command, std::vector<int32_t> ids) {
+    return qor::pipe::EncodeExceptRequest(command, ids);
+}
+
+// HELLO, CHECK_PENDING_EXCEPT and LEND_IMAGE_EXCEPT over the real pipe: the selected images not
+// named, oldest first; unselected and unknown ids change nothing; requests sent together are
+// answered in order; a first-protocol client's bytes get the replies they always got; an
+// impossible list length or a payload that never comes lets the client go without touching the
+// store.
+TEST(PipeServer, HelloAndExceptionLists) {
+    using namespace qor::pipe;
+    PipeTestHost host(L"except");
+    const auto a = host.AddImage(999, 664, 1, true);
+    const auto b = host.AddImage(40, 30, 2, false);
+    const auto c = host.AddImage(1201, 861, 3, true);
+    const auto d = host.AddImage(64, 48, 4, true);
+    const auto files = host.ImageFiles();
+    ASSERT_EQ(4u, files.size());
+    std::vector<int32_t> id;
+    for (const auto& file : files) {
+        id.push_back(std::stoi(file.stem().string()));
+    }
+    const int32_t idA = id[0], idB = id[1], idC = id[2], idD = id[3];
+    const auto size = [](const std::vector<uint8_t>& image) { return static_cast<int32_t>(image.size()); };
+    const auto list = [](std::initializer_list<int32_t> ids) {
+        std::wstring text = L" --except ";
+        for (const int32_t one : ids) {
+            text += (text.back() == L' ' ? L"" : L",") + std::to_wstring(one);
+        }
+        return text;
+    };
+    ASSERT_TRUE(host.Start());
+    const std::filesystem::path lent = host.Folder() / L"lent.bmp";
+    const std::wstring out = L" --out \"" + lent.wstring() + L"\"";
+
+    struct Exchange {
+        std::wstring arguments;
+        nlohmann::json expected;                     // these fields of the output
+        const std::vector<uint8_t>* image = nullptr;  // the lent image written to --out
+    };
+    const Exchange exchanges[] = {
+        {L"hello", {{"protocol", 2}, {"pending", 3}, {"size", size(a)}}},
+        {L"check-except", {{"pending", 3}, {"id", idA}, {"size", size(a)}}},
+        {L"check-except" + list({idA}), {{"pending", 2}, {"id", idC}, {"size", size(c)}}},
+        {L"check-except" + list({idC, idA}), {{"pending", 1}, {"id", idD}, {"size", size(d)}}},
+        {L"check-except" + list({idA, idC, idD}), {{"pending", 0}, {"id", 0}, {"size", 0}}},
+        {L"check-except" + list({idB, -1, 999999999, idA}),
+         {{"pending", 2}, {"id", idC}, {"size", size(c)}}},
+        {L"lend-except" + list({idA}) + out, {{"id", idC}, {"size", size(c)}}, &c},
+        {L"lend-except" + list({idC}) + out, {{"id", idA}, {"size", size(a)}}, &a},
+        {L"lend-except" + list({idA, idD, idC}), {{"id", 0}, {"size", 0}, {"crc32", "0x00000000"}}},
+        {L"lend" + out, {{"id", idA}, {"size", size(a)}}, &a},
+        // The first protocol's bytes: HELLO answered first, then the 0x01 reply as always.
+        {L"send --bytes 5 --read 8", {{"received", Vector(EncodeHelloReply())}}},
+        {L"send --bytes 5,1 --read 16",
+         {{"received", Joined({Vector(EncodeHelloReply()), Vector(EncodePendingImages({3, size(a)}))})},
+          {"left_over", 0}}},
+        {L"send --bytes 1 --read 8",
+         {{"received", Vector(EncodePendingImages({3, size(a)}))}, {"left_over", 0}}},
+        // Several requests in one write, answered in order.
+        {L"send " + BytesArgument(Joined({ExceptRequest(CHECK_PENDING_EXCEPT, {idA}), {HELLO},
+                                          ExceptRequest(LEND_IMAGE_EXCEPT, {idA, idC})})) +
+             L" --read " + std::to_wstring(12 + 8 + 12 + d.size()),
+         {{"received",
+           Joined({Vector(EncodePendingExcept({2, idC, size(c)})), Vector(EncodeHelloReply()),
+                   Vector(EncodeLendHeader({idD, size(d), qor::Crc32(d.data(), d.size())})), d})},
+          {"left_over", 0}}},
+    };
+    for (const Exchange& e : exchanges) {
+        SCOPED_TRACE(std::string(e.arguments.begin(), e.arguments.end()));
+        std::error_code ignored;
+        std::filesystem::remove(lent, ignored);
+        nlohmann::json reply;
+        ASSERT_EQ(0, host.RunClient(e.arguments, &reply));
+        for (const auto& [key, value] : e.expected.items()) {
+            EXPECT_EQ(value, reply[key]) << key;
+        }
+        if (e.image != nullptr) {
+            EXPECT_EQ(*e.image, ReadFileBytes(lent));
+        }
+        EXPECT_EQ(4, host.PipeImageQueue().GetCount());  // lending and asking remove nothing
+    }
+    EXPECT_EQ(files, host.ImageFiles());
+
+    // Lent past the first image, confirmed: that one leaves, the order of the others stays.
+    nlohmann::json reply;
+    ASSERT_EQ(0, host.RunClient(L"lend-except" + list({idA}) + L" --confirm" + out, &reply));
+    EXPECT_TRUE(reply["removed"].get<bool>());
+    EXPECT_EQ(c, ReadFileBytes(lent));
+    ASSERT_EQ(0, host.RunClient(L"check-except" + list({idA}), &reply));
+    EXPECT_EQ(1, reply["pending"]);
+    EXPECT_EQ(idD, reply["id"]);
+    const std::vector<std::vector<uint8_t>> left = {a, b, d};
+    EXPECT_EQ(left, host.ReloadedImages());
+
+    // Requests whose length is impossible, or whose payload never comes: no reply, not even to
+    // the command bytes after them (a GET_IMAGES among them takes nothing), the client is let go
+    // and the next one is served.
+    NewLogMessages();
+    struct Refused {
+        std::vector<uint8_t> bytes;
+        const char* logged;
+    };
+    const Refused refused[] = {
+        {{CHECK_PENDING_EXCEPT, 129, 0, 0, 0, CHECK_PENDING_IMAGES},
+         "CHECK_PENDING_EXCEPT named 129 image ids (0 to 128 are allowed)"},
+        {{LEND_IMAGE_EXCEPT, 0xFF, 0xFF, 0xFF, 0xFF, GET_IMAGES, CHECK_PENDING_IMAGES},
+         "LEND_IMAGE_EXCEPT named -1 image ids"},
+        {{LEND_IMAGE_EXCEPT, 2, 0, 0, 0, 1, 2, 3, 4},
+         "LEND_IMAGE_EXCEPT came without the rest of its request"},
+        {{CHECK_PENDING_EXCEPT, 1, 0}, "CHECK_PENDING_EXCEPT came without the rest of its request"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.logged);
+        ASSERT_EQ(0, host.RunClient(L"--timeout 6000 send " + BytesArgument(r.bytes) + L" --read 8",
+                                    &reply));
+        EXPECT_TRUE(reply["received"].empty());
+        EXPECT_NE(std::string::npos, NewLogMessages().find(r.logged));
+        ASSERT_EQ(0, host.RunClient(L"check", &reply));
+        EXPECT_EQ(2, reply["pending"]);
+    }
+    EXPECT_EQ(left, host.ReloadedImages());
+
+    // The first protocol's GET_IMAGES after its CHECK_PENDING_IMAGES, byte for byte as always.
+    host.PipeImageQueue().SetSelection(0, 0);
+    ASSERT_EQ(0, host.RunClient(L"send --bytes 1,2 --read " + std::to_wstring(8 + d.size()), &reply));
+    EXPECT_EQ(Joined({Vector(EncodePendingImages({1, size(d)})), d}),
+              reply["received"].get<std::vector<uint8_t>>());
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{a, b}), host.ReloadedImages());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), host.Stop());
+}
+
 TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
     PipeTestHost host(L"faults");
     const auto image = host.AddImage(1201, 861, 7, true);
@@ -187,7 +341,7 @@ TEST(PipeServer, ClientFaultsNeverLoseAnImage) {
     EXPECT_EQ(0, host.ImagesSent());
 
     // Bytes that are no command get no reply: the 8 bytes read are the reply to the last one.
-    ASSERT_EQ(0, host.RunClient(L"send --bytes 0,0x7f,0xff,5,1 --read 8 --hold 300", &reply));
+    ASSERT_EQ(0, host.RunClient(L"send --bytes 0,0x7f,0xff,8,1 --read 8 --hold 300", &reply));
     const auto expected = qor::pipe::EncodePendingImages({1, kFullImageBytes});
     EXPECT_EQ(std::vector<uint8_t>(expected.begin(), expected.end()),
               reply["received"].get<std::vector<uint8_t>>());

@@ -108,6 +108,7 @@ TEST(StoreSafety, KilledAtEachFaultPointLosesNoStoredImage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.point);
         QorAppRig rig(std::string("fault_") + c.point);
+        rig.UseTestHooksProgram();
         const auto earlier = StoreEarlierImages(rig);
         const auto testImage = MakeBitmap(300, 200, 9);
         WriteTestImage(rig, testImage);

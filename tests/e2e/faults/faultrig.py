@@ -20,6 +20,9 @@ from pathlib import Path
 SENSOR = "e2e"
 IMAGER_ID = 2101349  # sensor type 2: 1201 x 861
 APP_EXE = "QOR APP.exe"
+# The test build of QOR APP, the only one with fault points (QOR_FAULT_POINT), beside the shipped
+# programs in the build's bin folder; never on the installation medium.
+TEST_HOOKS_DIR = "test-hooks"
 PROGRAM_FILES = ["QOR APP.exe", "Qor.dll", "qorimg.dll", "qorsim.dll", "Orbel.dll", "QorIcons.dll",
                  "Language.ini", "german.dll", "french.dll"]
 REGISTRY_KEY = r"HKLM\SOFTWARE\Halvex Imaging\QOR"
@@ -91,6 +94,7 @@ class Rig:
         self.expected_cache = {}
         self.model_digest = None
         self.app = None
+        self.installed_test_hooks = False  # the install below copies the shipped QOR APP
         self.prober = None
         self.mounted = False
         self.other_mounts = []
@@ -351,7 +355,22 @@ class Rig:
 
     # --- QOR APP --------------------------------------------------------------------------------
 
+    def install_app(self, test_hooks):
+        """Puts the shipped QOR APP, or for a fault point the test build, in the installation
+        folder; a new file in its place, so that nothing still mapping the old one sees it change."""
+        source = self.bin / TEST_HOOKS_DIR / APP_EXE if test_hooks else self.bin / APP_EXE
+        if not source.exists():
+            raise RigError("%s is missing: build the target %s" % (
+                source, "qor_app_test_hooks" if test_hooks else "qor_app"))
+        if self.installed_test_hooks == test_hooks:
+            return
+        staged = self.install / (APP_EXE + ".new")
+        shutil.copy2(source, staged)
+        os.replace(staged, self.install / APP_EXE)
+        self.installed_test_hooks = test_hooks
+
     def start_app(self, fault_point=None):
+        self.install_app(bool(fault_point))
         env = dict(self.wine.env)
         env.pop("QOR_FAULT_POINT", None)
         if fault_point:
