@@ -26,8 +26,10 @@ bool EncodeExcept(qor::pipe::PipeCommand command, const std::vector<int32_t>& ex
                   std::vector<uint8_t>& request, std::string& problem) {
     request = qor::pipe::EncodeExceptRequest(command, exceptIds);
     if (request.empty()) {
-        problem = "more than " + std::to_string(qor::pipe::kMaxExceptIds) +
-                  " image ids to pass over: name fewer";
+        // Appended piece by piece: GCC 12 at -O3 warns falsely about "literal + string".
+        problem = "more than ";
+        problem += std::to_string(qor::pipe::kMaxExceptIds);
+        problem += " image ids to pass over: name fewer";
         return false;
     }
     return true;
