@@ -10,7 +10,8 @@
 // The points:
 //   "store-write"  a bitmap file half written (to its temporary name, before the rename)
 //   "info-swap"    the new list "ImageInfo.ini.new" written completely, not yet swapped in
-//   "pipe-write"   a LEND_IMAGE reply half written to the pipe (header and half the image)
+//   "pipe-write"   a LEND_IMAGE or LEND_IMAGE_EXCEPT reply half written to the pipe (header and
+//                  half the image)
 #pragma once
 
 namespace fault {

@@ -9,6 +9,32 @@ namespace {
 
 const wchar_t* PipeName() { return reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName); }
 
+// The CHECK_PENDING_IMAGES reply, believed only when it passes its checks.
+bool JudgePendingReply(const uint8_t* bytes, size_t count, qor::pipe::PendingImages& reply,
+                       std::string& problem) {
+    const qor::pipe::ReplyCheck check = qor::pipe::DecodePendingImages(bytes, count, &reply);
+    if (check != qor::pipe::ReplyCheck::Ok && check != qor::pipe::ReplyCheck::NoImages) {
+        problem = std::string(qor::pipe::Describe(check)) +
+                  "; the program serving the pipe is not a working QOR APP, restart it";
+        return false;
+    }
+    return true;
+}
+
+// An exception-list request; false (and nothing to send) for more ids than a request holds.
+bool EncodeExcept(qor::pipe::PipeCommand command, const std::vector<int32_t>& exceptIds,
+                  std::vector<uint8_t>& request, std::string& problem) {
+    request = qor::pipe::EncodeExceptRequest(command, exceptIds);
+    if (request.empty()) {
+        // Appended piece by piece: GCC 12 at -O3 warns falsely about "literal + string".
+        problem = "more than ";
+        problem += std::to_string(qor::pipe::kMaxExceptIds);
+        problem += " image ids to pass over: name fewer";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string DescribeError(DWORD error) {
@@ -87,13 +113,7 @@ bool PipeClient::CheckPendingImages(qor::pipe::PendingImages& reply, std::string
                   "; QOR APP may be busy or ended, try again";
         return false;
     }
-    const qor::pipe::ReplyCheck check = qor::pipe::DecodePendingImages(bytes, read, &reply);
-    if (check != qor::pipe::ReplyCheck::Ok && check != qor::pipe::ReplyCheck::NoImages) {
-        problem = std::string(qor::pipe::Describe(check)) +
-                  "; the program serving the pipe is not a working QOR APP, restart it";
-        return false;
-    }
-    return true;
+    return JudgePendingReply(bytes, read, reply, problem);
 }
 
 bool PipeClient::Hello(int& protocol, qor::pipe::PendingImages& pending, std::string& problem) {
@@ -118,25 +138,14 @@ bool PipeClient::Hello(int& protocol, qor::pipe::PendingImages& pending, std::st
             return false;
         }
     }
-    const qor::pipe::ReplyCheck check = qor::pipe::DecodePendingImages(bytes, have, &pending);
-    if (check != qor::pipe::ReplyCheck::Ok && check != qor::pipe::ReplyCheck::NoImages) {
-        problem = std::string(qor::pipe::Describe(check)) +
-                  "; the program serving the pipe is not a working QOR APP, restart it";
-        return false;
-    }
-    return true;
+    return JudgePendingReply(bytes, have, pending, problem);
 }
 
 bool PipeClient::CheckPendingExcept(const std::vector<int32_t>& exceptIds,
                                     qor::pipe::PendingExcept& reply, std::string& problem) {
-    const std::vector<uint8_t> request =
-        qor::pipe::EncodeExceptRequest(qor::pipe::CHECK_PENDING_EXCEPT, exceptIds);
-    if (request.empty()) {
-        problem = "more than " + std::to_string(qor::pipe::kMaxExceptIds) +
-                  " image ids to pass over: name fewer";
-        return false;
-    }
-    if (!Send(request, problem)) {
+    std::vector<uint8_t> request;
+    if (!EncodeExcept(qor::pipe::CHECK_PENDING_EXCEPT, exceptIds, request, problem) ||
+        !Send(request, problem)) {
         return false;
     }
     uint8_t bytes[qor::pipe::kPendingExceptReplyBytes] = {};
@@ -220,16 +229,10 @@ bool PipeClient::LendImage(qor::pipe::LentImage& header, std::vector<uint8_t>& i
                            std::string& problem, int64_t abortAfter,
                            const std::vector<int32_t>* exceptIds) {
     image.clear();
-    const std::vector<uint8_t> request =
-        exceptIds == nullptr
-            ? std::vector<uint8_t>{qor::pipe::LEND_IMAGE}
-            : qor::pipe::EncodeExceptRequest(qor::pipe::LEND_IMAGE_EXCEPT, *exceptIds);
-    if (request.empty()) {
-        problem = "more than " + std::to_string(qor::pipe::kMaxExceptIds) +
-                  " image ids to pass over: name fewer";
-        return false;
-    }
-    if (!Send(request, problem)) {
+    std::vector<uint8_t> request = {qor::pipe::LEND_IMAGE};
+    if ((exceptIds != nullptr &&
+         !EncodeExcept(qor::pipe::LEND_IMAGE_EXCEPT, *exceptIds, request, problem)) ||
+        !Send(request, problem)) {
         return false;
     }
     uint8_t head[qor::pipe::kLendHeaderBytes] = {};
