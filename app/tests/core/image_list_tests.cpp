@@ -18,18 +18,43 @@ namespace {
 class MemoryMedium : public StoreMedium {
 public:
     std::map<std::string, std::vector<uint8_t>> files;
+    std::map<std::string, std::vector<uint8_t>> older;  // the folder of older images
     std::vector<ImageInfoStuct> info;
     int infoWrites = 0;
     bool failWrites = false;
+    bool infoMissing = false;
     std::set<std::string> undeletable;
+    std::set<std::string> unmovable;
     std::map<std::string, uint32_t> delivered;  // what a medium keeps outside the store
+    bool deliveredUnreadable = false;
+    // Reads that fail as unreadable before the file (or "ImageInfo.ini") reads again; -1: all.
+    std::map<std::string, int> unreadable;
+    int waits = 0;
 
-    bool ReadInfo(std::vector<ImageInfoStuct>& entries) override {
-        entries = info;
+    // Counts down one failing read of `name`; true while it is unreadable.
+    bool Unreadable(const std::string& name) {
+        auto left = unreadable.find(name);
+        if (left == unreadable.end() || left->second == 0) {
+            return false;
+        }
+        if (left->second > 0) {
+            --left->second;
+        }
         return true;
+    }
+    ReadResult ReadInfo(std::vector<ImageInfoStuct>& entries) override {
+        if (Unreadable("ImageInfo.ini")) {
+            return ReadResult::Unreadable;
+        }
+        if (infoMissing) {
+            return ReadResult::Missing;
+        }
+        entries = info;
+        return ReadResult::Read;
     }
     int WriteInfo(ImageDataStruct** records, int count) override {
         ++infoWrites;
+        infoMissing = false;
         info.clear();
         for (int i = 0; i < count; ++i) {
             info.push_back(
@@ -37,15 +62,19 @@ public:
         }
         return 1;
     }
-    uint8_t* ReadImageFile(const std::string& name, size_t* size) override {
+    ReadResult ReadImageFile(const std::string& name, uint8_t** bytes, size_t* size) override {
+        *bytes = nullptr;
         auto file = files.find(name);
         if (file == files.end() || file->second.empty()) {
-            return nullptr;
+            return ReadResult::Missing;
         }
-        auto* bytes = static_cast<uint8_t*>(std::malloc(file->second.size()));
-        std::memcpy(bytes, file->second.data(), file->second.size());
+        if (Unreadable(name)) {
+            return ReadResult::Unreadable;
+        }
+        *bytes = static_cast<uint8_t*>(std::malloc(file->second.size()));
+        std::memcpy(*bytes, file->second.data(), file->second.size());
         *size = file->second.size();
-        return bytes;
+        return ReadResult::Read;
     }
     bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) override {
         if (failWrites) {
@@ -60,9 +89,22 @@ public:
         }
         return files.erase(name) != 0 ? Removal::Deleted : Removal::Missing;
     }
+    bool MoveToOlderImages(const std::string& name) override {
+        auto file = files.find(name);
+        if (file == files.end() || unmovable.count(name) != 0) {
+            return false;
+        }
+        older[name] = file->second;
+        files.erase(file);
+        return true;
+    }
+    void WaitBeforeRetry() override { ++waits; }
     void RememberDelivered(const std::string& name, uint32_t crc) override { delivered[name] = crc; }
-    std::vector<std::pair<std::string, uint32_t>> DeliveredImages() override {
-        return {delivered.begin(), delivered.end()};
+    ReadResult ReadDelivered(std::vector<DeliveredImage>& images) override {
+        for (const auto& [name, crc] : delivered) {
+            images.push_back({name, crc});
+        }
+        return deliveredUnreadable ? ReadResult::Unreadable : ReadResult::Read;
     }
     void ForgetDelivered(const std::string& name) override { delivered.erase(name); }
     std::vector<StoredFile> ListImageFiles() override {
@@ -108,7 +150,7 @@ TEST(ImageList, SixtyFifthImageDropsTheOldestWithFillLevelsOnTheWay) {
     EXPECT_EQ(NameAt(list, 0), "100000010.bmp");
     ASSERT_EQ(medium.info.size(), 64u);
     EXPECT_EQ(medium.info.back().nFileNumber, 100000640);
-    EXPECT_EQ(list.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(list.TakeNotice(StoreNotice::WriteFailed), false);
     // Delete All: every file, and one rewrite of the information file.
     const int writes = medium.infoWrites;
     EXPECT_EQ(list.DeleteAll(true), 1);
@@ -186,10 +228,10 @@ TEST(ImageList, FailedWritesKeepImagesAndAreReportedOncePerRun) {
     }
     EXPECT_EQ(list.Count(), 3);
     EXPECT_TRUE(list.IsUnsaved(0) && list.IsUnsaved(2));
-    EXPECT_EQ(list.TakeWriteFailureNotice(), 1);
-    EXPECT_EQ(list.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(list.TakeNotice(StoreNotice::WriteFailed), true);
+    EXPECT_EQ(list.TakeNotice(StoreNotice::WriteFailed), false);
     list.Add(NewImage(3));
-    EXPECT_EQ(list.TakeWriteFailureNotice(), 0); // the same run of failures
+    EXPECT_EQ(list.TakeNotice(StoreNotice::WriteFailed), false); // the same run of failures
 
     medium.failWrites = false;
     list.Add(NewImage(4)); // the earlier images are written with it
@@ -197,7 +239,7 @@ TEST(ImageList, FailedWritesKeepImagesAndAreReportedOncePerRun) {
     EXPECT_FALSE(list.IsUnsaved(0));
     medium.failWrites = true;
     list.Add(NewImage(5));
-    EXPECT_EQ(list.TakeWriteFailureNotice(), 1); // a new run
+    EXPECT_EQ(list.TakeNotice(StoreNotice::WriteFailed), true); // a new run
 }
 
 TEST(ImageList, LoadKeepsTheNewestValidEntriesAndRewritesALossyList) {
@@ -282,7 +324,7 @@ TEST(ImageList, LostListAdoptsEveryFileAndReportsIt) {
     }
     EXPECT_EQ(medium.infoWrites, writes + 1) << "one rewrite for all changes";
     ASSERT_EQ(3u, medium.info.size());
-    const std::vector<std::string> report = list.TakeLoadReport();
+    const std::vector<std::string> report = list.TakeReport();
     std::string all;
     for (const std::string& line : report) {
         all += line;
@@ -292,13 +334,13 @@ TEST(ImageList, LostListAdoptsEveryFileAndReportsIt) {
     EXPECT_NE(std::string::npos, all.find("100000200.bmp was not listed; it is adopted")) << all;
     EXPECT_NE(std::string::npos, all.find("100000300.bmp was not listed; it is adopted")) << all;
     EXPECT_NE(std::string::npos, all.find("100000500.bmp is not listed and not a valid")) << all;
-    EXPECT_TRUE(list.TakeLoadReport().empty());
+    EXPECT_TRUE(list.TakeReport().empty());
 
     // The rewritten list loads as it is, with nothing to report.
     ImageList again(medium);
     EXPECT_EQ(3, again.Load());
     EXPECT_EQ(medium.infoWrites, writes + 1);
-    EXPECT_EQ(1u, again.TakeLoadReport().size()) << "only the invalid file, again";
+    EXPECT_EQ(1u, again.TakeReport().size()) << "only the invalid file, again";
     again.DeleteAll(false);
     list.DeleteAll(false);
 }

@@ -136,7 +136,7 @@ TEST(ImageQueue, LostInformationFileLosesNoImage) {
             EXPECT_EQ(images[static_cast<size_t>(i)], Bytes(store.GetAt(i)));
         }
         EXPECT_EQ(c.selectedOfSecond, store.GetAt(1)->bSelected);
-        const std::vector<std::string> report = store.TakeLoadReport();
+        const std::vector<std::string> report = store.TakeReport();
         std::string all;
         for (const std::string& line : report) {
             all += line;
@@ -156,7 +156,7 @@ TEST(ImageQueue, LostInformationFileLosesNoImage) {
         store.DeleteAll(FALSE);
         CImageQueue again(folder.Path().c_str());
         EXPECT_EQ(3, again.GetCount());
-        EXPECT_TRUE(again.TakeLoadReport().empty());
+        EXPECT_TRUE(again.TakeReport().empty());
         again.SetSelection(1, 0);
         again.DeleteAll(FALSE);
     }
@@ -212,12 +212,12 @@ TEST(ImageQueue, UnwritableFileKeepsTheImageAndIsReportedOnce) {
     store.Add(NewImage(1, 0));
     store.Add(NewImage(2, 0));
     EXPECT_EQ(store.GetCount(), 2);
-    EXPECT_EQ(store.TakeWriteFailureNotice(), 1);
-    EXPECT_EQ(store.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(store.TakeNotice(StoreNotice::WriteFailed), true);
+    EXPECT_EQ(store.TakeNotice(StoreNotice::WriteFailed), false);
     fs::remove(folder.Images() / "113001000.bmp");
     fs::remove(folder.Images() / "113002000.bmp");
     store.Add(NewImage(3, 0));
-    EXPECT_EQ(store.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(store.TakeNotice(StoreNotice::WriteFailed), false);
     EXPECT_EQ(FileBytes(folder.Images() / "113001000.bmp"), Bytes(store.GetAt(0)));
     EXPECT_EQ(FileBytes(folder.Images() / "113002000.bmp"), Bytes(store.GetAt(1)));
 }
