@@ -363,6 +363,27 @@ void RegistryForget(const std::string& name) {
     RegCloseKey(key);
 }
 
+// Removes the registry's record and then the suite's keys above it that hold nothing else.
+void RegistryClear() {
+    if (RegDeleteKeyW(HKEY_CURRENT_USER, kDeliveredKey) != ERROR_SUCCESS) {
+        return;
+    }
+    for (const wchar_t* parent : {L"SOFTWARE\\Halvex Imaging\\QOR", L"SOFTWARE\\Halvex Imaging"}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, parent, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+            return;
+        }
+        DWORD subkeys = 1;
+        DWORD values = 1;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        if (subkeys != 0 || values != 0 || RegDeleteKeyW(HKEY_CURRENT_USER, parent) != ERROR_SUCCESS) {
+            return;
+        }
+    }
+}
+
 // The largest record file read: a few thousand lines; anything larger is not one we wrote.
 constexpr LONGLONG kLargestRecordFile = 4LL << 20;
 
@@ -426,7 +447,7 @@ bool DiskStoreMedium::SaveRecord() {
                                text.size(), false);
     }
     if (saved) {
-        RegDeleteKeyW(HKEY_CURRENT_USER, kDeliveredKey);
+        RegistryClear();
     }
     return saved;
 }
