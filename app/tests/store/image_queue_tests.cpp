@@ -12,25 +12,12 @@
 #include "app/core/gray_bitmap.h"
 #include "app/image_queue.h"
 #include "app/tests/store/store_folder.h"
+#include "app/tests/store/store_images.h"
 #include "external/orbel/orbel.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-ImageDataStruct* NewImage(uint16_t second, uint16_t ms, int32_t tag = 2048) {
-    ImageDataStruct* record = NewImageRecord();
-    std::vector<int32_t> pixels(130 * 90);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = static_cast<int32_t>((i + static_cast<size_t>(tag)) % 4096);
-    }
-    EXPECT_EQ(MakeGray8Bitmap(pixels.data(), 130 * 90, 130, 90, &record->pImageData, record), 1);
-    EXPECT_EQ(MakeThumbnail(record->pImageData, &record->pThumbnailData, &record->nThumbnailSize),
-              1);
-    record->bSelected = 1;
-    record->stTime = {2026, 12, 1, 7, 11, 30, second, ms};
-    return record;
-}
 
 std::vector<uint8_t> FileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/core/gray_bitmap.h"
 #include "app/core/image_file_name.h"
 #include "app/image_queue.h"
 #include "app/tests/store/store_folder.h"
+#include "app/tests/store/store_images.h"
 #include "common/core/crc32.h"
 #include "external/orbel/orbel.h"
 
@@ -25,15 +25,9 @@ using Names = std::vector<std::string>;
 
 constexpr wchar_t kDeliveredKey[] = L"SOFTWARE\\Halvex Imaging\\QOR\\Delivered Images";
 
-ImageDataStruct* NewImage(uint16_t second, uint16_t ms = 0) {
-    ImageDataStruct* record = NewImageRecord();
-    std::vector<int32_t> pixels(40 * 30, 100 * second + ms);
-    EXPECT_EQ(MakeGray8Bitmap(pixels.data(), 40 * 30, 40, 30, &record->pImageData, record), 1);
-    EXPECT_EQ(MakeThumbnail(record->pImageData, &record->pThumbnailData, &record->nThumbnailSize),
-              1);
-    record->bSelected = 1;
-    record->stTime = {2026, 12, 1, 7, 11, 30, second, ms};
-    return record;
+// Each test image has bytes of its own.
+ImageDataStruct* NewTaggedImage(uint16_t second, uint16_t ms = 0) {
+    return NewImage(second, ms, 100 * second + ms);
 }
 
 std::string Text(const fs::path& path) {
@@ -130,7 +124,7 @@ TEST(StoreFiles, FilesHeldOpenAtTheStartAreNeitherLostNorTickedNorOfferedTwice) 
         {
             CImageQueue store(folder.Path().c_str());
             for (uint16_t second = 1; second <= 4; ++second) {
-                store.Add(NewImage(second));
+                store.Add(NewTaggedImage(second));
             }
             store.SetSelection(1, 0);
             // The fourth is delivered while a viewer holds its file: it stays, recorded.
@@ -160,7 +154,7 @@ TEST(StoreFiles, FilesHeldOpenAtTheStartAreNeitherLostNorTickedNorOfferedTwice) 
                 EXPECT_EQ(record, Text(images / "Delivered Images.txt"))
                     << "a record whose file was only unreadable stays";
             }
-            store.Add(NewImage(9));
+            store.Add(NewTaggedImage(9));
             EXPECT_EQ(c.listedAfterNewImage, Listed(folder));
             store.DeleteAll(FALSE);
         }
@@ -182,7 +176,7 @@ TEST(StoreFiles, DeliveredRecordBesideTheImagesWithTheRegistryAsFallBack) {
     RegDeleteKeyW(HKEY_CURRENT_USER, kDeliveredKey);
     // An earlier version's record in the registry, of an image whose file a viewer holds.
     fs::create_directories(images);
-    ImageDataStruct* old = NewImage(8);
+    ImageDataStruct* old = NewTaggedImage(8);
     std::ofstream(images / "113008000.bmp", std::ios::binary)
         .write(reinterpret_cast<const char*>(old->pImageData), old->nImageSize);
     const uint32_t oldCrc = CrcOf(old);
@@ -205,8 +199,8 @@ TEST(StoreFiles, DeliveredRecordBesideTheImagesWithTheRegistryAsFallBack) {
         EXPECT_FALSE(RegistryHolds("113008000.bmp")) << "moved into the store's record";
 
         // Deleted in the preview while a viewer holds the file: recorded in the file.
-        store.Add(NewImage(1));
-        store.Add(NewImage(2));
+        store.Add(NewTaggedImage(1));
+        store.Add(NewTaggedImage(2));
         crcs[0] = CrcOf(store.GetAt(0));
         crcs[1] = CrcOf(store.GetAt(1));
         viewers.push_back(std::make_unique<Held>(images / "113001000.bmp", FILE_SHARE_READ));
@@ -250,14 +244,14 @@ TEST(StoreFiles, FullStoreMovesTheOldestImageNotLentIntoOlderImages) {
     const fs::path older = folder.Images() / "Older Images";
     CImageQueue store(folder.Path().c_str());
     for (uint16_t i = 0; i < 64; ++i) {
-        store.Add(NewImage(static_cast<uint16_t>(i / 10), static_cast<uint16_t>(i % 10)));
+        store.Add(NewTaggedImage(static_cast<uint16_t>(i / 10), static_cast<uint16_t>(i % 10)));
     }
     const std::vector<uint8_t> second(store.GetAt(1)->pImageData,
                                       store.GetAt(1)->pImageData + store.GetAt(1)->nImageSize);
     fs::create_directories(older);
     std::ofstream(older / "113000001.bmp") << "an image of another day";
     store.SetLent(113000000, true);
-    EXPECT_EQ(1, store.Add(NewImage(9, 999)));
+    EXPECT_EQ(1, store.Add(NewTaggedImage(9, 999)));
     EXPECT_TRUE(store.TakeNotice(StoreNotice::OldestMovedOut));
     EXPECT_EQ(64, store.GetCount());
     EXPECT_EQ("113000000.bmp", ImageFileName(store.GetAt(0)->stTime)) << "lent: it stays";
