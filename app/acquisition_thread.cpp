@@ -266,12 +266,11 @@ int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height,
     record->stTime = {now.wYear,  now.wMonth,  now.wDayOfWeek, now.wDay,
                       now.wHour,  now.wMinute, now.wSecond,    now.wMilliseconds};
     m_ImageQueue.Add(record);
-    if (m_ImageQueue.TakeWriteFailureNotice()) {
-        TellStoreWriteFailure();
-    }
+    // The store's own balloon (an image moved out, a failed write) says more than the fill's.
+    const bool told = TellStoreNotices();
     if (m_bImagesIconShown) {
         const int fill = m_ImageQueue.GetFillLevel();
-        if (fill == 1 || fill == 2) {
+        if (!told && (fill == 1 || fill == 2)) {
             m_SensorIcon.ShowBalloon(Text(130), nullptr, NIIF_NONE, kFullStoreBalloonTimeout);
         }
         m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
@@ -298,12 +297,7 @@ void CQorApp::TellStoreWriteFailure() {
                              folder);
     // A balloon, not a box: images keep arriving while the user reads it. The text comes from
     // the language; the folder follows on its own line.
-    wchar_t text[512];
-    std::swprintf(text, std::size(text), L"%ls\n%ls", Text(IDS_IMAGE_NOT_SAVED_BALLOON),
-                  m_ImageQueue.ImageFolder());
-    wchar_t title[200];
-    std::wcscpy(title, Text(131));
-    m_SensorIcon.ShowBalloon(text, title, NIIF_WARNING, 10000);
+    ShowStoreBalloon(IDS_IMAGE_NOT_SAVED_BALLOON, m_ImageQueue.ImageFolder());
 }
 
 int CQorApp::ShutdownAcqSystem() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/delivered_record.h"
 #include "app/core/image_list.h"
 
 class DiskStoreMedium final : public StoreMedium {
@@ -18,16 +19,22 @@ public:
     // page, as the Orbel library takes it (it lies in the image folder).
     DiskStoreMedium(std::wstring imageFolder, std::string infoFileAnsi);
 
-    bool ReadInfo(std::vector<ImageInfoStuct>& entries) override;
+    ReadResult ReadInfo(std::vector<ImageInfoStuct>& entries) override;
     int WriteInfo(ImageDataStruct** records, int count) override;
-    uint8_t* ReadImageFile(const std::string& name, size_t* size) override;
+    ReadResult ReadImageFile(const std::string& name, uint8_t** bytes, size_t* size) override;
     bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) override;
     Removal DeleteImageFile(const std::string& name) override;
+    // Into "Images\Older Images", made when needed.
+    bool MoveToOlderImages(const std::string& name) override;
     std::vector<StoredFile> ListImageFiles() override;
-    // In the registry (HKEY_CURRENT_USER "SOFTWARE\\Halvex Imaging\\QOR\\Delivered Images", one
-    // DWORD value per file name): the store itself may be what cannot be written.
+    void WaitBeforeRetry() override;
+    // In "Delivered Images.txt" beside the images (per machine, as the store is), replaced
+    // whole through a temporary file. Where that cannot be written, in the registry of the user
+    // (HKEY_CURRENT_USER "SOFTWARE\Halvex Imaging\QOR\Delivered Images", one DWORD value per
+    // file name), which is also where earlier versions kept it: both are read, and whatever the
+    // registry holds moves into the file as soon as the file is written.
     void RememberDelivered(const std::string& name, uint32_t crc) override;
-    std::vector<std::pair<std::string, uint32_t>> DeliveredImages() override;
+    ReadResult ReadDelivered(std::vector<DeliveredImage>& images) override;
     void ForgetDelivered(const std::string& name) override;
 
     // Before loading: what a kill left behind. A bitmap's temporary file is deleted (its image
@@ -39,12 +46,23 @@ public:
     std::wstring PathOf(const std::string& name) const;
 
 private:
+    // Writes m_record into the file (deletes the file when the record is empty); true when
+    // done, and then the registry's record, all of it in the file now, is removed.
+    bool SaveRecord();
+
     std::wstring m_imageFolder;
     std::string m_infoFileAnsi;
     std::string m_newInfoFileAnsi;
     std::wstring m_infoFile;
     std::wstring m_newInfoFile;
+    DeliveredRecord m_record;
+    // The record file was read (or is missing): it may be replaced. Never while it could not be
+    // read: what it holds would be lost.
+    bool m_bRecordFileUsable = false;
 };
 
 // The suffix of a bitmap file being written.
 inline constexpr char kUnfinishedFileSuffix[] = ".part";
+// Beside the images: the record of delivered images and the folder of images moved out.
+inline constexpr wchar_t kDeliveredRecordFile[] = L"Delivered Images.txt";
+inline constexpr wchar_t kOlderImagesFolder[] = L"Older Images";

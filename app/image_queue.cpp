@@ -97,16 +97,17 @@ void CImageQueue::InitPaths(const wchar_t* installFolder) {
 
 void CImageQueue::Load() {
     std::lock_guard lock(m_lock);
-    m_LoadReport = m_pMedium->RecoverFromInterruption();
+    m_RecoveryReport = m_pMedium->RecoverFromInterruption();
     m_pList->Load();
-    for (std::string& line : m_pList->TakeLoadReport()) {
-        m_LoadReport.push_back(std::move(line));
-    }
 }
 
-std::vector<std::string> CImageQueue::TakeLoadReport() {
+std::vector<std::string> CImageQueue::TakeReport() {
     std::lock_guard lock(m_lock);
-    return std::exchange(m_LoadReport, {});
+    std::vector<std::string> report = std::exchange(m_RecoveryReport, {});
+    for (std::string& line : m_pList->TakeReport()) {
+        report.push_back(std::move(line));
+    }
+    return report;
 }
 
 void CImageQueue::LendFirstSelected(qor::pipe::LentImage& header,
@@ -134,10 +135,6 @@ bool CImageQueue::RemoveMatching(int32_t imageId, uint32_t crc) {
     std::lock_guard lock(m_lock);
     return m_pList->RemoveMatching(imageId, crc);
 }
-
-void CImageQueue::SetLent(int32_t /*imageId*/, bool /*lent*/) {}
-
-void CImageQueue::ClearLent() {}
 
 int CImageQueue::UnsavedCount() const {
     std::lock_guard lock(m_lock);
@@ -217,7 +214,17 @@ int CImageQueue::StoreInfo() {
     return m_pList->StoreInfo();
 }
 
-int CImageQueue::TakeWriteFailureNotice() {
+bool CImageQueue::TakeNotice(StoreNotice notice) {
     std::lock_guard lock(m_lock);
-    return m_pList->TakeWriteFailureNotice();
+    return m_pList->TakeNotice(notice);
+}
+
+void CImageQueue::SetLent(int32_t imageId, bool lent) {
+    std::lock_guard lock(m_lock);
+    m_pList->SetLent(imageId, lent);
+}
+
+void CImageQueue::ClearLent() {
+    std::lock_guard lock(m_lock);
+    m_pList->ClearLent();
 }

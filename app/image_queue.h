@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "app/core/image_list.h"
 #include "common/core/image_record.h"
 #include "common/core/pipe_messages.h"
 
 class DiskStoreMedium;
-class ImageList;
 
 class CImageQueue {
 public:
@@ -46,19 +46,22 @@ public:
 
     // Takes ownership of the record (also on failure). Writes its file (a time outside the day
     // is clamped into it, and a record arriving in the millisecond of a stored one gets its
-    // time moved on until its name is free), drops the oldest image at 64 and rewrites the
-    // information file. 1, or the result of dropping.
+    // time moved on until its name is free), at 64 images moves the oldest one that is not
+    // lent into "Images\Older Images" (notice OldestMovedOut), and rewrites the information
+    // file. 1; 0 when no image could be moved out and the store holds one more (NoRoomMade).
     int Add(ImageDataStruct* record);
-    // Frees the record; with deleteFile also deletes its file and rewrites the information file.
-    // 0 when the index has no record or its file could not be deleted (it is unlisted anyway).
+    // Frees the record; with deleteFile the image leaves for good (deleted by the user, or
+    // sent): its file is deleted, or recorded in "Delivered Images.txt" when it cannot be, so
+    // that it is never offered or ticked again; the information file is rewritten. 0 when the
+    // index has no record or its file could not be deleted.
     int RemoveAt(int index, BOOL deleteFile);
-    // Unlinks the record, deletes its file, rewrites the information file; the caller owns the
-    // record (FreeImageRecord). Null outside the list.
+    // Unlinks the record, deletes its file (recorded as delivered when it cannot be), rewrites
+    // the information file; the caller owns the record (FreeImageRecord). Null outside the list.
     ImageDataStruct* TakeAt(int index);
     // TakeAt of the oldest selected record; null when none is selected.
     ImageDataStruct* TakeFirstSelected();
-    // Removes every image, with its file when deleteFiles is set, and then rewrites the
-    // information file once. 1 when every file went (also when empty).
+    // Removes every image, with its file when deleteFiles is set (as RemoveAt), and then rewrites
+    // the information file once. 1 when every file went (also when empty).
     int DeleteAll(BOOL deleteFiles);
     // bSelected = low byte of value, written to the information file. 0 outside the list.
     int SetSelection(int index, int value);
@@ -72,6 +75,8 @@ public:
     // For CONFIRM_IMAGE (main thread): removes the oldest image with this id and CRC-32, with
     // its file, and rewrites the information file. False when the store holds no such image.
     bool RemoveMatching(int32_t imageId, uint32_t crc);
+    // The images a pipe client holds on loan (by id, the number that names the file), from any
+    // thread: a full store never moves a lent image out to make room.
     void SetLent(int32_t imageId, bool lent);
     void ClearLent();
 
@@ -80,13 +85,16 @@ public:
     // Writes them now; the number still unsaved afterwards (0: every image is on disk).
     int SaveUnsaved();
 
-    // What the loading found and did (adopted files, dropped entries, leftovers of a kill), one
-    // line each, for the log that opens after the store has loaded. Handed over once.
-    std::vector<std::string> TakeLoadReport();
+    // What the store found and did (adopted files, dropped entries, leftovers of a kill, images
+    // moved out), one line each, for the log (which opens after the store has loaded). Handed
+    // over once.
+    std::vector<std::string> TakeReport();
 
-    // 1 exactly once after a store file could not be written (the image stays in memory and is
-    // written again with the next change); the next failure after a good write reports again.
-    int TakeWriteFailureNotice();
+    // True exactly once per occasion: WriteFailed after a store file could not be written (the
+    // image stays in memory and is written again with the next change; the next failure after
+    // a good write reports again), RecordsInDoubt after a start that could not read the list,
+    // OldestMovedOut and NoRoomMade after Add.
+    bool TakeNotice(StoreNotice notice);
 
     const wchar_t* ImageFolder() const { return m_szImageFolder; }
     const wchar_t* InfoFilePath() const { return m_szInfoFile; }
@@ -101,7 +109,7 @@ private:
     std::unique_ptr<DiskStoreMedium> m_pMedium;
     std::unique_ptr<ImageList> m_pList;
     bool m_bFallbackFolder = false;
-    std::vector<std::string> m_LoadReport;
+    std::vector<std::string> m_RecoveryReport;
     wchar_t m_szInfoFile[MAX_PATH] = {};
     wchar_t m_szImageFolder[MAX_PATH] = {};
     char m_szInfoFileA[MAX_PATH] = {};

@@ -7,6 +7,7 @@
 #include "app/core/gray_bitmap.h"
 #include "app/image_queue.h"
 #include "app/qor_app.h"
+#include "app/resources/app_resource.h"
 #include "common/core/log_file.h"
 #include "common/language.h"
 
@@ -417,6 +418,7 @@ void CImageView::OnDeleteSelected() {
     if (ConfirmBox(question, caption, 2, 2, yes, no) != 1) {
         return;
     }
+    bool fileStays = false;
     for (const std::wstring& name : checked) {
         for (int i = 0; i < m_pImageQueue->GetCount(); ++i) {
             const ImageDataStruct* record = m_pImageQueue->GetAt(i);
@@ -426,12 +428,18 @@ void CImageView::OnDeleteSelected() {
             if (!m_pImageQueue->RemoveAt(i, TRUE)) {
                 TheLogFile().Write(LOG_WARN,
                                    "CImageView::OnDeleteSelected(): an image file could not be "
-                                   "deleted; delete it by hand or it returns at the next start.\n");
+                                   "deleted; it is recorded as delivered and not offered again. "
+                                   "Delete it from the Images folder by hand.\n");
+                fileStays = true;
             }
             break;
         }
     }
     UpdateImageView();
+    if (fileStays) {
+        std::wcscpy(question, Text(IDS_IMAGE_NOT_DELETED));
+        MessageBoxW(m_hWnd, question, caption, MB_OK | MB_ICONWARNING);
+    }
     if (m_pImageQueue->GetCount() == 0) {
         PostMessageW(m_hOwnerWnd, UM_REMOVE_IMAGES_ICON, 0, 0);
     }

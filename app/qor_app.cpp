@@ -219,6 +219,8 @@ BOOL CQorApp::OnInitDialog() {
     m_SensorIcon.Create(m_hWnd, UM_SENSOR_TRAY_NOTIFY, UM_SENSOR_MENU, UM_TRAY_MENU, Text(142),
                         m_hNotConnectedIcon, 0, nullptr, nullptr, 0, kBalloonTimeout);
     Initialise();
+    // A list the store could not read at the start: told once, now that the texts are loaded.
+    TellStoreNotices();
     if (m_ImageQueue.GetCount() >= 1) {
         CreateImagesIcon();
         m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
@@ -297,7 +299,7 @@ int CQorApp::Initialise() {
                                  static_cast<unsigned long>(logLevel));
     }
     // What the store's loading found (it ran before the log was open).
-    for (const std::string& line : m_ImageQueue.TakeLoadReport()) {
+    for (const std::string& line : m_ImageQueue.TakeReport()) {
         TheLogFile().Write(LOG_WARN, line.c_str());
     }
     if (m_ImageQueue.UsesFallbackFolder()) {
@@ -439,7 +441,13 @@ void CQorApp::OnDeleteAllImages() {
         return;
     }
     TheLogFile().Write(LOG_INFO, "Delete all images ? : \n");
-    m_ImageQueue.DeleteAll(TRUE);
+    if (!m_ImageQueue.DeleteAll(TRUE)) {
+        TheLogFile().Write(LOG_WARN,
+                           "OnDeleteAllImages: an image file could not be deleted; it is recorded "
+                           "as delivered and not offered again. Delete it from the Images folder "
+                           "by hand.\n");
+        ShowMessage(IDS_IMAGE_NOT_DELETED);
+    }
     RefreshImageView();
     RemoveImagesIcon();
 }
@@ -601,6 +609,40 @@ bool CQorApp::SaveImagesBeforeEnd(const char* when) {
                              "writable.\n",
                              when, left, folder);
     return false;
+}
+
+bool CQorApp::TellStoreNotices() {
+    for (const std::string& line : m_ImageQueue.TakeReport()) {
+        TheLogFile().Write(LOG_WARN, line.c_str());
+    }
+    bool told = false;
+    if (m_ImageQueue.TakeNotice(StoreNotice::RecordsInDoubt)) {
+        ShowStoreBalloon(IDS_IMAGES_IN_DOUBT_BALLOON, m_ImageQueue.ImageFolder());
+        told = true;
+    }
+    if (m_ImageQueue.TakeNotice(StoreNotice::OldestMovedOut)) {
+        ShowStoreBalloon(IDS_OLDEST_MOVED_OUT_BALLOON, nullptr);
+        told = true;
+    }
+    if (m_ImageQueue.TakeNotice(StoreNotice::NoRoomMade)) {
+        ShowStoreBalloon(IDS_NO_ROOM_MADE_BALLOON, nullptr);
+        told = true;
+    }
+    // Last: of several balloons the shell shows the latest, and a failed write matters most.
+    if (m_ImageQueue.TakeNotice(StoreNotice::WriteFailed)) {
+        TellStoreWriteFailure();
+        told = true;
+    }
+    return told;
+}
+
+void CQorApp::ShowStoreBalloon(UINT id, const wchar_t* detail) {
+    wchar_t text[512];
+    std::swprintf(text, std::size(text), detail != nullptr ? L"%ls\n%ls" : L"%ls", Text(id),
+                  detail);
+    wchar_t title[200];
+    std::wcscpy(title, Text(131));
+    m_SensorIcon.ShowBalloon(text, title, NIIF_WARNING, 10000);
 }
 
 void CQorApp::TellImagesNotSaved() {

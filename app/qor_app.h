@@ -100,6 +100,11 @@ private:
     void SetSensorIcon(HICON icon);
     void DrainHandOffList();
     void TellStoreWriteFailure();
+    // Logs what the store reported and turns its notices into balloons; true when a balloon
+    // was shown.
+    bool TellStoreNotices();
+    // A balloon of the sensor icon with the language's text `id` and, on its own line, `detail`.
+    void ShowStoreBalloon(UINT id, const wchar_t* detail);
     // Before the program may end: writes the images still only in memory. True when every
     // image is on disk; otherwise logs it and returns false (the caller tells the user).
     bool SaveImagesBeforeEnd(const char* when);

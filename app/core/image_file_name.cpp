@@ -72,3 +72,13 @@ int32_t FileNumberOfName(const std::string& name) {
     ImageTime time{};
     return TimeOfDayFromFileNumber(number, time) ? number : -1;
 }
+
+std::string OlderImageFileName(const std::string& name, int attempt) {
+    if (attempt <= 1) {
+        return name;
+    }
+    const size_t dot = name.rfind('.');
+    const std::string stem = name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    return stem + " (" + std::to_string(attempt) + ")" + extension;
+}

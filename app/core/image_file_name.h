@@ -21,3 +21,6 @@ bool TimeOfDayFromFileNumber(int32_t fileNumber, ImageTime& time);
 // Moves the time on by one millisecond, carrying into seconds, minutes and hours; after
 // 23:59:59.999 the time of day starts again at 00:00:00.000 (the date is left alone).
 void AdvanceOneMillisecond(ImageTime& time);
+// The name a moved-out file takes in the folder of older images: its own for the first try,
+// "HHMMSSmmm (n).bmp" for try n (an image of another day may hold the name already).
+std::string OlderImageFileName(const std::string& name, int attempt);

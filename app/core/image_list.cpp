@@ -1,6 +1,7 @@
 #include "app/core/image_list.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -9,6 +10,8 @@
 #include "app/core/gray_bitmap.h"
 #include "app/core/image_file_name.h"
 #include "common/core/crc32.h"
+
+using ReadResult = StoreMedium::ReadResult;
 
 ImageList::~ImageList() {
     for (Node& node : m_nodes) {
@@ -19,63 +22,150 @@ ImageList::~ImageList() {
 namespace {
 
 std::string Line(const char* format, const std::string& name) {
-    char line[256];
+    char line[320];
     std::snprintf(line, sizeof line, format, name.c_str());
     return line;
 }
 
+uint32_t CrcOf(const ImageDataStruct& record) {
+    return record.pImageData != nullptr && record.nImageSize > 0
+               ? qor::Crc32(record.pImageData, static_cast<size_t>(record.nImageSize))
+               : 0;
+}
+
 } // namespace
 
+template <typename Read>
+ReadResult ImageList::ReadRetrying(Read read) {
+    for (;;) {
+        const ReadResult result = read();
+        if (result != ReadResult::Unreadable || m_nRetryWaitsLeft <= 0) {
+            return result;
+        }
+        --m_nRetryWaitsLeft;
+        m_medium.WaitBeforeRetry();
+    }
+}
+
 void ImageList::SettleDeliveredImages() {
-    for (const auto& [name, crc] : m_medium.DeliveredImages()) {
+    std::vector<StoreMedium::DeliveredImage> delivered;
+    const ReadResult record = ReadRetrying([&] {
+        delivered.clear();
+        return m_medium.ReadDelivered(delivered);
+    });
+    if (record == ReadResult::Unreadable) {
+        m_bInDoubt = true;
+        m_Report.push_back("CImageQueue: Load: the record of delivered images could not be read "
+                           "(another program may hold it open); every image is loaded unselected. "
+                           "Close that program and tick the images to transfer in the preview.\n");
+    }
+    for (const StoreMedium::DeliveredImage& image : delivered) {
+        uint8_t* bytes = nullptr;
         size_t size = 0;
-        uint8_t* bytes = m_medium.ReadImageFile(name, &size);
-        const bool same = bytes != nullptr && qor::Crc32(bytes, size) == crc;
+        const ReadResult read =
+            ReadRetrying([&] { return m_medium.ReadImageFile(image.name, &bytes, &size); });
+        if (read == ReadResult::Unreadable) {
+            // It may well be the delivered image: only a missing file or other bytes end the
+            // record.
+            m_DeliveredOnDisk.insert(image.name);
+            m_Report.push_back(Line("CImageQueue: Load: %s was delivered already and cannot be "
+                                    "read now; it is not offered again and stays recorded.\n",
+                                    image.name));
+            continue;
+        }
+        const bool same = read == ReadResult::Read && qor::Crc32(bytes, size) == image.crc;
         std::free(bytes);
         // A file of another image under the same name is not the delivered one.
         if (!same) {
-            m_medium.ForgetDelivered(name);
+            m_medium.ForgetDelivered(image.name);
             continue;
         }
-        if (m_medium.DeleteImageFile(name) == StoreMedium::Removal::Failed) {
-            m_DeliveredOnDisk.insert(name);
-            m_LoadReport.push_back(Line("CImageQueue: Load: %s was delivered already and still "
-                                        "cannot be deleted; it is not offered again.\n",
-                                        name));
+        if (m_medium.DeleteImageFile(image.name) == StoreMedium::Removal::Failed) {
+            m_DeliveredOnDisk.insert(image.name);
+            m_Report.push_back(Line("CImageQueue: Load: %s was delivered already and still "
+                                    "cannot be deleted; it is not offered again.\n",
+                                    image.name));
             continue;
         }
-        m_medium.ForgetDelivered(name);
-        m_LoadReport.push_back(
-            Line("CImageQueue: Load: %s was delivered already; its file is deleted now.\n", name));
+        m_medium.ForgetDelivered(image.name);
+        m_Report.push_back(Line(
+            "CImageQueue: Load: %s was delivered already; its file is deleted now.\n", image.name));
     }
 }
 
-void ImageList::RemoveDelivered(int index) {
-    const ImageDataStruct* record = m_nodes[static_cast<size_t>(index)].record;
-    const std::string name = ImageFileName(record->stTime);
-    const uint32_t crc = qor::Crc32(record->pImageData, static_cast<size_t>(record->nImageSize));
-    if (Remove(index, true) == 0) {
-        m_medium.RememberDelivered(name, crc);
+bool ImageList::LoadNode(const std::string& name, const ImageTime& time, int32_t selected,
+                         bool listed, Node& node) {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const ReadResult read = ReadRetrying([&] { return m_medium.ReadImageFile(name, &bytes, &size); });
+    if (read == ReadResult::Missing) {
+        m_Report.push_back(Line(listed ? "CImageQueue: Load: %s is listed but missing; its entry "
+                                         "is dropped.\n"
+                                       : "CImageQueue: Load: %s is not listed and holds no image; "
+                                         "it stays in the Images folder.\n",
+                                name));
+        return false;
     }
-    StoreInfo();
+    ImageDataStruct* record = NewImageRecord();
+    if (record == nullptr) {
+        std::free(bytes);
+        return false;
+    }
+    record->bSelected = selected;
+    record->stTime = time;
+    if (read == ReadResult::Unreadable) {
+        // Kept in the list in its place: the next start loads it with its selection.
+        node = {record, true, true};
+        m_Report.push_back(Line(
+            listed ? "CImageQueue: Load: %s is listed but cannot be read (another program may "
+                     "hold it open); its entry is kept and the image loads at the next start. "
+                     "Close that program.\n"
+                   : "CImageQueue: Load: %s is not listed and cannot be read (another program may "
+                     "hold it open); it is listed now and loads at the next start. Close that "
+                     "program.\n",
+            name));
+        return true;
+    }
+    record->pImageData = bytes;
+    record->nImageSize = static_cast<int32_t>(size);
+    if (!IsValidGray8Bitmap(bytes, size) ||
+        !MakeThumbnail(bytes, &record->pThumbnailData, &record->nThumbnailSize)) {
+        FreeImageRecord(record);
+        m_Report.push_back(Line(listed ? "CImageQueue: Load: %s is listed but not a valid 8-bit "
+                                         "bitmap; its entry is dropped (the file stays).\n"
+                                       : "CImageQueue: Load: %s is not listed and not a valid "
+                                         "8-bit bitmap; it stays in the Images folder.\n",
+                                name));
+        return false;
+    }
+    node = {record, true, false};
+    return true;
 }
 
 int ImageList::Load() {
+    m_nRetryWaitsLeft = kLoadRetryWaits;
     SettleDeliveredImages();
     std::vector<ImageInfoStuct> entries;
-    if (!m_medium.ReadInfo(entries)) {
+    const ReadResult list = ReadRetrying([&] {
         entries.clear();
-        m_LoadReport.push_back(
-            "CImageQueue: Load: the information file could not be read; the image files in the "
-            "Images folder are adopted instead.\n");
+        return m_medium.ReadInfo(entries);
+    });
+    if (list == ReadResult::Unreadable) {
+        entries.clear();
+        m_bInDoubt = true;
+        m_Report.push_back(
+            "CImageQueue: Load: the information file could not be read (another program may hold "
+            "it open); the image files in the Images folder are adopted unselected and the file "
+            "is left as it is until the store changes. Tick the images to transfer in the "
+            "preview.\n");
     }
     // Newest first, so that a file listed twice keeps its latest entry and a list longer than
     // the store keeps its newest images; the kept ones are appended oldest first.
-    std::vector<Node> loaded;
+    std::vector<Node> kept;
     std::set<int32_t> seen;
     size_t looked = 0;
     for (auto entry = entries.rbegin();
-         entry != entries.rend() && loaded.size() + m_nodes.size() < kMaxStoredImages; ++entry) {
+         entry != entries.rend() && kept.size() + m_nodes.size() < kMaxStoredImages; ++entry) {
         ++looked;
         ImageTime time = entry->stTime;
         // The file number names the file; the record's time of day follows it, so that the
@@ -83,65 +173,45 @@ int ImageList::Load() {
         if (!TimeOfDayFromFileNumber(entry->nFileNumber, time)) {
             char number[16];
             std::snprintf(number, sizeof number, "%d", static_cast<int>(entry->nFileNumber));
-            m_LoadReport.push_back(Line("CImageQueue: Load: an entry with the file number %s "
-                                        "names no image file; it is dropped.\n",
-                                        number));
+            m_Report.push_back(Line("CImageQueue: Load: an entry with the file number %s "
+                                    "names no image file; it is dropped.\n",
+                                    number));
             continue;
         }
         const std::string name = ImageFileNameOfNumber(entry->nFileNumber);
         if (!seen.insert(entry->nFileNumber).second) {
-            m_LoadReport.push_back(
+            m_Report.push_back(
                 Line("CImageQueue: Load: %s is listed twice; the older entry is dropped.\n", name));
             continue;
         }
         if (m_DeliveredOnDisk.count(name) != 0) {
             continue;
         }
-        size_t size = 0;
-        uint8_t* bytes = m_medium.ReadImageFile(name, &size);
-        if (bytes == nullptr) {
-            m_LoadReport.push_back(Line("CImageQueue: Load: %s is listed but missing or "
-                                        "unreadable; its entry is dropped.\n",
-                                        name));
-            continue;
+        Node node{};
+        if (LoadNode(name, time, m_bInDoubt ? 0 : entry->bSelected, true, node)) {
+            kept.push_back(node);
         }
-        ImageDataStruct* record = NewImageRecord();
-        if (record == nullptr) {
-            std::free(bytes);
-            continue;
-        }
-        record->pImageData = bytes;
-        record->nImageSize = static_cast<int32_t>(size);
-        record->bSelected = entry->bSelected;
-        record->stTime = time;
-        if (!IsValidGray8Bitmap(bytes, size) ||
-            !MakeThumbnail(bytes, &record->pThumbnailData, &record->nThumbnailSize)) {
-            FreeImageRecord(record);
-            m_LoadReport.push_back(Line("CImageQueue: Load: %s is listed but not a valid 8-bit "
-                                        "bitmap; its entry is dropped (the file stays).\n",
-                                        name));
-            continue;
-        }
-        loaded.push_back({record, true});
     }
     if (looked < entries.size()) {
         char count[16];
         std::snprintf(count, sizeof count, "%d", static_cast<int>(entries.size() - looked));
-        m_LoadReport.push_back(Line("CImageQueue: Load: %s older entries beyond the store's 64 "
-                                    "images are dropped; their files stay in the Images "
-                                    "folder.\n",
-                                    count));
+        m_Report.push_back(Line("CImageQueue: Load: %s older entries beyond the store's 64 "
+                                "images are dropped; their files stay in the Images folder.\n",
+                                count));
     }
-    m_nodes.insert(m_nodes.end(), loaded.rbegin(), loaded.rend());
+    m_nodes.insert(m_nodes.end(), kept.rbegin(), kept.rend());
     // Every listed number counts as named, also where the entry was dropped: a file that failed
     // as a listed image fails as an unlisted one too.
     for (const ImageInfoStuct& entry : entries) {
         seen.insert(entry.nFileNumber);
     }
     const bool adopted = AdoptUnlistedFiles(seen);
-    // Entry i of the information file must stay image i, so a list that lost entries or gained
-    // adopted ones is written again at once.
-    if (loaded.size() != entries.size() || adopted) {
+    if (m_bInDoubt) {
+        // What the unreadable file says is unknown: it is replaced only once the store changes.
+        m_Notices.insert(StoreNotice::RecordsInDoubt);
+    } else if (kept.size() != entries.size() || adopted) {
+        // Entry i of the information file must stay image i, so a list that lost entries or
+        // gained adopted ones is written again at once.
         StoreInfo();
     }
     return Count();
@@ -151,6 +221,8 @@ bool ImageList::AdoptUnlistedFiles(const std::set<int32_t>& listed) {
     std::vector<StoreMedium::StoredFile> files = m_medium.ListImageFiles();
     std::sort(files.begin(), files.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
+    // Unticked only when the load is in doubt: the lost list may have unticked it.
+    const int32_t selected = m_bInDoubt ? 0 : 1;
     bool adopted = false;
     for (const StoreMedium::StoredFile& file : files) {
         const int32_t number = FileNumberOfName(file.name);
@@ -161,67 +233,73 @@ bool ImageList::AdoptUnlistedFiles(const std::set<int32_t>& listed) {
         if (m_DeliveredOnDisk.count(name) != 0) {
             continue;
         }
-        if (Count() >= kMaxStoredImages) {
-            m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and the store is "
-                                        "full; it stays in the Images folder.\n",
-                                        name));
+        if (m_nodes.size() >= kMaxStoredImages) {
+            m_Report.push_back(Line("CImageQueue: Load: %s is not listed and the store is "
+                                    "full; it stays in the Images folder.\n",
+                                    name));
             continue;
         }
-        size_t size = 0;
-        uint8_t* bytes = m_medium.ReadImageFile(file.name, &size);
-        ImageDataStruct* record = bytes != nullptr ? NewImageRecord() : nullptr;
-        if (record == nullptr) {
-            std::free(bytes);
-            m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and cannot be "
-                                        "read; it stays in the Images folder.\n",
-                                        name));
+        ImageTime time = file.date;
+        TimeOfDayFromFileNumber(number, time);
+        Node node{};
+        if (!LoadNode(name, time, selected, false, node)) {
             continue;
         }
-        record->pImageData = bytes;
-        record->nImageSize = static_cast<int32_t>(size);
-        record->bSelected = 1;
-        record->stTime = file.date;
-        TimeOfDayFromFileNumber(number, record->stTime);
-        if (!IsValidGray8Bitmap(bytes, size) ||
-            !MakeThumbnail(bytes, &record->pThumbnailData, &record->nThumbnailSize)) {
-            FreeImageRecord(record);
-            m_LoadReport.push_back(Line("CImageQueue: Load: %s is not listed and not a valid "
-                                        "8-bit bitmap; it stays in the Images folder.\n",
-                                        name));
-            continue;
-        }
-        m_nodes.push_back({record, true});
+        m_nodes.push_back(node);
         adopted = true;
-        m_LoadReport.push_back(
-            Line("CImageQueue: Load: %s was not listed; it is adopted as a selected image.\n", name));
+        if (!node.unread) {
+            m_Report.push_back(Line(selected != 0 ? "CImageQueue: Load: %s was not listed; it is "
+                                                    "adopted as a selected image.\n"
+                                                  : "CImageQueue: Load: %s was not listed; it is "
+                                                    "adopted as an unselected image.\n",
+                                    name));
+        }
     }
     return adopted;
 }
 
-std::vector<std::string> ImageList::TakeLoadReport() {
-    return std::exchange(m_LoadReport, {});
+std::vector<std::string> ImageList::TakeReport() {
+    return std::exchange(m_Report, {});
+}
+
+int ImageList::Count() const {
+    return static_cast<int>(
+        std::count_if(m_nodes.begin(), m_nodes.end(), [](const Node& n) { return !n.unread; }));
+}
+
+int ImageList::NodeIndex(int index) const {
+    for (size_t i = 0; index >= 0 && i < m_nodes.size(); ++i) {
+        if (!m_nodes[i].unread && index-- == 0) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 ImageDataStruct* ImageList::At(int index) const {
-    return index >= 0 && index < Count() ? m_nodes[static_cast<size_t>(index)].record : nullptr;
+    const int node = NodeIndex(index);
+    return node >= 0 ? m_nodes[static_cast<size_t>(node)].record : nullptr;
 }
 
 int ImageList::SelectedCount() const {
-    return static_cast<int>(std::count_if(m_nodes.begin(), m_nodes.end(),
-                                          [](const Node& n) { return n.record->bSelected != 0; }));
+    return static_cast<int>(std::count_if(m_nodes.begin(), m_nodes.end(), [](const Node& n) {
+        return !n.unread && n.record->bSelected != 0;
+    }));
 }
 
 int ImageList::FillLevel() const {
-    if (Count() >= kMaxStoredImages) {
+    // Entries kept for unreadable files take room in the list too.
+    const size_t entries = m_nodes.size();
+    if (entries >= kMaxStoredImages) {
         return 2;
     }
-    return Count() >= kNearlyFullImages ? 1 : 0;
+    return entries >= kNearlyFullImages ? 1 : 0;
 }
 
 int ImageList::PendingImages(int32_t* firstSelectedSize) const {
     int32_t size = 0;
     for (const Node& node : m_nodes) {
-        if (node.record->bSelected != 0) {
+        if (!node.unread && node.record->bSelected != 0) {
             size = node.record->nImageSize;
             break;
         }
@@ -239,12 +317,15 @@ void ImageList::MakeNameDistinct(ImageDataStruct& record) const {
     t.wMinute = std::min<uint16_t>(t.wMinute, 59);
     t.wSecond = std::min<uint16_t>(t.wSecond, 59);
     t.wMilliseconds = std::min<uint16_t>(t.wMilliseconds, 999);
-    // Each step frees at most one clash, so at most one step per listed image.
-    for (int step = 0; step <= Count(); ++step) {
+    // Each step frees at most one clash, so at most one step per name in use. Files kept for
+    // the delivered record and entries kept for unreadable files hold their names too.
+    const size_t names = m_nodes.size() + m_DeliveredOnDisk.size();
+    for (size_t step = 0; step <= names; ++step) {
         const std::string name = ImageFileName(record.stTime);
-        const bool taken = std::any_of(m_nodes.begin(), m_nodes.end(), [&](const Node& n) {
-            return ImageFileName(n.record->stTime) == name;
-        });
+        const bool taken = m_DeliveredOnDisk.count(name) != 0 ||
+                           std::any_of(m_nodes.begin(), m_nodes.end(), [&](const Node& n) {
+                               return ImageFileName(n.record->stTime) == name;
+                           });
         if (!taken) {
             return;
         }
@@ -262,7 +343,7 @@ bool ImageList::WriteFile(Node& node) {
     } else if (!m_bWriteFailing) {
         // One notice for a run of failures, not one per image.
         m_bWriteFailing = true;
-        m_bWriteFailureNotice = true;
+        m_Notices.insert(StoreNotice::WriteFailed);
     }
     return node.onDisk;
 }
@@ -282,60 +363,94 @@ int ImageList::Add(ImageDataStruct* record) {
     MakeNameDistinct(*record);
     Node node{record, false};
     WriteFile(node);
-    int result = 1;
-    if (Count() >= kMaxStoredImages) {
-        result = RemoveAt(0, true);
-    }
+    const bool room = m_nodes.size() < kMaxStoredImages || MoveOutOldest();
     m_nodes.push_back(node);
     StoreInfo();
-    return result;
+    return room ? 1 : 0;
 }
 
-ImageDataStruct* ImageList::Unlink(int index) {
-    if (index < 0 || index >= Count()) {
-        return nullptr;
+bool ImageList::MoveOutOldest() {
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        Node& node = m_nodes[i];
+        if (m_Lent.count(ImageFileNumber(node.record->stTime)) != 0) {
+            continue; // a client is transferring it
+        }
+        // An image only in memory leaves only with its file.
+        if (!node.onDisk && !WriteFile(node)) {
+            continue;
+        }
+        const std::string name = ImageFileName(node.record->stTime);
+        if (!m_medium.MoveToOlderImages(name)) {
+            continue;
+        }
+        FreeImageRecord(UnlinkNode(i));
+        m_Notices.insert(StoreNotice::OldestMovedOut);
+        m_Report.push_back(Line("CImageQueue: Add: the store is full; its oldest image %s is "
+                                "moved into the folder \"Older Images\". Transfer images "
+                                "now.\n",
+                                name));
+        return true;
     }
-    ImageDataStruct* record = m_nodes[static_cast<size_t>(index)].record;
-    m_nodes.erase(m_nodes.begin() + index);
+    m_Notices.insert(StoreNotice::NoRoomMade);
+    m_Report.push_back("CImageQueue: Add: the store is full and no image could be moved out (each "
+                       "is being transferred or its file cannot be moved); it holds one image "
+                       "more. Transfer images now.\n");
+    return false;
+}
+
+ImageDataStruct* ImageList::UnlinkNode(size_t node) {
+    ImageDataStruct* record = m_nodes[node].record;
+    m_nodes.erase(m_nodes.begin() + static_cast<std::ptrdiff_t>(node));
+    m_Lent.erase(ImageFileNumber(record->stTime));
     return record;
 }
 
-int ImageList::RemoveAt(int index, bool deleteFile) {
-    const int result = Remove(index, deleteFile);
-    if (result != kNoRecord && deleteFile) {
-        StoreInfo();
+bool ImageList::DeleteLeavingFile(const ImageDataStruct& record) {
+    const std::string name = ImageFileName(record.stTime);
+    if (m_medium.DeleteImageFile(name) != StoreMedium::Removal::Failed) {
+        return true;
     }
-    return result == 1 ? 1 : 0;
+    // The file stays: recorded like a delivered image, so that no restart offers or ticks it.
+    m_medium.RememberDelivered(name, CrcOf(record));
+    m_DeliveredOnDisk.insert(name);
+    return false;
 }
 
-int ImageList::Remove(int index, bool deleteFile) {
-    ImageDataStruct* record = Unlink(index);
-    if (record == nullptr) {
-        return kNoRecord;
+int ImageList::RemoveAt(int index, bool deleteFile) {
+    const int node = NodeIndex(index);
+    if (node < 0) {
+        return 0;
     }
-    int result = 1;
-    if (deleteFile &&
-        m_medium.DeleteImageFile(ImageFileName(record->stTime)) == StoreMedium::Removal::Failed) {
-        result = 0;
+    const bool gone = RemoveNode(static_cast<size_t>(node), deleteFile);
+    if (deleteFile) {
+        StoreInfo();
     }
+    return gone ? 1 : 0;
+}
+
+bool ImageList::RemoveNode(size_t node, bool deleteFile) {
+    ImageDataStruct* record = UnlinkNode(node);
+    const bool gone = !deleteFile || DeleteLeavingFile(*record);
     FreeImageRecord(record);
-    return result;
+    return gone;
 }
 
 ImageDataStruct* ImageList::TakeAt(int index) {
-    ImageDataStruct* record = Unlink(index);
-    if (record != nullptr) {
-        // The image leaves the store whether or not its file goes: the information file no
-        // longer lists it, so it is not loaded again.
-        m_medium.DeleteImageFile(ImageFileName(record->stTime));
-        StoreInfo();
+    const int node = NodeIndex(index);
+    if (node < 0) {
+        return nullptr;
     }
+    ImageDataStruct* record = UnlinkNode(static_cast<size_t>(node));
+    // The image leaves the store whether or not its file goes: the information file no
+    // longer lists it and a file that stays is recorded, so it is not loaded again.
+    DeleteLeavingFile(*record);
+    StoreInfo();
     return record;
 }
 
 ImageDataStruct* ImageList::TakeFirstSelected() {
     for (int i = 0; i < Count(); ++i) {
-        if (m_nodes[static_cast<size_t>(i)].record->bSelected != 0) {
+        if (At(i)->bSelected != 0) {
             return TakeAt(i);
         }
     }
@@ -343,16 +458,22 @@ ImageDataStruct* ImageList::TakeFirstSelected() {
 }
 
 int ImageList::DeleteAll(bool deleteFiles) {
+    if (!deleteFiles) {
+        for (Node& node : m_nodes) {
+            FreeImageRecord(node.record);
+        }
+        m_nodes.clear();
+        return 1;
+    }
     int result = 1;
-    for (int n = Count(); n > 0; --n) {
-        if (Remove(0, deleteFiles) != 1) {
+    // Entries kept for unreadable files stay: the user never saw those images.
+    for (size_t i = m_nodes.size(); i-- > 0;) {
+        if (!m_nodes[i].unread && !RemoveNode(i, true)) {
             result = 0;
         }
     }
     // One rewrite for the whole deletion: one per image takes about a second for a full store.
-    if (deleteFiles) {
-        StoreInfo();
-    }
+    StoreInfo();
     return result;
 }
 
@@ -376,14 +497,25 @@ int ImageList::StoreInfo() {
     return 1;
 }
 
-int ImageList::TakeWriteFailureNotice() {
-    const bool notice = m_bWriteFailureNotice;
-    m_bWriteFailureNotice = false;
-    return notice ? 1 : 0;
+bool ImageList::TakeNotice(StoreNotice notice) {
+    return m_Notices.erase(notice) != 0;
+}
+
+void ImageList::SetLent(int32_t imageId, bool lent) {
+    if (lent) {
+        m_Lent.insert(imageId);
+    } else {
+        m_Lent.erase(imageId);
+    }
+}
+
+void ImageList::ClearLent() {
+    m_Lent.clear();
 }
 
 bool ImageList::IsUnsaved(int index) const {
-    return index >= 0 && index < Count() && !m_nodes[static_cast<size_t>(index)].onDisk;
+    const int node = NodeIndex(index);
+    return node >= 0 && !m_nodes[static_cast<size_t>(node)].onDisk;
 }
 
 int ImageList::UnsavedCount() const {
@@ -399,12 +531,13 @@ int ImageList::SaveUnsaved() {
 }
 
 bool ImageList::RemoveMatching(int32_t imageId, uint32_t crc) {
-    for (int i = 0; i < Count(); ++i) {
-        const ImageDataStruct* record = m_nodes[static_cast<size_t>(i)].record;
-        if (ImageFileNumber(record->stTime) == imageId && record->pImageData != nullptr &&
-            record->nImageSize > 0 &&
-            qor::Crc32(record->pImageData, static_cast<size_t>(record->nImageSize)) == crc) {
-            RemoveDelivered(i);
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        const Node& node = m_nodes[i];
+        if (!node.unread && ImageFileNumber(node.record->stTime) == imageId &&
+            node.record->pImageData != nullptr && node.record->nImageSize > 0 &&
+            CrcOf(*node.record) == crc) {
+            RemoveNode(i, true);
+            StoreInfo();
             return true;
         }
     }

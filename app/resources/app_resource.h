@@ -15,3 +15,10 @@
 // source's own strings).
 #define IDS_IMAGES_NOT_SAVED_AT_EXIT 160
 #define IDS_IMAGE_NOT_SAVED_BALLOON 161
+// The store's notices: a list it could not read at the start (balloon), an image that left it
+// whose file could not be deleted (box), the oldest image moved out of a full store (balloon),
+// a full store that could move nothing out (balloon).
+#define IDS_IMAGES_IN_DOUBT_BALLOON 170
+#define IDS_IMAGE_NOT_DELETED 171
+#define IDS_OLDEST_MOVED_OUT_BALLOON 172
+#define IDS_NO_ROOM_MADE_BALLOON 173

@@ -19,7 +19,11 @@ ORBEL_API int GetSupportedLang(const char* path, int* count, LanguageInfoStruct*
 ORBEL_API void FreeMem(LanguageInfoStruct* table);
 
 // Non-zero when the information file was read; then *count entries, oldest first, in *entries
-// (null when the count is 0).
+// (null when the count is 0). Zero when it was not; then GetLastError() tells why:
+// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when there is no such file, any other code when
+// the file is there but could not be read (ERROR_SHARING_VIOLATION: another program holds it
+// open without sharing; a read error), so that a caller can try again rather than take it
+// for an empty list.
 ORBEL_API int GetImageInfo(const char* path, ImageInfoStuct** entries, int* count);
 ORBEL_API void FreeMem(ImageInfoStuct* entries);
 // Rewrites the file to list exactly these records (at most 64) with their time and selection.

@@ -48,6 +48,43 @@ std::vector<orbel::IniLine> ReadSection(const wchar_t* section, const std::wstri
     return {};
 }
 
+// Opens the file for reading while other programs may still read and write it, and reads it
+// through once, so that a file held open without sharing or failing to read is told apart from
+// a missing one. While the guard stays open, no program can take the file for itself.
+class ReadGuard {
+public:
+    explicit ReadGuard(const std::wstring& path)
+        : m_file(CreateFileW(path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~ReadGuard() {
+        if (m_file != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_file);
+        }
+    }
+    ReadGuard(const ReadGuard&) = delete;
+    ReadGuard& operator=(const ReadGuard&) = delete;
+
+    // False with the thread's last error set by the failed open (a folder of that name gives
+    // ERROR_ACCESS_DENIED) or read.
+    bool ReadThrough() const {
+        if (m_file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        char block[65536];
+        DWORD read = 0;
+        do {
+            if (!ReadFile(m_file, block, sizeof block, &read, nullptr)) {
+                return false;
+            }
+        } while (read != 0);
+        return true;
+    }
+
+private:
+    HANDLE m_file;
+};
+
 const wchar_t* Wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
@@ -85,10 +122,17 @@ ORBEL_API void FreeMem(LanguageInfoStruct* table) {
 ORBEL_API int GetImageInfo(const char* path, ImageInfoStuct** entries, int* count) {
     try {
         if (path == nullptr || entries == nullptr || count == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
         const std::wstring widePath = WidePath(path);
-        if (!FileExists(widePath)) {
+        if (widePath.empty()) {
+            SetLastError(ERROR_INVALID_NAME);
+            return 0;
+        }
+        // The profile functions read an unreadable file as an empty one.
+        const ReadGuard guard(widePath);
+        if (!guard.ReadThrough()) {
             return 0;
         }
         const auto parsed =
@@ -104,6 +148,7 @@ ORBEL_API int GetImageInfo(const char* path, ImageInfoStuct** entries, int* coun
         *count = static_cast<int>(parsed.size());
         return 1;
     } catch (...) {
+        SetLastError(ERROR_OUTOFMEMORY);
         return 0;
     }
 }

@@ -11,6 +11,7 @@ It writes the registry values the medium's script writes (an existing "LanguageI
 or "Exposure Level" is kept) and puts the TWAIN source where the manager of the package's
 pointer width looks: %WINDIR%\\twain_32\\Halvex\\QORSRC.ds (twain_64 for the x64 package); under
 Wine, whose manager loads only "sane.ds" from that folder, as twain_32\\sane.ds (twain_64).
+Removal keeps the images QOR APP stored and removes its record of delivered images.
 """
 import argparse
 import os
@@ -140,6 +141,30 @@ def finishing_queries(with_twain_source, arch):
     queries += custom_action_queries("RemoveEmptyFolders",
                                      f'{cmd}rmdir "[QorFolder]" & rmdir "[HalvexFolder]"',
                                      'REMOVE="ALL"', 6590)  # before InstallFinalize
+    # QOR APP's record of images that left it while their file could not be deleted goes with
+    # the suite (the images stay), not when an upgrade removes the older version: beside the
+    # images, and in the registry of the user removing it (earlier versions kept it there, and
+    # QOR APP does while the Images folder cannot be written), so that one runs as that user.
+    # Wine's installer does not tell an upgrade's removal apart (no UPGRADINGPRODUCTCODE), so the
+    # newer package marks the upgrade beside the record while the older version goes.
+    images = '[QorFolder]Images\\'
+    marker = f'"{images}Delivered Images.upgrading"'
+    unless_upgrading = f'if not exist {marker} '
+    removal = 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE'
+    queries += custom_action_queries(
+        "RemoveDeliveredRecord",
+        f'{cmd}{unless_upgrading}del /f /q "{images}Delivered Images.txt"', removal,
+        3520)  # after RemoveFiles
+    queries += custom_action_queries(
+        "RemoveUsersDeliveredRecord",
+        f'{cmd}{unless_upgrading}reg delete "HKCU\\{KEY}\\Delivered Images" /f', removal, 3530,
+        impersonate=True)
+    queries += custom_action_queries(
+        "MarkUpgradeForDeliveredRecord", f'{cmd}if exist "{images}" echo upgrading>{marker}',
+        "WIX_UPGRADE_DETECTED", 1390, deferred=False)  # before RemoveExistingProducts
+    queries += custom_action_queries(
+        "UnmarkUpgradeForDeliveredRecord", f'{cmd}del /f /q {marker}',
+        "WIX_UPGRADE_DETECTED", 1402, deferred=False)  # after RemoveExistingProducts
     if not with_twain_source:
         return queries
     # The TWAIN source's components: one for Windows, one for Wine.
@@ -161,12 +186,17 @@ def finishing_queries(with_twain_source, arch):
     return queries
 
 
-def custom_action_queries(action, command, condition, sequence):
-    """A command line run in the installation script as the installing (administrator) account,
-    in the Windows folder: type 34 (program in a folder) + deferred 1024 + no impersonation 2048
-    + result ignored 64."""
+def custom_action_queries(action, command, condition, sequence, impersonate=False,
+                          deferred=True):
+    """A command line run in the Windows folder: type 34 (program in a folder) + result ignored
+    64; deferred (1024: in the installation script) as the installing (administrator) account
+    (no impersonation 2048) or, with impersonate, as the user who runs the package; or at once
+    where it stands in the sequence (deferred=False, as that user)."""
+    action_type = 34 + 64
+    if deferred:
+        action_type += 1024 if impersonate else 1024 + 2048
     return ["INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
-            f"VALUES ('{action}', 3170, 'WindowsFolder', '{command}')",
+            f"VALUES ('{action}', {action_type}, 'WindowsFolder', '{command}')",
             "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
             f"VALUES ('{action}', '{condition}', {sequence})"]
 

@@ -1,7 +1,8 @@
 @echo off
 rem Removes the QOR driver suite: exactly the items DriverInstallation.cmd recorded in
 rem InstalledItems.txt (files, registry values, the TWAIN source, then the keys and folders it
-rem created). Images and logs the suite wrote later are kept, and with them their folder.
+rem created). Images and logs the suite wrote later are kept, and with them their folder; the
+rem record of delivered images goes.
 rem   UninstallQor.cmd [installation folder]      default: the registry value InstalPath
 setlocal EnableExtensions
 set "TARGET=%~1"
@@ -10,6 +11,12 @@ if "%TARGET%"=="" goto :notinstalled
 if "%TARGET:~-1%"=="\" set "TARGET=%TARGET:~0,-1%"
 set "ITEMS=%TARGET%\InstalledItems.txt"
 if not exist "%ITEMS%" goto :notinstalled
+
+rem The record of images that left QOR APP while their file could not be deleted goes with the
+rem suite (the images themselves stay): beside the images, and in the user's registry, where
+rem earlier versions kept it and where it goes while the Images folder cannot be written.
+del /f /q "%TARGET%\Images\Delivered Images.txt" >nul 2>&1
+reg delete "HKCU\SOFTWARE\Halvex Imaging\QOR\Delivered Images" /f >nul 2>&1
 
 rem A copy is read, so that the record itself can go with the rest.
 set "COPY=%TEMP%\QorInstalledItems.txt"

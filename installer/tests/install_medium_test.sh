@@ -137,7 +137,20 @@ check "a second installation keeps LogLevel" test "$(value "$key" LogLevel)" = 0
 check "a second installation adds nothing to the record" \
     cmp -s "$work/items-first.txt" "$target/InstalledItems.txt"
 
+# An image QOR APP stored and its record of delivered images (beside the images, and in the
+# user's registry): the uninstallation keeps the image and takes the record.
+mkdir -p "$target/Images"
+printf 'BM' >"$target/Images/120000000.bmp"
+printf '120000001.bmp 0000002A\r\n' >"$target/Images/Delivered Images.txt"
+delivered_key='HKCU\SOFTWARE\Halvex Imaging\QOR\Delivered Images'
+wine reg add "$delivered_key" /v 120000001.bmp /t REG_DWORD /d 42 /f >/dev/null
 wine cmd /c "$medium_win\\UninstallQor.cmd" >"$work/uninstall.log"
+check "uninstall keeps the stored image" test -f "$target/Images/120000000.bmp"
+check "uninstall takes the record of delivered images" test ! -e "$target/Images/Delivered Images.txt"
+left=$(wine reg query "$delivered_key" | grep -c 120000001.bmp || true)
+check "uninstall takes the user's record of delivered images ($left left)" test "$left" = 0
+# The image kept its folders; they go by hand here.
+rm -r "$c/Program Files/Halvex Imaging"
 snapshot >"$work/after.txt"
 check "uninstall leaves nothing behind" diff "$work/before.txt" "$work/after.txt"
 

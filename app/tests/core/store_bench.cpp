@@ -54,9 +54,12 @@ BENCHMARK(BM_MakeThumbnail)->Unit(benchmark::kMicrosecond);
 
 class CopyingMedium : public StoreMedium {
 public:
-    bool ReadInfo(std::vector<ImageInfoStuct>&) override { return true; }
+    ReadResult ReadInfo(std::vector<ImageInfoStuct>&) override { return ReadResult::Missing; }
     int WriteInfo(ImageDataStruct**, int) override { return 1; }
-    uint8_t* ReadImageFile(const std::string&, size_t*) override { return nullptr; }
+    ReadResult ReadImageFile(const std::string&, uint8_t** bytes, size_t*) override {
+        *bytes = nullptr;
+        return ReadResult::Missing;
+    }
     bool WriteImageFile(const std::string& name, const uint8_t* bytes, size_t size) override {
         m_files[name].assign(bytes, bytes + size);
         return true;
@@ -64,6 +67,7 @@ public:
     Removal DeleteImageFile(const std::string& name) override {
         return m_files.erase(name) != 0 ? Removal::Deleted : Removal::Missing;
     }
+    bool MoveToOlderImages(const std::string& name) override { return m_files.erase(name) != 0; }
 
 private:
     std::map<std::string, std::vector<uint8_t>> m_files;

@@ -166,7 +166,7 @@ TEST(StoreSafety, KilledAtEachFaultPointLosesNoStoredImage) {
             EXPECT_EQ(expected[static_cast<size_t>(i)], Bytes(store.GetAt(i))) << "image " << i;
             EXPECT_EQ(1, store.GetAt(i)->bSelected);
         }
-        EXPECT_EQ("", Joined(store.TakeLoadReport()));
+        EXPECT_EQ("", Joined(store.TakeReport()));
         for (const auto& entry : fs::directory_iterator(rig.ImagesFolder())) {
             const std::string name = entry.path().filename().string();
             EXPECT_TRUE(entry.path().extension() == ".bmp" || name == "ImageInfo.ini") << name;

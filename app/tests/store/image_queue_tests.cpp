@@ -12,25 +12,12 @@
 #include "app/core/gray_bitmap.h"
 #include "app/image_queue.h"
 #include "app/tests/store/store_folder.h"
+#include "app/tests/store/store_images.h"
 #include "external/orbel/orbel.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-ImageDataStruct* NewImage(uint16_t second, uint16_t ms, int32_t tag = 2048) {
-    ImageDataStruct* record = NewImageRecord();
-    std::vector<int32_t> pixels(130 * 90);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = static_cast<int32_t>((i + static_cast<size_t>(tag)) % 4096);
-    }
-    EXPECT_EQ(MakeGray8Bitmap(pixels.data(), 130 * 90, 130, 90, &record->pImageData, record), 1);
-    EXPECT_EQ(MakeThumbnail(record->pImageData, &record->pThumbnailData, &record->nThumbnailSize),
-              1);
-    record->bSelected = 1;
-    record->stTime = {2026, 12, 1, 7, 11, 30, second, ms};
-    return record;
-}
 
 std::vector<uint8_t> FileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -136,7 +123,7 @@ TEST(ImageQueue, LostInformationFileLosesNoImage) {
             EXPECT_EQ(images[static_cast<size_t>(i)], Bytes(store.GetAt(i)));
         }
         EXPECT_EQ(c.selectedOfSecond, store.GetAt(1)->bSelected);
-        const std::vector<std::string> report = store.TakeLoadReport();
+        const std::vector<std::string> report = store.TakeReport();
         std::string all;
         for (const std::string& line : report) {
             all += line;
@@ -156,7 +143,7 @@ TEST(ImageQueue, LostInformationFileLosesNoImage) {
         store.DeleteAll(FALSE);
         CImageQueue again(folder.Path().c_str());
         EXPECT_EQ(3, again.GetCount());
-        EXPECT_TRUE(again.TakeLoadReport().empty());
+        EXPECT_TRUE(again.TakeReport().empty());
         again.SetSelection(1, 0);
         again.DeleteAll(FALSE);
     }
@@ -212,12 +199,12 @@ TEST(ImageQueue, UnwritableFileKeepsTheImageAndIsReportedOnce) {
     store.Add(NewImage(1, 0));
     store.Add(NewImage(2, 0));
     EXPECT_EQ(store.GetCount(), 2);
-    EXPECT_EQ(store.TakeWriteFailureNotice(), 1);
-    EXPECT_EQ(store.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(store.TakeNotice(StoreNotice::WriteFailed), true);
+    EXPECT_EQ(store.TakeNotice(StoreNotice::WriteFailed), false);
     fs::remove(folder.Images() / "113001000.bmp");
     fs::remove(folder.Images() / "113002000.bmp");
     store.Add(NewImage(3, 0));
-    EXPECT_EQ(store.TakeWriteFailureNotice(), 0);
+    EXPECT_EQ(store.TakeNotice(StoreNotice::WriteFailed), false);
     EXPECT_EQ(FileBytes(folder.Images() / "113001000.bmp"), Bytes(store.GetAt(0)));
     EXPECT_EQ(FileBytes(folder.Images() / "113002000.bmp"), Bytes(store.GetAt(1)));
 }

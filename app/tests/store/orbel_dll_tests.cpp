@@ -86,4 +86,42 @@ TEST(OrbelDll, ImageInfoWrittenSelectedAndReadBack) {
     FreeMem(entries);
 }
 
+// A missing list and one another program holds open without sharing are told apart, so that
+// the store reads an unreadable list again instead of taking it for an empty one; a program
+// that shares the file does not stop the reading.
+TEST(OrbelDll, ImageInfoThatCannotBeReadIsNotAMissingOne) {
+    StoreFolder folder(L"infoheld");
+    std::filesystem::create_directories(folder.Images());
+    const std::string path = folder.InfoAnsi();
+    ImageInfoStuct* entries = nullptr;
+    int count = -1;
+    EXPECT_EQ(GetImageInfo(path.c_str(), &entries, &count), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    WriteText(path, "[ImageInfo]\r\nCount=1\r\nImage0=113001000,2026-12-07,1,0\r\n");
+    struct Case {
+        DWORD share;  // of the other program's handle
+        int result;
+        DWORD error;
+    } cases[] = {
+        {0, 0, ERROR_SHARING_VIOLATION},
+        {FILE_SHARE_READ | FILE_SHARE_WRITE, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.share);
+        HANDLE other = CreateFileW(std::filesystem::path(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   c.share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        SetLastError(0);
+        EXPECT_EQ(GetImageInfo(path.c_str(), &entries, &count), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(GetLastError(), c.error);
+        } else {
+            ASSERT_EQ(count, 1);
+            EXPECT_EQ(entries[0].bSelected, 0);
+            FreeMem(entries);
+        }
+        CloseHandle(other);
+    }
+}
+
 } // namespace

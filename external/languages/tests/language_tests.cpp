@@ -217,8 +217,9 @@ TEST(LanguageLibraries, HoldEveryTextBothProgramsReadInTheSameForm) {
             EXPECT_EQ(Conversions(translated), Conversions(english));
             EXPECT_EQ(translated.back() == L' ', english.back() == L' ');
         }
-        // The texts added later: a box at exit and the balloon of a failed store write.
-        for (UINT id : {160u, 161u}) {
+        // The texts added later: a box at exit, the balloon of a failed store write, and the
+        // store's notices (a list it could not read, an image it could not delete, a full store).
+        for (UINT id : {160u, 161u, 170u, 171u, 172u, 173u}) {
             SCOPED_TRACE(id);
             EXPECT_FALSE(LoadText(application, id).empty());
             EXPECT_FALSE(LoadText(library, id).empty());

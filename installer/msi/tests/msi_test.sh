@@ -2,7 +2,8 @@
 # The silent-installation package in a fresh Wine prefix of its own: two versions are built from
 # the suite; install (msiexec /i /qn), a repair after a file and a value went missing, an upgrade
 # in place that keeps the values a technician set, a refused downgrade, and removal through the
-# command the Windows list of programs runs, which keeps the images stored meanwhile. Afterwards
+# command the Windows list of programs runs, which keeps the images stored meanwhile and removes
+# QOR APP's record of delivered images (an upgrade keeps it). Afterwards
 # the prefix's files and the suite's registry keys must be as they were before.
 #   msi_test.sh SOURCE_DIR BIN_DIR WORK_DIR
 set -euo pipefail
@@ -92,7 +93,11 @@ check "the repair restores Qor.dll" cmp -s "$bin/Qor.dll" "$target/Qor.dll"
 check "the repair restores InstalPath" test "$(value "$key" InstalPath)" = 'C:\Program Files\Halvex Imaging\QOR'
 check "the repair keeps LogLevel 2" test "$(type_of "$key" LogLevel) $(value "$key" LogLevel)" = "REG_DWORD 0x2"
 
-# Upgrade in place.
+# Upgrade in place. QOR APP's record of delivered images (beside the images, and in the user's
+# registry) is kept by an upgrade and goes with the removal.
+mkdir -p "$target/Images" && printf '120000000.bmp 0000002A\r\n' >"$target/Images/Delivered Images.txt"
+delivered_key='HKCU\SOFTWARE\Halvex Imaging\QOR\Delivered Images'
+wine reg add "$delivered_key" /v 120000001.bmp /t REG_DWORD /d 42 /f >/dev/null
 msiexec /i "$(wine winepath -w "$work/QOR-5.5.1.msi")" /qn && rc=0 || rc=$?
 check "the newer package installs over the older ($rc)" test "$rc" -eq 0
 check "the list of programs shows only version 5.5.1" test "$(programs | cut -d' ' -f1 | xargs)" = "5.5.1"
@@ -100,6 +105,10 @@ check "the upgrade keeps the files" cmp -s "$bin/Qor.dll" "$target/Qor.dll"
 check "the upgrade keeps LogLevel 2 and LanguageID 1031" \
     test "$(value "$key" LogLevel) $(value "$key" LanguageID)" = "0x2 0x407"
 check "the upgrade keeps the TWAIN source" cmp -s "$bin/QORSRC.ds" "$c/windows/$twain/sane.ds"
+check "the upgrade keeps the record of delivered images" test -f "$target/Images/Delivered Images.txt"
+check "the upgrade leaves no mark beside it" test ! -e "$target/Images/Delivered Images.upgrading"
+check "the upgrade keeps the user's record of delivered images" \
+    test "$(value "$delivered_key" 120000001.bmp)" = 0x2a
 msiexec /i "$(wine winepath -w "$work/QOR-5.5.0.msi")" /qn && rc=0 || rc=$?
 check "an older package is refused ($rc)" test "$rc" -ne 0
 # Wine's installer may still be rolling the refused package back when msiexec returns: the list
@@ -121,6 +130,9 @@ check "the list of programs removes with msiexec ($uninstall)" grep -qi '^msiexe
 "$WINE" $uninstall /qn </dev/null >/dev/null 2>&1 && rc=0 || rc=$?
 check "the removal succeeds ($rc)" test "$rc" -eq 0
 check "the removal keeps the stored image" test -f "$target/Images/120000000.bmp"
+check "the removal takes the record of delivered images" test ! -e "$target/Images/Delivered Images.txt"
+left=$(wine reg query "$delivered_key" | grep -c 120000001.bmp || true)
+check "the removal takes the user's record of delivered images ($left left)" test "$left" = 0
 rm -r "$c/Program Files/Halvex Imaging"
 snapshot >"$work/after.txt"
 check "the prefix is as before the installation" diff "$work/before.txt" "$work/after.txt"
