@@ -294,10 +294,12 @@ void RunSend(const Options& options) {
         Fail(problem);
     }
     const std::vector<uint8_t> received = pipe.Receive(options.read);
+    // Printed before the hold, so that a test sees the answer while this client still holds on.
+    Print({{"sent", bytes.size()}, {"received", received}, {"left_over", pipe.Waiting()}});
+    std::fflush(stdout);
     if (options.holdMs > 0) {
         Sleep(options.holdMs);
     }
-    Print({{"sent", bytes.size()}, {"received", received}, {"left_over", pipe.Waiting()}});
 }
 
 }  // namespace

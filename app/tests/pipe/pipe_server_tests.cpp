@@ -462,3 +462,39 @@ int main(int argc, char** argv) {
     OpenTestLog();
     return RUN_ALL_TESTS();
 }
+
+// A full store moves its oldest image out to make room, but never the one a connected client
+// holds on loan; once that client has gone, the image is an ordinary oldest one again.
+TEST(PipeServer, AFullStoreNeverMovesOutTheImageOnLoan) {
+    PipeTestHost host(L"loan");
+    ASSERT_TRUE(host.Start());
+    const auto onLoan = host.AddImage(16, 8, 1, true);
+    const auto second = host.AddImage(16, 8, 2, true);
+    const std::wstring lend = L"send --bytes 3 --read " + std::to_wstring(qor::pipe::kLendHeaderBytes + onLoan.size());
+    HANDLE client = host.StartClient(lend + L" --hold 20000");
+    ASSERT_NE(client, nullptr);
+    // The lend is chosen on this thread: until the client has its whole reply.
+    const std::filesystem::path answer = host.Folder() / L"client.json";
+    ASSERT_TRUE(host.PumpUntil(
+        [&] { return std::filesystem::exists(answer) && std::filesystem::file_size(answer) > 0; }, 60000));
+    for (int seed = 3; seed <= 65; ++seed) host.AddImage(16, 8, seed, true);
+    const auto older = [&] {
+        std::vector<std::vector<uint8_t>> moved;
+        const auto folder = host.Folder() / L"Images" / L"Older Images";
+        if (!std::filesystem::exists(folder)) return moved;
+        for (const auto& file : std::filesystem::directory_iterator(folder)) moved.push_back(ReadFileBytes(file.path()));
+        return moved;
+    };
+    ASSERT_GE(host.PipeImageQueue().GetCount(), 1);
+    const ImageDataStruct* oldest = host.PipeImageQueue().GetAt(0);
+    EXPECT_EQ(onLoan, std::vector<uint8_t>(oldest->pImageData, oldest->pImageData + oldest->nImageSize))
+        << "the image on loan left the store";
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>{second}, older()) << "the oldest image not on loan moves out";
+
+    TerminateProcess(client, 0);
+    WaitForSingleObject(client, 10000);
+    CloseHandle(client);
+    host.PumpUntil([] { return false; }, 1500);  // the server notices the client has gone
+    host.AddImage(16, 8, 66, true);
+    EXPECT_EQ(2u, older().size()) << "once its client has gone, the image is no longer on loan";
+}
