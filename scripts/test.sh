@@ -64,7 +64,7 @@ cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/t
 x64_targets=()
 case "$guest" in
 full) x64_targets=(--target installation_medium twain_client qorctl qorsim qorpipe wine_warmup
-    qorsrc_host_habits_tests qorsrc_triplet_fuzz fault_host fault_probe twain_probe qorimg qorsrc sdk) ;;
+    qorsrc_host_habits_tests qorsrc_triplet_fuzz fault_host fault_probe qor_app_test_hooks fake_qor_app twain_probe qorimg qorsrc sdk) ;;
 esac
 cmake --build "$build/win64" -j "$jobs" "${x64_targets[@]}"
 # The installation medium, which the installation and whole-road tests install from.
