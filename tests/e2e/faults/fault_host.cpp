@@ -21,6 +21,10 @@
 //   endxfer-mid-memory    the first strip, then MSG_ENDXFER (the image abandoned)
 //   unwritable-file       a target in a folder that does not exist, its refusal ignored, the
 //                         transfer tried all the same, then MSG_ENDXFER
+//   skip-after-info       DAT_IMAGEINFO, then MSG_ENDXFER (the image passed over), and the session
+//                         goes on with the images after it
+//   skip-unwritable-file  as unwritable-file, but the session goes on after MSG_ENDXFER
+// The answer lists the received files in the order they arrived.
 // Received images are written to OUTDIR as "h<pid>_<n>.bmp"; a file transfer writes there itself.
 #include <windows.h>
 // after windows.h
@@ -129,6 +133,8 @@ struct Outcome {
     std::vector<uint8_t> bmp;  // empty: the image did not arrive
     TW_UINT16 rc = TWRC_FAILURE;
     bool abandoned = false;  // the fault ended the session
+    bool skipped = false;    // the image was passed over with MSG_ENDXFER; the session goes on
+    TW_UINT16 pendingAfter = 0;
     std::string error;
 };
 
@@ -185,12 +191,13 @@ Outcome Memory(CTwainSession& s, const TW_IMAGEINFO& info, const std::string& fa
 Outcome File(CTwainSession& s, const fs::path& target, const std::string& fault) {
     Outcome o;
     TW_SETUPFILEXFER setup{};
-    const fs::path where = fault == "unwritable-file" ? target.parent_path() / "missing folder" / "x.bmp" : target;
+    const bool unwritable = fault == "unwritable-file" || fault == "skip-unwritable-file";
+    const fs::path where = unwritable ? target.parent_path() / "missing folder" / "x.bmp" : target;
     std::snprintf(setup.FileName, sizeof setup.FileName, "%s", where.string().c_str());
     setup.Format = TWFF_BMP;
     // A careful program stops when the target is refused; the careless one of
     // "unwritable-file" goes on with the transfer all the same.
-    if (s.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) != TWRC_SUCCESS && fault != "unwritable-file") {
+    if (s.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) != TWRC_SUCCESS && !unwritable) {
         TW_PENDINGXFERS pending{};
         s.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
         o.abandoned = true;
@@ -212,14 +219,16 @@ Outcome File(CTwainSession& s, const fs::path& target, const std::string& fault)
         }).detach();
     }
     o.rc = s.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
-    if (o.rc == TWRC_XFERDONE && fault != "unwritable-file") {
+    if (o.rc == TWRC_XFERDONE && !unwritable) {
         std::ifstream in(target, std::ios::binary);
         o.bmp.assign(std::istreambuf_iterator<char>(in), {});
     }
-    if (fault == "unwritable-file") {
+    if (unwritable) {
         TW_PENDINGXFERS pending{};
         s.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-        o.abandoned = true;
+        o.abandoned = fault == "unwritable-file";
+        o.skipped = !o.abandoned;
+        o.pendingAfter = pending.Count;
     }
     return o;
 }
@@ -258,6 +267,14 @@ json Acquire(CTwainSession& s, const std::string& mech, int count, const std::st
             break;
         }
         if (now == "disable-after-info") break;
+        if (now == "skip-after-info") {
+            TW_PENDINGXFERS pending{};
+            s.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+            result["skipped"] = result.value("skipped", 0) + 1;
+            if (pending.Count == 0) break;
+            ready = true;
+            continue;
+        }
         if (now == "close-after-info") {
             s.CloseSource();
             closed = true;
@@ -276,6 +293,12 @@ json Acquire(CTwainSession& s, const std::string& mech, int count, const std::st
         if (o.abandoned) {
             if (!o.error.empty()) result["error"] = o.error;
             break;
+        }
+        if (o.skipped) {
+            result["skipped"] = result.value("skipped", 0) + 1;
+            if (o.pendingAfter == 0) break;
+            ready = true;
+            continue;
         }
         if (o.bmp.empty()) {
             result["error"] = "a transfer failed (rc " + std::to_string(o.rc) + ")";

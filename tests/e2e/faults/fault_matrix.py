@@ -11,9 +11,11 @@ Usage: fault_matrix.py --bin DIR --native-qorctl PATH --work DIR [--only NAME,..
 
 import argparse
 import os
+import subprocess
 import sys
 import time
 import traceback
+from pathlib import Path
 
 from faultrig import APP_EXE, Ledger, Rig, RigError
 
@@ -31,6 +33,7 @@ EMULATION_CASES = {
     "app_killed_during_sensor_read", "app_killed_during_store_write", "app_killed_during_pipe_write",
     "host_killed_mid_memory_transfer", "host_resets_after_imageinfo", "host_file_target_unwritable",
     "pipe_broken_mid_image", "store_disk_full", "sensor_pulled_mid_read",
+    "skip_passes_image_over", "list_held_at_start", "busy_pipe_at_enable", "shipped_app_ignores_fault_point",
 }
 
 
@@ -304,6 +307,104 @@ def sensor_pulled_mid_read(c):
     c.rig.set_faults()
     c.rig.recover_sensor()
     c.store(1)
+
+
+# --- what the program receives: skipped and unticked images, a busy pipe, the shipped program -----
+
+def received_seeds(c, out):
+    """The seeds of the images the program received, in the order they arrived."""
+    files = sorted(Path(out).glob("h*_*.bmp"), key=lambda f: int(f.stem.split("_")[1]))
+    return [c.ledger.identify(f.read_bytes()) for f in files]
+
+
+def set_selection(info_file, selected):
+    """Rewrites the selection of each "Image<n>" line of ImageInfo.ini (QOR APP stopped), as the
+    dentist's ticks in the preview would have left them."""
+    raw = info_file.read_bytes()
+    wide = raw.startswith(b"\xff\xfe")
+    text = raw.decode("utf-16" if wide else "latin-1")
+    lines = []
+    for line in text.splitlines():
+        key, _, value = line.partition("=")
+        if key.startswith("Image") and key[5:].isdigit() and int(key[5:]) < len(selected):
+            fields = value.split(",")
+            fields[-1] = "1" if selected[int(key[5:])] else "0"
+            line = key + "=" + ",".join(fields)
+        lines.append(line)
+    text = "\r\n".join(lines) + "\r\n"
+    info_file.write_bytes(text.encode("utf-16") if wide else text.encode("latin-1"))
+
+
+@case
+def skip_passes_image_over(c):
+    # A, B, C, D stored; the program skips A, after DAT_IMAGEINFO or by a file transfer that
+    # fails, and goes on in the same session: B, C, D arrive in that order and A never; A stays
+    # stored and the next session delivers it.
+    c.restart()
+    for fault, mech in (("skip-after-info", "native"), ("skip-unwritable-file", "file")):
+        c.store(4)
+        skipped, rest = c.ledger.must[-4], c.ledger.must[-3:]
+        out = c.out / fault
+        c.rig.host(mech, 4, fault, out)
+        got = received_seeds(c, out)
+        if got != rest:
+            c.ledger.problems.append("%s: the session received seeds %s; after skipping %d it must "
+                                     "receive %s in that order" % (fault, got, skipped, rest))
+        c.rig.drain(c.out / (fault + "_next_session"))
+
+
+@case
+def list_held_at_start(c):
+    # The dentist unticked B; another program holds "ImageInfo.ini" as QOR APP starts and lets
+    # go a moment later: A is delivered, B never (it is kept, unticked).
+    c.restart()
+    c.store(2)
+    a, b = c.ledger.must[-2:]
+    c.rig.kill_app()
+    info = c.rig.images / "ImageInfo.ini"
+    set_selection(info, [True, False])
+    holder = c.rig.hold_file(info, 1500)
+    c.rig.start_app()
+    holder.wait(timeout=60)
+    out = c.out / "after_start"
+    c.rig.host("native", 3, "none", out)
+    got = received_seeds(c, out)
+    if b in got:
+        c.ledger.problems.append("the unticked image %d was delivered: %s" % (b, got))
+    if got != [a]:
+        c.ledger.problems.append("the session received %s; it must receive the ticked image %d only" % (got, a))
+    # Ticked again by the dentist, B goes with the drain: it was kept.
+    c.rig.kill_app()
+    set_selection(info, [True])
+
+
+@case
+def busy_pipe_at_enable(c):
+    # Another client holds QOR APP's pipe as the program enables the source: the source waits
+    # for the pipe instead of starting a second QOR APP, and delivers once it is free.
+    c.restart()
+    c.store(2)
+    holder = c.rig.wine.popen([c.rig.bin / "qorpipe.exe", "send", "--bytes", "", "--hold", "4000"],
+                              cwd=c.rig.work, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    holder.stdout.readline()  # connected
+    out = c.out / "busy"
+    c.rig.host("native", 2, "none", out)
+    holder.wait(timeout=60)
+    if len(received_seeds(c, out)) != 2:
+        c.ledger.problems.append("the program received %d of 2 images once the pipe was free"
+                                 % len(received_seeds(c, out)))
+    if "Invoke QOR APP from QOR SRC" in c.rig.source_log():
+        c.ledger.problems.append("the source started a second QOR APP while the first one's pipe was busy")
+
+
+@case
+def shipped_app_ignores_fault_point(c):
+    # The environment variable of the test build's fault points means nothing to the shipped QOR
+    # APP: it stores every exposure.
+    c.rig.kill_app()
+    c.rig.start_app("store-write", test_hooks=False)
+    c.store(2)
 
 
 def main():

@@ -8,7 +8,9 @@
 //   command EXE ID         posts WM_COMMAND ID to the program's hidden main dialog
 //   boxes EXE [press]      the texts of the program's visible message boxes; "press" answers
 //                          each with its default button
-//   serve                  the commands above but kill-at-point, one per line of standard input
+//   hold FILE MS           opens FILE without sharing (as another program may hold a file),
+//                          prints {"held":true} and keeps it open MS ms
+//   serve                  the commands above but kill-at-point and hold, one per line of standard input
 //                          (fields separated by tabs), each answered with {"code":N,"answer":...}
 //                          (under emulation a program start costs seconds; one probe serves a run)
 #include <windows.h>
@@ -224,8 +226,21 @@ int Serve() {
 
 }  // namespace
 
+int Hold(const std::string& file, DWORD ms) {
+    HANDLE held = CreateFileW(Wide(file.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        Print({{"held", false}, {"error", static_cast<unsigned long>(GetLastError())}});
+        return 1;
+    }
+    Print({{"held", true}});
+    Sleep(ms);
+    CloseHandle(held);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "serve") return Serve();
+    if (argc == 4 && std::string(argv[1]) == "hold") return Hold(argv[2], static_cast<DWORD>(std::atoi(argv[3])));
     if (argc == 4 && std::string(argv[1]) == "kill-at-point") {
         return KillAtPoint(Wide(argv[2]), static_cast<DWORD>(std::atoi(argv[3])));
     }

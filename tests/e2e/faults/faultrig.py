@@ -369,8 +369,10 @@ class Rig:
         os.replace(staged, self.install / APP_EXE)
         self.installed_test_hooks = test_hooks
 
-    def start_app(self, fault_point=None):
-        self.install_app(bool(fault_point))
+    def start_app(self, fault_point=None, test_hooks=None):
+        """QOR APP with QOR_FAULT_POINT set to `fault_point`; the test build obeys it, so that one
+        runs unless test_hooks says otherwise."""
+        self.install_app(bool(fault_point) if test_hooks is None else test_hooks)
         env = dict(self.wine.env)
         env.pop("QOR_FAULT_POINT", None)
         if fault_point:
@@ -451,6 +453,20 @@ class Rig:
             return {"reached": False}
 
     # --- the store and the imaging program --------------------------------------------------------
+
+    def hold_file(self, path, ms):
+        """Another program holds `path` open without sharing for `ms` ms; returns once it does."""
+        p = self.wine.popen([self.bin / "fault_probe.exe", "hold", windows_path(path), str(ms)],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = p.stdout.readline()
+        if "true" not in line:
+            raise RigError("%s could not be held open: %s" % (path, line.strip()))
+        self.step("%s held open for %d ms" % (Path(path).name, ms))
+        return p
+
+    def source_log(self):
+        log = self.twain_dir / "QorSrcLog.txt"
+        return log.read_text(errors="replace") if log.exists() else ""
 
     def stored_files(self):
         return sorted(self.images.glob("*.bmp")) if self.images.exists() else []
