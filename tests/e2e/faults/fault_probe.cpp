@@ -6,8 +6,9 @@
 //   sample EXE             handles, threads and private bytes of every process named EXE
 //   find EXE               whether the program's hidden main dialog exists (exit code 0)
 //   command EXE ID         posts WM_COMMAND ID to the program's hidden main dialog
-//   boxes EXE [press]      the texts of the program's visible message boxes; "press" answers
-//                          each with its default button
+//   boxes EXE [press|yes]  the texts of the program's visible message boxes; "press" answers
+//                          each with its default button, "yes" with the first button of QOR APP's
+//                          yes/no question
 //   hold FILE MS           opens FILE without sharing (as another program may hold a file),
 //                          prints {"held":true} and keeps it open MS ms
 //   serve                  the commands above but kill-at-point and hold, one per line of standard input
@@ -164,7 +165,8 @@ Answer Handle(const std::vector<std::string>& args) {
         return {windows.empty() ? 1 : 0, {{"posted", windows.size()}}};
     }
     if (verb == "boxes") {
-        const bool press = args.size() == 3 && args[2] == "press";
+        const bool press = args.size() == 3 && (args[2] == "press" || args[2] == "yes");
+        const bool yes = press && args[2] == "yes";
         json boxes = json::array();
         for (HWND box : Windows(exe, true)) {
             std::vector<std::wstring> texts;
@@ -174,7 +176,10 @@ Answer Handle(const std::vector<std::string>& args) {
             boxes.push_back(one);
             if (press) {
                 const LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
-                const WORD id = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDOK;
+                // The yes/no question's first button (its control id 23) is "Yes".
+                const WORD id = yes && GetDlgItem(box, 23) != nullptr ? 23
+                                : HIWORD(def) == DC_HASDEFID    ? LOWORD(def)
+                                                                : IDOK;
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
             }
         }

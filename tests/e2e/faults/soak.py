@@ -32,6 +32,9 @@ FAULTS = [
     ("app-killed", 0),           # QOR APP killed at a fault point or mid-read: at block ends
     ("sensor-pulled", 3),        # the sensor pulled out mid-read, plugged in and activated again
     ("disk-full", 4),            # the store's disk full for one image
+    ("skipped", 6),              # the program passes the image over (DAT_IMAGEINFO, MSG_ENDXFER)
+    ("deleted", 3),              # the dentist deletes the image ("Delete All Images", Yes)
+    ("list-held", 0),            # another program holds ImageInfo.ini as QOR APP starts: at block ends
 ]
 SAMPLE_EVERY = 50  # and QOR APP killed, or not, at the end of each block of this many
 # Growth allowed between the first and the last sample of one run of a process.
@@ -145,7 +148,9 @@ def main():
             block_end = i % SAMPLE_EVERY == 0
             if block_end:
                 sample(i - 1)
-                kind = "app-killed" if rng.random() < 0.5 and "app-killed" not in left_out else "none"
+                draw = rng.random()
+                kind = ("app-killed" if draw < 0.5 and "app-killed" not in left_out else
+                        "list-held" if draw < 0.75 and "list-held" not in left_out else "none")
             else:
                 kind = rng.choices(kinds, weights)[0]
             counts[kind] += 1
@@ -182,6 +187,30 @@ def main():
                     if not rig.point_result(probe).get("reached"):
                         ledger.problems.append("exposure %d: fault point %s not reached" % (exposure, point))
                 restart_app()
+                deliver(mech)
+            elif kind == "list-held":
+                # The images stored so far stay ticked; held for a moment, the list is read again.
+                if not rig.expose(exposure):
+                    ledger.problems.append("exposure %d not stored in time" % exposure)
+                ledger.must.append(exposure)
+                rig.kill_app()
+                holder = rig.hold_file(rig.images / "ImageInfo.ini", 1500)
+                restart_app()
+                holder.wait(timeout=60)
+                deliver(mech)
+            elif kind == "deleted":
+                # Never delivered, never stored: the ledger knows it as no exposure at all.
+                deliver(mech)
+                if not rig.expose(exposure):
+                    ledger.problems.append("exposure %d not stored in time" % exposure)
+                rig.probe("command", APP_EXE, "111")
+                until = time.time() + 20
+                while rig.stored_files() and time.time() < until:
+                    rig.probe("boxes", APP_EXE, "yes")
+                    time.sleep(0.3)
+                if rig.stored_files():
+                    ledger.problems.append("exposure %d: \"Delete All Images\" left %d image(s)"
+                                           % (exposure, len(rig.stored_files())))
                 deliver(mech)
             elif kind == "sensor-pulled":
                 ledger.in_flight.append(exposure)
@@ -220,6 +249,8 @@ def main():
                     answer = host.acquire("memory", 1, "endxfer-mid-memory", out / "long_host")
                 elif kind == "file-unwritable":
                     answer = host.acquire("file", 1, "unwritable-file", out / "long_host")
+                elif kind == "skipped":
+                    answer = host.acquire(mech, 2, "skip-after-info", out / "long_host")
                 elif kind == "host-killed":
                     if rng.random() < 0.5:
                         rig.host("native", 1, "die-after-info", out / "short_hosts")
