@@ -10,7 +10,10 @@
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
 #include "common/named_pipe.h"
-#include "twain_source/win/qorsrc.h"
+#include "twain_source/win/app_channel.h"
+#include "twain_source/win/app_start.h"
+#include "twain_source/win/safekeeping.h"
+#include "twain_source/win/source_reports.h"
 
 namespace {
 
@@ -60,13 +63,13 @@ size_t Receive(uint8_t* into, size_t count, const Deadline& deadline) {
 }
 
 bool GrowBuffer(size_t size) {
-    if (g_pbyImgData != nullptr && size <= g_nBufferCapacity) return true;
-    void* grown = std::realloc(g_pbyImgData, size);
+    if (g_session.imageData != nullptr && size <= g_nBufferCapacity) return true;
+    void* grown = std::realloc(g_session.imageData, size);
     if (grown == nullptr) {
         FreeImageBuffer();
         return false;
     }
-    g_pbyImgData = static_cast<uint8_t*>(grown);
+    g_session.imageData = static_cast<uint8_t*>(grown);
     g_nBufferCapacity = size;
     return true;
 }
@@ -96,19 +99,19 @@ bool LearnProtocol() {
 
 // The owed confirmation, before anything else is asked: the image must not be offered again.
 bool SendOwedConfirmation() {
-    const auto owed = g_delivery.Owed();
+    const auto owed = g_session.delivery.Owed();
     if (!owed) return true;
     if (g_protocol == AppProtocol::Taking) {
         // That QOR APP cannot be told; its image comes back once more (a duplicate, never a loss).
         TheLogFile().WriteFormat(LOG_WARN, "ConfirmImage: image %d cannot be confirmed to a QOR APP of the earlier "
                                            "protocol; it may be offered once more.\n",
                                  static_cast<int>(owed->nImageId));
-        g_delivery.ConfirmationSent();
+        g_session.delivery.ConfirmationSent();
         return true;
     }
     const ConfirmResult result = ConfirmImage(*owed);
     if (result == ConfirmResult::Unreachable) return false;
-    g_delivery.ConfirmationSent();
+    g_session.delivery.ConfirmationSent();
     return true;
 }
 
@@ -126,7 +129,7 @@ void WriteFailed(const char* context) {
 
 // The request of CHECK_PENDING_EXCEPT or LEND_IMAGE_EXCEPT naming the session's passed-over images.
 std::vector<uint8_t> ExceptRequest(qor::pipe::PipeCommand command) {
-    return qor::pipe::EncodeExceptRequest(command, g_delivery.PassedOver());
+    return qor::pipe::EncodeExceptRequest(command, g_session.delivery.PassedOver());
 }
 
 // Receives a whole image of `size` bytes into the buffer; false (logged) when it did not come.
@@ -136,7 +139,7 @@ bool ReceiveImage(const char* context, int32_t size, const Deadline& deadline, s
         CloseAppChannel();
         return false;
     }
-    *have = Receive(g_pbyImgData, static_cast<size_t>(size), deadline);
+    *have = Receive(g_session.imageData, static_cast<size_t>(size), deadline);
     return true;
 }
 
@@ -164,20 +167,20 @@ int TakeImage() {
     TheLogFile().Write(LOG_INFO, "GetImage: ReadImageThreadFunc After GET_IMAGES command\n");
     size_t have = 0;
     if (!ReceiveImage("GetImage", pending.nImageSize, deadline, &have)) return 0;
-    const qor::pipe::ImageCheck check = qor::pipe::CheckImageReply(g_pbyImgData, have, pending.nImageSize);
+    const qor::pipe::ImageCheck check = qor::pipe::CheckImageReply(g_session.imageData, have, pending.nImageSize);
     if (check != qor::pipe::ImageCheck::Ok) {
         // QOR APP let the image go as it began to send it: what came is kept if it is anything.
         TheLogFile().WriteFormat(LOG_FATAL, "GetImage: %s; QOR APP sent %d of %d bytes and no longer holds the image.\n",
                                  qor::pipe::Describe(check), static_cast<int>(have), static_cast<int>(pending.nImageSize));
-        if (have > 0) SafekeepTakenImage(g_pbyImgData, have, nullptr);
+        if (have > 0) SafekeepTakenImage(g_session.imageData, have, nullptr);
         ForgetTakenImage();
         CloseAppChannel();
         ReportPipeFailure();
         return 0;
     }
-    g_nAllocatedBufSize = pending.nImageSize;
-    SafekeepTakenImage(g_pbyImgData, have, nullptr);
-    g_delivery.Lent(std::nullopt);
+    g_session.imageSize = pending.nImageSize;
+    SafekeepTakenImage(g_session.imageData, have, nullptr);
+    g_session.delivery.Lent(std::nullopt);
     return 1;
 }
 
@@ -213,14 +216,14 @@ bool AppChannelOpen() { return g_pipe.IsOpen(); }
 AppProtocol AppChannelProtocol() { return g_protocol; }
 
 void FreeImageBuffer() {
-    std::free(g_pbyImgData);
-    g_pbyImgData = nullptr;
+    std::free(g_session.imageData);
+    g_session.imageData = nullptr;
     g_nBufferCapacity = 0;
-    g_nAllocatedBufSize = 0;
+    g_session.imageSize = 0;
 }
 
 int CheckPendingImages() {
-    g_nAnnouncedImageId = 0;
+    g_session.announcedImageId = 0;
     if (OpenAppChannel(kBusyWaitMs) != ChannelResult::Open) return 0;
     const Deadline deadline;
     if (g_protocol == AppProtocol::Taking) {
@@ -229,11 +232,11 @@ int CheckPendingImages() {
         uint8_t reply[qor::pipe::kPendingReplyBytes] = {};
         qor::pipe::PendingImages pending;
         switch (qor::pipe::DecodePendingImages(reply, Receive(reply, sizeof reply, deadline), &pending)) {
-            case qor::pipe::ReplyCheck::Ok: g_nNextImageSize = pending.nImageSize; return pending.nPendingCount;
-            case qor::pipe::ReplyCheck::NoImages: g_nNextImageSize = 0; return 0;
+            case qor::pipe::ReplyCheck::Ok: g_session.nextImageSize = pending.nImageSize; return pending.nPendingCount;
+            case qor::pipe::ReplyCheck::NoImages: g_session.nextImageSize = 0; return 0;
             case qor::pipe::ReplyCheck::Short: return ReadFailed("CheckPendingImages"), 0;
             default:
-                g_nNextImageSize = 0;
+                g_session.nextImageSize = 0;
                 TheLogFile().WriteFormat(LOG_WARN, "CheckPendingImages: Pending Images = %d Image Size = %d!\n",
                                          static_cast<int>(pending.nPendingCount), static_cast<int>(pending.nImageSize));
                 ReportBadReply();
@@ -248,17 +251,17 @@ int CheckPendingImages() {
     const qor::pipe::PendingExceptCheck check = qor::pipe::DecodePendingExcept(reply, have, &pending);
     switch (check) {
         case qor::pipe::PendingExceptCheck::Ok:
-            g_nNextImageSize = pending.nImageSize;
-            g_nAnnouncedImageId = pending.nImageId;
+            g_session.nextImageSize = pending.nImageSize;
+            g_session.announcedImageId = pending.nImageId;
             TheLogFile().WriteFormat(LOG_INFO, "CheckPendingImages: Pending Images = %d.\n",
                                      static_cast<int>(pending.nPendingCount));
             return pending.nPendingCount;
-        case qor::pipe::PendingExceptCheck::NoImages: g_nNextImageSize = 0; return 0;
+        case qor::pipe::PendingExceptCheck::NoImages: g_session.nextImageSize = 0; return 0;
         case qor::pipe::PendingExceptCheck::Short:
             if (have == 0) return ReadFailed("CheckPendingImages"), 0;
             [[fallthrough]];
         default:
-            g_nNextImageSize = 0;
+            g_session.nextImageSize = 0;
             TheLogFile().WriteFormat(LOG_WARN, "CheckPendingImages: %s: Pending Images = %d Image Id = %d Image Size = %d!\n",
                                      qor::pipe::Describe(check), static_cast<int>(pending.nPendingCount),
                                      static_cast<int>(pending.nImageId), static_cast<int>(pending.nImageSize));
@@ -269,7 +272,7 @@ int CheckPendingImages() {
 }
 
 int LendImage() {
-    g_nAllocatedBufSize = 0;  // nothing valid until a whole image is in
+    g_session.imageSize = 0;  // nothing valid until a whole image is in
     if (OpenAppChannel(kBusyWaitMs) != ChannelResult::Open) return 0;
     if (g_protocol == AppProtocol::Taking) return TakeImage();
     const Deadline deadline;
@@ -290,14 +293,14 @@ int LendImage() {
     if (!ReceiveImage("LendImage", header.nImageSize, deadline, &have)) return 0;
     TheLogFile().WriteFormat(LOG_INFO, "LendImage: image %d, %d of %d bytes.\n", static_cast<int>(header.nImageId),
                              static_cast<int>(have), static_cast<int>(header.nImageSize));
-    const qor::pipe::ImageCheck check = qor::pipe::CheckLentImage(g_pbyImgData, have, header);
+    const qor::pipe::ImageCheck check = qor::pipe::CheckLentImage(g_session.imageData, have, header);
     if (check != qor::pipe::ImageCheck::Ok) {
         TheLogFile().WriteFormat(LOG_WARN, "LendImage: %s; the image stays in QOR APP.\n", qor::pipe::Describe(check));
         CloseAppChannel();
         return 0;
     }
-    g_nAllocatedBufSize = header.nImageSize;
-    g_delivery.Lent(qor::twain::LentImageKey{header.nImageId, header.nCrc32});
+    g_session.imageSize = header.nImageSize;
+    g_session.delivery.Lent(qor::twain::LentImageKey{header.nImageId, header.nCrc32});
     return 1;
 }
 

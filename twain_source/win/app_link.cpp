@@ -11,16 +11,14 @@
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
 #include "twain_source/core/state_rules.h"
-#include "twain_source/win/qorsrc.h"
+#include "twain_source/win/app_channel.h"
+#include "twain_source/win/app_link.h"
+#include "twain_source/win/app_start.h"
+#include "twain_source/win/manager_link.h"
+#include "twain_source/win/safekeeping.h"
+#include "twain_source/win/source_reports.h"
+#include "twain_source/win/stavik_queue.h"
 
-uint8_t* g_pbyImgData = nullptr;
-int g_nAllocatedBufSize = 0;
-int g_nNextImageSize = 0;
-int g_nPendingImages = 0;
-int g_nImagesTransferred = 0;
-int g_bDiskQueue = 0;
-int32_t g_nAnnouncedImageId = 0;
-qor::twain::CDeliveryLedger g_delivery;
 
 namespace {
 
@@ -37,57 +35,32 @@ ULONGLONG g_nStartedAt = 0;  // QOR APP started by the source and its pipe not y
 int g_nAttemptsReported = 0;
 bool g_bStartFailureShown = false;
 bool g_bNothingReachable = false;  // neither QOR APP nor the disk queue: told once at the first tick
-bool g_bBadReplyReported = false;
-bool g_bImpostorReported = false;
-bool g_bPipeFailureReported = false;
-bool g_bBusyReported = false;
 bool g_bInTimer = false;  // a box shown from the timer runs a message loop that ticks again
 
-int PendingInStore() { return g_bDiskQueue ? PendingOnDisk() : CheckPendingImages(); }
+int PendingInStore() { return g_session.diskQueue ? PendingOnDisk() : CheckPendingImages(); }
 
 }  // namespace
 
-void ShowProgress(HWND dialog, int total, int transferred) {
-    if (dialog == nullptr) return;
-    wchar_t text[200] = {};
-    if (total != 0) {
-        wchar_t format[200];
-        ReadString(133, format, 200);
-        swprintf(text, 200, format, transferred, total > transferred ? total : transferred);
-    } else {
-        ReadString(134, text, 200);
-    }
-    SetDlgItemTextW(dialog, kStatusTextId, text);
-}
-
 void AnnounceImage(int pending, bool notify) {
     // The status line counts the image now offered: the first of three reads 1/3.
-    g_nPendingImages = g_nImagesTransferred + pending;
-    g_nAllocatedBufSize = 0;
-    g_delivery.Announce(g_bDiskQueue ? 0 : g_nAnnouncedImageId);
+    g_session.pendingImages = g_session.imagesTransferred + pending;
+    g_session.imageSize = 0;
+    g_session.delivery.Announce(g_session.diskQueue ? 0 : g_session.announcedImageId);
     if (notify) NotifyXferReady();
-    m_nState = qor::twain::kState6;
-    ShowProgress(g_hDialog, g_nPendingImages, g_nImagesTransferred + 1);
-}
-
-void ShowMessage(const wchar_t* text) {
-    // A session without a user interface has nobody to close a box: the log says it.
-    if (g_bQuiet) return;
-    wchar_t caption[200];
-    ReadString(132, caption, 200);
-    MessageBoxW(g_hParent, text, caption, MB_OK | MB_ICONWARNING);
+    g_session.state = qor::twain::kState6;
+    ShowProgress(g_session.pendingImages, g_session.imagesTransferred + 1);
 }
 
 int TakeAnnouncedImage() {
-    switch (g_delivery.Current()) {
+    switch (g_session.delivery.Current()) {
         case qor::twain::CurrentImage::Lent:
-        case qor::twain::CurrentImage::Delivered: return g_pbyImgData != nullptr && g_nAllocatedBufSize > 0;
+        case qor::twain::CurrentImage::Delivered: return g_session.imageData != nullptr && g_session.imageSize > 0;
         case qor::twain::CurrentImage::Announced:
             // A taken image not delivered is kept in the Images folder: the buffer may be reused.
             ForgetTakenImage();
-            if (!g_bDiskQueue) return LendImage();
+            if (!g_session.diskQueue) return LendImage();
             if (PendingOnDisk() > 0 && GetDiskImage()) {
-                g_delivery.Lent(std::nullopt);
+                g_session.delivery.Lent(std::nullopt);
                 return 1;
             }
             return 0;
@@ -96,60 +69,58 @@ int TakeAnnouncedImage() {
 }
 
 bool ImageDelivered() {
-    if (g_delivery.Current() != qor::twain::CurrentImage::Lent) return false;
-    const std::optional<qor::twain::LentImageKey> key = g_delivery.LentKey();
+    if (g_session.delivery.Current() != qor::twain::CurrentImage::Lent) return false;
+    const std::optional<qor::twain::LentImageKey> key = g_session.delivery.LentKey();
     if (!key) {
         // A taken image: its kept copy in the Images folder goes now.
         TakenImageDelivered();
-        g_delivery.Delivered(true);
+        g_session.delivery.Delivered(true);
     } else {
         switch (ConfirmLentImage(*key)) {
-            case ConfirmResult::Removed: g_delivery.Delivered(true); break;
+            case ConfirmResult::Removed: g_session.delivery.Delivered(true); break;
             // QOR APP cannot be told now: the program gets the image, the confirmation is owed.
-            case ConfirmResult::Unreachable: g_delivery.Delivered(false); break;
+            case ConfirmResult::Unreachable: g_session.delivery.Delivered(false); break;
             case ConfirmResult::NotInStore: {
                 // The dentist deleted the image while it was lent: it must not reach the program.
-                g_delivery.Withdrawn();
-                g_nAllocatedBufSize = 0;
+                g_session.delivery.Withdrawn();
+                g_session.imageSize = 0;
                 TheLogFile().WriteFormat(LOG_WARN, "ImageDelivered: image %d was deleted in QOR APP during the transfer; "
                                                    "it is not handed to the imaging program.\n",
                                          static_cast<int>(key->nImageId));
-                wchar_t text[200];
-                ReadString(kImageWithdrawnText, text, 200);
-                if (g_hDialog != nullptr) SetDlgItemTextW(g_hDialog, kStatusTextId, text);
+                ShowStatusText(kImageWithdrawnText);
                 return false;
             }
         }
     }
-    ++g_nImagesTransferred;
+    ++g_session.imagesTransferred;
     return true;
 }
 
 void ImageTransferFailed() {
-    g_delivery.TransferFailed();
-    if (g_delivery.Current() == qor::twain::CurrentImage::Announced) g_nAllocatedBufSize = 0;
+    g_session.delivery.TransferFailed();
+    if (g_session.delivery.Current() == qor::twain::CurrentImage::Announced) g_session.imageSize = 0;
 }
 
 int EndImageTransfer() {
     // An earlier QOR APP cannot pass an image over: one skipped unfetched is fetched now and kept
     // in the Images folder, so that it does not come back in this session.
-    if (!g_bDiskQueue && g_delivery.Current() == qor::twain::CurrentImage::Announced &&
+    if (!g_session.diskQueue && g_session.delivery.Current() == qor::twain::CurrentImage::Announced &&
         AppChannelProtocol() == AppProtocol::Taking) {
         TakeAnnouncedImage();
     }
-    g_delivery.EndTransfer();
+    g_session.delivery.EndTransfer();
     ForgetTakenImage();
-    g_nAllocatedBufSize = 0;
-    const int waiting = g_delivery.PendingCount(PendingInStore());
-    if (g_bDiskQueue && waiting <= 0) ClearDiskQueue();
+    g_session.imageSize = 0;
+    const int waiting = g_session.delivery.PendingCount(PendingInStore());
+    if (g_session.diskQueue && waiting <= 0) ClearDiskQueue();
     return waiting;
 }
 
-int PendingTransfers() { return g_delivery.PendingCount(PendingInStore()); }
+int PendingTransfers() { return g_session.delivery.PendingCount(PendingInStore()); }
 
 void ForgetLentImage() {
-    g_delivery.Forget();
-    g_nAllocatedBufSize = 0;
+    g_session.delivery.Forget();
+    g_session.imageSize = 0;
 }
 
 int PendingOnDisk() {
@@ -160,38 +131,25 @@ int PendingOnDisk() {
 void ClearDiskQueue() {
     StavikApi& api = Stavik();
     if (api.module) api.ClearImageQueue();
-    g_bDiskQueue = 0;
+    g_session.diskQueue = false;
 }
 
-void ReportPipeFailure() {
-    // Once a session: a pipe that failed once fails at every tick until QOR APP is back.
-    if (g_bPipeFailureReported) return;
-    g_bPipeFailureReported = true;
-    ShowInternalError();
-}
-
-void ReportBadReply() {
-    // Once a session: QOR APP would give the same answer at every tick.
-    if (g_bBadReplyReported) return;
-    g_bBadReplyReported = true;
-    ShowInternalError();
-}
-
-BOOL OnInitDialog(HWND dialog) {
-    g_hDialog = dialog;
+bool StartLink(HWND dialog) {
+    g_session.dialog = dialog;
     ForgetTakenImage();
     FreeImageBuffer();
-    g_nNextImageSize = g_nImagesTransferred = g_nPendingImages = 0;
+    g_session.nextImageSize = g_session.imagesTransferred = g_session.pendingImages = 0;
     g_nStartedAt = 0;
     g_nAttemptsReported = 0;
     g_bStartFailureShown = false;
-    g_bNothingReachable = g_bBadReplyReported = g_bImpostorReported = g_bPipeFailureReported = g_bBusyReported = false;
-    g_delivery.NewSession();
+    g_bNothingReachable = false;
+    ForgetSessionReports();
+    g_session.delivery.NewSession();
     wchar_t text[200];
     ReadString(128, text, 200);
     SetDlgItemTextW(dialog, IDCANCEL, text);
-    m_nState = qor::twain::kState5;
-    ShowProgress(dialog, 0, 0);
+    g_session.state = qor::twain::kState5;
+    ShowProgress(0, 0);
 
     switch (OpenAppChannel()) {
         case ChannelResult::Open:
@@ -213,7 +171,7 @@ BOOL OnInitDialog(HWND dialog) {
                 case StartResult::NoInstallation:
                 case StartResult::Failed:
                     if (LoadStavik()) {
-                        g_bDiskQueue = 1;
+                        g_session.diskQueue = true;
                         Stavik().InitializeImageQueue();
                         if (const int pending = PendingOnDisk(); pending > 0) AnnounceImage(pending, true);
                     } else {
@@ -224,10 +182,10 @@ BOOL OnInitDialog(HWND dialog) {
             break;
     }
     SetTimer(dialog, kLinkTimer, kPollMs, nullptr);
-    return m_nState == qor::twain::kState6;
+    return g_session.state == qor::twain::kState6;
 }
 
-void OnLinkTimer(HWND) {
+void OnLinkTick() {
     if (g_bInTimer) return;
     struct Busy {
         Busy() { g_bInTimer = true; }
@@ -240,16 +198,16 @@ void OnLinkTimer(HWND) {
         ShowInternalError();
     }
     // Only the state-5 wait asks for images; transfers lend their own.
-    if (m_nState == qor::twain::kState5) {
+    if (g_session.state == qor::twain::kState5) {
         int pending = 0;
-        if (g_bDiskQueue) {
+        if (g_session.diskQueue) {
             pending = PendingOnDisk();
         } else {
             const ChannelResult channel = OpenAppChannel();
             if (channel == ChannelResult::Open) {
                 g_nStartedAt = 0;
                 ForgetStartedApp();
-                pending = g_delivery.PendingCount(CheckPendingImages());
+                pending = g_session.delivery.PendingCount(CheckPendingImages());
             } else if (channel == ChannelResult::Impostor) {
                 ReportImpostor();
             } else if (channel == ChannelResult::Busy) {
@@ -271,41 +229,25 @@ void OnLinkTimer(HWND) {
                 }
             }
         }
-        if (pending > 0 && m_nState == qor::twain::kState5) AnnounceImage(pending, true);
+        if (pending > 0 && g_session.state == qor::twain::kState5) AnnounceImage(pending, true);
     }
 }
 
-void ReportBusyPipe() {
-    // QOR APP runs and serves another client: the next tick asks again, nothing is started.
-    if (g_bBusyReported) return;
-    g_bBusyReported = true;
-    TheLogFile().Write(LOG_WARN, "OnInitDialog: QOR APP's pipe is busy with another program; waiting for it.\n");
-}
-
-void ReportImpostor() {
-    wchar_t text[200];
-    ReadString(kImpostorText, text, 200);
-    if (g_hDialog != nullptr) SetDlgItemTextW(g_hDialog, kStatusTextId, text);
-    if (g_bImpostorReported) return;
-    g_bImpostorReported = true;
-    ShowMessage(text);
-}
-
-BOOL OnClose() {
-    if (g_hDialog != nullptr) KillTimer(g_hDialog, kLinkTimer);
+bool StopLink() {
+    if (g_session.dialog != nullptr) KillTimer(g_session.dialog, kLinkTimer);
     ForgetStartedApp();
     // The image lent for this session stays in QOR APP; an owed confirmation is kept.
-    g_delivery.Forget();
-    const BOOL closed = AppChannelOpen() ? (CloseAppChannel(), TRUE) : FALSE;
+    g_session.delivery.Forget();
+    const bool closed = AppChannelOpen() ? (CloseAppChannel(), true) : false;
     if (!closed) TheLogFile().Write(LOG_WARN, "OnClose: CNamedPipe::Close() Failed!\n");
     ForgetTakenImage();  // a taken image not delivered stays in the Images folder
-    if (g_pbyImgData != nullptr) {
+    if (g_session.imageData != nullptr) {
         FreeImageBuffer();
-        TheLogFile().Write(LOG_WARN, "OnClose: free g_pbyImgData \n");
+        TheLogFile().Write(LOG_WARN, "OnClose: free g_session.imageData \n");
     }
-    if (g_bDiskQueue) ClearDiskQueue();
+    if (g_session.diskQueue) ClearDiskQueue();
     UnloadStavik();
-    g_nNextImageSize = g_nAllocatedBufSize = g_nImagesTransferred = g_nPendingImages = 0;
+    g_session.nextImageSize = g_session.imageSize = g_session.imagesTransferred = g_session.pendingImages = 0;
     return closed;
 }
 
@@ -321,18 +263,18 @@ int GetDiskImage() {
         return 0;
     }
     FreeImageBuffer();
-    g_pbyImgData = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(record->nImageSize)));
-    if (g_pbyImgData == nullptr) {
-        TheLogFile().Write(LOG_FATAL, "GetDiskImage: g_pbyImgData = NULL \n");
+    g_session.imageData = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(record->nImageSize)));
+    if (g_session.imageData == nullptr) {
+        TheLogFile().Write(LOG_FATAL, "GetDiskImage: g_session.imageData = NULL \n");
         api.FreeImg(record);
         return 0;
     }
-    std::memcpy(g_pbyImgData, record->pImageData, static_cast<size_t>(record->nImageSize));
-    g_nAllocatedBufSize = record->nImageSize;
+    std::memcpy(g_session.imageData, record->pImageData, static_cast<size_t>(record->nImageSize));
+    g_session.imageSize = record->nImageSize;
     // The library has let the image go: it is written back at once, under its own name where free.
-    SafekeepTakenImage(g_pbyImgData, static_cast<size_t>(record->nImageSize), &record->stTime);
-    TheLogFile().WriteFormat(LOG_INFO, "GetDiskImage: g_pbyImgData!=NULL: ImageTransferred Count %d\n",
-                             g_nImagesTransferred + 1);
+    SafekeepTakenImage(g_session.imageData, static_cast<size_t>(record->nImageSize), &record->stTime);
+    TheLogFile().WriteFormat(LOG_INFO, "GetDiskImage: g_session.imageData!=NULL: ImageTransferred Count %d\n",
+                             g_session.imagesTransferred + 1);
     api.FreeImg(record);
     return 1;
 }

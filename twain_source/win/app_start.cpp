@@ -4,7 +4,8 @@
 #include <cwchar>
 
 #include "common/core/log_file.h"
-#include "twain_source/win/qorsrc.h"
+#include "twain_source/win/app_start.h"
+#include "twain_source/win/source_reports.h"
 
 namespace {
 

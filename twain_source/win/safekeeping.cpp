@@ -9,7 +9,8 @@
 
 #include "app/core/image_file_name.h"
 #include "common/core/log_file.h"
-#include "twain_source/win/qorsrc.h"
+#include "twain_source/win/app_start.h"
+#include "twain_source/win/safekeeping.h"
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include <cwchar>
 
 #include "common/core/log_file.h"
-#include "twain_source/win/qorsrc.h"
+#include "twain_source/win/app_start.h"
+#include "twain_source/win/source_session.h"
+#include "twain_source/win/stavik_queue.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "common/core/log_file.h"
-#include "twain_source/win/qorsrc.h"
+#include "twain_source/win/app_start.h"
+#include "twain_source/win/source_session.h"
+#include "twain_source/win/suite_folder.h"
 
 namespace {
 
