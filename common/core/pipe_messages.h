@@ -29,6 +29,9 @@
 namespace qor::pipe {
 
 inline constexpr char16_t kPipeName[] = u"\\\\.\\PIPE\\QOR COMM";
+// Beside the pipe: an auto-reset event QOR APP sets once an image is stored and counted, so that
+// the source asks at once instead of at its next poll. The pipe's bytes do not change.
+inline constexpr char16_t kNewImageEventName[] = u"QOR NEW IMAGE";
 
 // Server-end parameters: small buffers, 1 s default time-out.
 inline constexpr uint32_t kBufferBytes = 1000;

@@ -23,7 +23,10 @@
 namespace {
 
 constexpr UINT_PTR kLinkTimer = 1;
-constexpr UINT kPollMs = 50;           // a stored image is announced within this time
+// QOR APP signals each stored image at once; the timer's question to its pipe is the fallback for
+// a QOR APP without that signal (an earlier one), and the safety net beside it.
+constexpr UINT kPollMs = 50;
+constexpr UINT kSafetyNetPollMs = 250;
 constexpr ULONGLONG kAttemptMs = 1000;  // while QOR APP starts: one attempt a second
 constexpr int kAttemptsBeforeBox = 3;
 constexpr int kAttempts = 5;
@@ -36,6 +39,34 @@ int g_nAttemptsReported = 0;
 bool g_bStartFailureShown = false;
 bool g_bNothingReachable = false;  // neither QOR APP nor the disk queue: told once at the first tick
 bool g_bInTimer = false;  // a box shown from the timer runs a message loop that ticks again
+
+HANDLE g_hNewImageEvent = nullptr;
+HANDLE g_hNewImageWait = nullptr;
+
+void CALLBACK OnNewImageSignalled(PVOID dialog, BOOLEAN) {
+    PostMessageW(static_cast<HWND>(dialog), kNewImageMessage, 0, 0);
+}
+
+// True when QOR APP had made its event already: it will signal every image.
+bool WatchNewImages(HWND dialog) {
+    g_hNewImageEvent = CreateEventW(nullptr, FALSE, FALSE, reinterpret_cast<const wchar_t*>(qor::pipe::kNewImageEventName));
+    if (g_hNewImageEvent == nullptr) return false;
+    const bool made = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!RegisterWaitForSingleObject(&g_hNewImageWait, g_hNewImageEvent, OnNewImageSignalled, dialog, INFINITE,
+                                     WT_EXECUTEINWAITTHREAD)) {
+        g_hNewImageWait = nullptr;
+        return false;
+    }
+    return made;
+}
+
+// blocking: no signal is posted to a dialog that is gone.
+void StopWatchingNewImages(bool blocking) {
+    if (g_hNewImageWait != nullptr) UnregisterWaitEx(g_hNewImageWait, blocking ? INVALID_HANDLE_VALUE : nullptr);
+    g_hNewImageWait = nullptr;
+    if (g_hNewImageEvent != nullptr) CloseHandle(g_hNewImageEvent);
+    g_hNewImageEvent = nullptr;
+}
 
 int PendingInStore() { return g_session.diskQueue ? PendingOnDisk() : CheckPendingImages(); }
 
@@ -181,7 +212,7 @@ bool StartLink(HWND dialog) {
             }
             break;
     }
-    SetTimer(dialog, kLinkTimer, kPollMs, nullptr);
+    SetTimer(dialog, kLinkTimer, WatchNewImages(dialog) ? kSafetyNetPollMs : kPollMs, nullptr);
     return g_session.state == qor::twain::kState6;
 }
 
@@ -235,6 +266,7 @@ void OnLinkTick() {
 
 bool StopLink() {
     if (g_session.dialog != nullptr) KillTimer(g_session.dialog, kLinkTimer);
+    StopWatchingNewImages(true);
     ForgetStartedApp();
     // The image lent for this session stays in QOR APP; an owed confirmation is kept.
     g_session.delivery.Forget();
@@ -278,3 +310,5 @@ int GetDiskImage() {
     api.FreeImg(record);
     return 1;
 }
+
+void AbandonLinkOnUnload() { StopWatchingNewImages(false); }

@@ -3,10 +3,15 @@
 #pragma once
 #include "twain_source/win/source_session.h"
 
+// Posted to the dialog when QOR APP signals a stored image: the state-5 wait asks at once.
+inline constexpr UINT kNewImageMessage = WM_APP + 1;
+
 // The dialog's start (MSG_ENABLEDS): the first image may be announced at once (state 6).
 bool StartLink(HWND dialog);
 void OnLinkTick();  // the dialog's timer: the state-5 wait
 bool StopLink();    // the dialog's end; false when no pipe was open
+// The source is unloaded while another thread owns its dialog: nothing may call into it any more.
+void AbandonLinkOnUnload();
 void AnnounceImage(int pending, bool notify);
 // The announced image into imageData (lent from QOR APP, or taken from the disk queue).
 int TakeAnnouncedImage();

@@ -17,7 +17,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         switch (message) {
             case WM_INITDIALOG: StartLink(dialog); break;
             case WM_DESTROY: StopLink(); break;
-            case WM_TIMER: OnLinkTick(); break;
+            case WM_TIMER:
+            case kNewImageMessage: OnLinkTick(); break;
             case WM_COMMAND:
                 if (LOWORD(wParam) == IDCANCEL) NotifyCloseDSReq();
                 break;
@@ -79,7 +80,7 @@ TW_UINT16 InterfaceMsg(TripletRecord& t) {
 
 // FreeLibrary of the source while it is enabled: its dialog and the dialog's timer must not
 // outlive the code they call. DllMain runs under the loader lock, so only what is safe there is
-// done: destroying a window of this thread (WM_DESTROY runs OnClose: timer, pipe, buffer) sends
+// done: destroying a window of this thread (WM_DESTROY runs StopLink: timer, pipe, buffer) sends
 // messages only to this thread. Another thread's window cannot be destroyed from here; it loses
 // its dialog procedure (the dialog manager's default handling remains, and a timer message
 // without a procedure does nothing).
@@ -91,6 +92,7 @@ void EndDialogOnUnload() {
         DestroyWindow(dialog);
     } else {
         SetWindowLongPtrW(dialog, DWLP_DLGPROC, 0);
+        AbandonLinkOnUnload();
     }
 }
 
