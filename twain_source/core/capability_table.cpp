@@ -406,4 +406,10 @@ float CCapabilityTable::CurrentXResolution() const {
     return value;
 }
 
+int16_t CCapabilityTable::CurrentXferCount() const {
+    int16_t count;
+    std::memcpy(&count, m_values[kXferCountRow].currentValue.data(), 2);
+    return count;
+}
+
 }  // namespace qor::twain

@@ -60,6 +60,7 @@ public:
     uint16_t CurrentPixelType() const;
     uint16_t CurrentBitDepth() const;  // 0 when the pixel type has no bit-depth row
     float CurrentXResolution() const;
+    int16_t CurrentXferCount() const;  // -1: as many as there are
 
 private:
     struct Values {
