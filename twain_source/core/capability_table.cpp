@@ -186,7 +186,7 @@ CCapabilityTable::CCapabilityTable() {
     set16(20, {0}, 0);
 }
 
-void CCapabilityTable::Build() {
+void CCapabilityTable::Build(AppProtocol protocol) {
     for (size_t i = 0; i < kCapabilityCount; ++i) {
         const RowDefinition& definition = kRows[i];
         // X and Y resolution share one list, default and current value.
@@ -208,6 +208,7 @@ void CCapabilityTable::Build() {
         row.currentCount = row.defaultCount;
         row.currentValue = values.currentValue.empty() ? nullptr : values.currentValue.data();
     }
+    if (protocol == AppProtocol::Twain2) ResetAll();
 }
 
 void CCapabilityTable::Clear() { m_rows.fill(CapabilityEntry{}); }

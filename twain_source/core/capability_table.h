@@ -49,7 +49,9 @@ public:
     CCapabilityTable(const CCapabilityTable&) = delete;
     CCapabilityTable& operator=(const CCapabilityTable&) = delete;
 
-    void Build();
+    // At MSG_OPENDS, for the program that opens. A 2.x program starts from the defaults, as
+    // TWAIN 2.x requires; for a 1.x program the values set in earlier sessions stay.
+    void Build(AppProtocol protocol);
     void Clear();
 
     // `container` is the application's container for MSG_SET (may be null otherwise). For

@@ -280,7 +280,7 @@ bool SourceModel::Execute(const Triplet& t, Input& in) {
                 Release();
                 m_protocol = static_cast<AppProtocol>(in.Byte() % 3);
                 m_state = kState4;
-                m_table.Build();
+                m_table.Build(m_protocol);
             } else if (t.msg == MSG_CLOSEDS) {
                 // The image in hand goes back to the application: it was never delivered.
                 if (m_image) m_waiting.push_front(DibToBmpFile(*m_image));

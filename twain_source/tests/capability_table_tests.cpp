@@ -39,7 +39,7 @@ std::vector<uint8_t> OneValueFix(float value) {
 
 struct Table : ::testing::Test {
     CCapabilityTable table;
-    void SetUp() override { table.Build(); }
+    void SetUp() override { table.Build(AppProtocol::Twain1); }
     CapabilityAnswer Ask(uint16_t cap, uint16_t msg, AppProtocol protocol = AppProtocol::Twain1) {
         return table.Handle(cap, msg, 0, nullptr, 0, protocol);
     }
@@ -178,7 +178,7 @@ TEST_F(Table, SetRulesAndValuesThatSurviveCloseAndOpen) {
 
     table.Clear();
     EXPECT_EQ(Ask(ICAP_XFERMECH, MSG_GETCURRENT).conditionCode, TWCC_CAPUNSUPPORTED);
-    table.Build();
+    table.Build(AppProtocol::Twain1);
     EXPECT_EQ(U16(Ask(ICAP_XFERMECH, MSG_GETCURRENT).container, 2), TWSX_MEMORY);
     EXPECT_EQ(U32(Ask(ICAP_XFERMECH, MSG_GET).container, 6), 2u);
     const CapabilityAnswer reset = Ask(ICAP_XFERMECH, MSG_RESET);
@@ -346,4 +346,14 @@ TEST_F(Table, ResetAllPutsEverySettableValueBackToItsDefault) {
     EXPECT_EQ(table.CurrentXferCount(), -1);
     table.Clear();
     EXPECT_EQ(Ask(0, MSG_RESETALL, k2x).conditionCode, TWCC_SEQERROR);
+
+    // A 2.x program's session starts from the defaults; a 1.x program's keeps what was set.
+    table.Build(AppProtocol::Twain1);
+    ASSERT_EQ(Set(ICAP_XFERMECH, OneValue16(TWTY_UINT16, TWSX_FILE)).returnCode, TWRC_SUCCESS);
+    table.Clear();
+    table.Build(AppProtocol::Twain1);
+    EXPECT_EQ(U16(Ask(ICAP_XFERMECH, MSG_GETCURRENT).container, 2), TWSX_FILE);
+    table.Clear();
+    table.Build(k2x);
+    EXPECT_EQ(U16(Ask(ICAP_XFERMECH, MSG_GETCURRENT, k2x).container, 2), TWSX_NATIVE);
 }
