@@ -274,8 +274,9 @@ CapabilityAnswer CCapabilityTable::ResetAll() {
 CapabilityAnswer CCapabilityTable::Handle(uint16_t cap, uint16_t msg, uint16_t conType,
                                           const uint8_t* container, size_t containerSize,
                                           AppProtocol protocol) {
+    // Answered whoever asks: the Working Group's checks send it as a 1.9 program too.
+    if (msg == MSG_RESETALL) return ResetAll();
     const bool twain2 = protocol == AppProtocol::Twain2;
-    if (twain2 && msg == MSG_RESETALL) return ResetAll();
 
     CapabilityAnswer answer;
     answer.returnCode = TWRC_FAILURE;

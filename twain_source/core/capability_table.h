@@ -55,7 +55,7 @@ public:
     void Clear();
 
     // `container` is the application's container for MSG_SET (may be null otherwise). For
-    // MSG_RESETALL (2.x) `cap` is ignored and the answer carries no container.
+    // MSG_RESETALL `cap` is ignored and the answer carries no container.
     CapabilityAnswer Handle(uint16_t cap, uint16_t msg, uint16_t conType, const uint8_t* container,
                             size_t containerSize, AppProtocol protocol);
 

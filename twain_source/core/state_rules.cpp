@@ -26,10 +26,10 @@ constexpr const char* kJpeg = "General failure in response to DAT_JPEGCOMPRESSIO
 // First match wins: the 2.x rules that narrow an operation come before the rule of its DAT.
 constexpr StateRule kRules[] = {
     // TWAIN 2.x: what is negotiated is set in state 4 only; reading goes on in states 4 to 7.
-    // 1.x programs keep setting capabilities in any state.
+    // 1.x programs keep setting capabilities in any state; MSG_RESETALL came with 2.x and its rule.
     {DG_CONTROL, DAT_CAPABILITY, MSG_SET, k4, k2x, kCapability, true},
     {DG_CONTROL, DAT_CAPABILITY, MSG_RESET, k4, k2x, kCapability, true},
-    {DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, k4, k2x, kCapability, true},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, k4, kAny, kCapability, true},
     {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, k4, k2x, kLayout, false},
     {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, k4, k2x, kLayout, false},
     {DG_IMAGE, DAT_IMAGELAYOUT, 0, k4to6, k2x, kLayout, false},
