@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "twain_source/core/fix32.h"
+#include "twain_source/core/supported_triplets.h"
 #include "twain_source/core/twain_codes.h"
 
 namespace qor::twain {
@@ -12,35 +13,57 @@ namespace {
 constexpr uint32_t kGetOnly = TWQC_GET;
 constexpr uint32_t kReadOnly = TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT;
 constexpr uint32_t kAll = kReadOnly | TWQC_SET | TWQC_RESET;
+// TWAIN 2.x reads the two lists with all three get messages; 1.x programs only ever had MSG_GET.
+constexpr uint32_t kArrayRead = kReadOnly;
 
 struct RowDefinition {
     uint16_t cap;
     uint16_t itemType;
     uint16_t getContainer;
+    uint16_t getContainer2;  // what 2.x programs get from MSG_GET
     uint32_t supportFlags;
+    uint32_t supportFlags2;  // what 2.x programs may do
+    bool twain2Only;
 };
 
-// In the order of CAP_SUPPORTEDCAPS; the bit-depth row is keyed for grey.
+constexpr uint16_t kArray = TWON_ARRAY, kEnum = TWON_ENUMERATION, kOne = TWON_ONEVALUE;
+
+// In the order of CAP_SUPPORTEDCAPS; the bit-depth row is keyed for grey. The rows after the first
+// sixteen are those TWAIN 2.x requires of every image source. 2.x programs get the on/off
+// capabilities as enumerations, the container the Working Group's checks expect of them.
 constexpr std::array<RowDefinition, kCapabilityCount> kRows{{
-    {CAP_SUPPORTEDCAPS, TWTY_UINT16, TWON_ARRAY, kGetOnly},
-    {ICAP_XFERMECH, TWTY_UINT16, TWON_ENUMERATION, kAll},
-    {ICAP_PIXELFLAVOR, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
-    {ICAP_PLANARCHUNKY, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
-    {ICAP_COMPRESSION, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
-    {ICAP_PHYSICALWIDTH, TWTY_FIX32, TWON_ONEVALUE, kReadOnly},
-    {ICAP_PHYSICALHEIGHT, TWTY_FIX32, TWON_ONEVALUE, kReadOnly},
-    {ICAP_UNITS, TWTY_UINT16, TWON_ENUMERATION, kAll},
-    {ICAP_PIXELTYPE, TWTY_UINT16, TWON_ENUMERATION, kAll},
-    {kBitDepthBase + TWPT_GRAY, TWTY_UINT16, TWON_ENUMERATION, kAll},
-    {ICAP_BITORDER, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
-    {ICAP_XRESOLUTION, TWTY_FIX32, TWON_ENUMERATION, kAll},
-    {ICAP_YRESOLUTION, TWTY_FIX32, TWON_ENUMERATION, kAll},
-    {CAP_XFERCOUNT, TWTY_INT16, TWON_ONEVALUE, kAll},
-    {ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWON_ENUMERATION, kReadOnly},
-    {CAP_UICONTROLLABLE, TWTY_BOOL, TWON_ONEVALUE, kReadOnly},
+    {CAP_SUPPORTEDCAPS, TWTY_UINT16, kArray, kArray, kGetOnly, kArrayRead, false},
+    {ICAP_XFERMECH, TWTY_UINT16, kEnum, kEnum, kAll, kAll, false},
+    {ICAP_PIXELFLAVOR, TWTY_UINT16, kEnum, kEnum, kReadOnly, kReadOnly, false},
+    {ICAP_PLANARCHUNKY, TWTY_UINT16, kEnum, kEnum, kReadOnly, kReadOnly, false},
+    {ICAP_COMPRESSION, TWTY_UINT16, kEnum, kEnum, kReadOnly, kReadOnly, false},
+    {ICAP_PHYSICALWIDTH, TWTY_FIX32, kOne, kOne, kReadOnly, kReadOnly, false},
+    {ICAP_PHYSICALHEIGHT, TWTY_FIX32, kOne, kOne, kReadOnly, kReadOnly, false},
+    {ICAP_UNITS, TWTY_UINT16, kEnum, kEnum, kAll, kAll, false},
+    {ICAP_PIXELTYPE, TWTY_UINT16, kEnum, kEnum, kAll, kAll, false},
+    {kBitDepthBase + TWPT_GRAY, TWTY_UINT16, kEnum, kEnum, kAll, kAll, false},
+    {ICAP_BITORDER, TWTY_UINT16, kEnum, kEnum, kReadOnly, kReadOnly, false},
+    {ICAP_XRESOLUTION, TWTY_FIX32, kEnum, kEnum, kAll, kAll, false},
+    {ICAP_YRESOLUTION, TWTY_FIX32, kEnum, kEnum, kAll, kAll, false},
+    {CAP_XFERCOUNT, TWTY_INT16, kOne, kOne, kAll, kAll, false},
+    {ICAP_IMAGEFILEFORMAT, TWTY_UINT16, kEnum, kEnum, kReadOnly, kReadOnly, false},
+    {CAP_UICONTROLLABLE, TWTY_BOOL, kOne, kEnum, kReadOnly, kReadOnly, false},
+    {CAP_SUPPORTEDDATS, TWTY_UINT32, kArray, kArray, kGetOnly, kArrayRead, true},
+    {CAP_DEVICEONLINE, TWTY_BOOL, kEnum, kEnum, kReadOnly, kReadOnly, true},
+    {ICAP_XNATIVERESOLUTION, TWTY_FIX32, kOne, kOne, kReadOnly, kReadOnly, true},
+    {ICAP_YNATIVERESOLUTION, TWTY_FIX32, kOne, kOne, kReadOnly, kReadOnly, true},
+    // A sensor has no feeder: FALSE is the one value, and setting it is allowed.
+    {CAP_FEEDERENABLED, TWTY_BOOL, kEnum, kEnum, kAll, kAll, true},
 }};
-constexpr size_t kYResolutionRow = 12;
+constexpr size_t kSupportedCapsRow = 0;
+constexpr size_t kPixelTypeRow = 8;
 constexpr size_t kXResolutionRow = 11;
+constexpr size_t kYResolutionRow = 12;
+constexpr size_t kXferCountRow = 13;
+constexpr size_t kSupportedDatsRow = 16;
+
+// The resolution the images are described at; the sensor has no other.
+constexpr float kNativeResolution = 100.0f;
 
 template <typename T>
 std::vector<uint8_t> Pack(std::initializer_list<T> values) {
@@ -68,6 +91,17 @@ void PutItem(std::vector<uint8_t>& out, size_t at, uint16_t itemType, const uint
     } else {
         std::memcpy(out.data() + at, item, size);
     }
+}
+
+bool IsArrayRow(uint16_t cap) { return cap == CAP_SUPPORTEDCAPS || cap == CAP_SUPPORTEDDATS; }
+
+std::vector<uint8_t> Array(uint16_t itemType, uint32_t count, const uint8_t* items) {
+    const uint32_t size = ItemSize(itemType);
+    std::vector<uint8_t> out(size * count + 7, 0);
+    Put16(out, 0, itemType);
+    Put32(out, 2, count);
+    for (uint32_t i = 0; i < count; ++i) PutItem(out, 6 + i * size, itemType, items + i * size);
+    return out;
 }
 
 uint32_t IndexOf(const CapabilityEntry& row, const uint8_t* value) {
@@ -107,12 +141,13 @@ uint32_t ItemSize(uint16_t itemType) {
 }
 
 CCapabilityTable::CCapabilityTable() {
-    std::vector<uint16_t> codes;
-    for (const RowDefinition& definition : kRows) {
-        codes.push_back(definition.cap >= kBitDepthBase ? static_cast<uint16_t>(ICAP_BITDEPTH) : definition.cap);
+    // CAP_SUPPORTEDCAPS is made per program at MSG_GET; CAP_SUPPORTEDDATS is fixed.
+    std::vector<uint8_t> dats;
+    for (const SupportedTriplet& triplet : kSupportedTriplets) {
+        const std::vector<uint8_t> one = Pack<uint32_t>({SupportedDatCode(triplet)});
+        dats.insert(dats.end(), one.begin(), one.end());
     }
-    m_values[0].items.resize(codes.size() * 2);
-    std::memcpy(m_values[0].items.data(), codes.data(), m_values[0].items.size());
+    m_values[kSupportedDatsRow].items = dats;
 
     auto set16 = [this](size_t row, std::initializer_list<uint16_t> items, uint16_t def) {
         m_values[row].items = Pack<uint16_t>(items);
@@ -131,23 +166,27 @@ CCapabilityTable::CCapabilityTable() {
     setFloat(5, 8.5f);
     setFloat(6, 11.0f);
     set16(7, {TWUN_INCHES, TWUN_CENTIMETERS, TWUN_PIXELS}, TWUN_INCHES);
-    set16(8, {TWPT_GRAY}, TWPT_GRAY);
+    set16(kPixelTypeRow, {TWPT_GRAY}, TWPT_GRAY);
     set16(9, {8}, 8);
     set16(10, {TWBO_MSBFIRST, TWBO_LSBFIRST}, TWBO_MSBFIRST);
-    setFloat(kXResolutionRow, 100.0f);
+    setFloat(kXResolutionRow, kNativeResolution);
     std::vector<uint8_t> counts = Pack<int16_t>({-1});
     for (int16_t n = 1; n <= 64; ++n) {
         const std::vector<uint8_t> one = Pack<int16_t>({n});
         counts.insert(counts.end(), one.begin(), one.end());
     }
-    m_values[13].items = counts;
-    m_values[13].defaultValue = Pack<int16_t>({-1});
-    m_values[13].currentValue = m_values[13].defaultValue;
+    m_values[kXferCountRow].items = counts;
+    m_values[kXferCountRow].defaultValue = Pack<int16_t>({-1});
+    m_values[kXferCountRow].currentValue = m_values[kXferCountRow].defaultValue;
     set16(14, {TWFF_BMP}, TWFF_BMP);
     set16(15, {1, 0}, 1);
+    set16(17, {1}, 1);
+    setFloat(18, kNativeResolution);
+    setFloat(19, kNativeResolution);
+    set16(20, {0}, 0);
 }
 
-void CCapabilityTable::Build() {
+void CCapabilityTable::Build(AppProtocol protocol) {
     for (size_t i = 0; i < kCapabilityCount; ++i) {
         const RowDefinition& definition = kRows[i];
         // X and Y resolution share one list, default and current value.
@@ -157,8 +196,11 @@ void CCapabilityTable::Build() {
         row.cap = definition.cap;
         row.itemType = definition.itemType;
         row.getContainer = definition.getContainer;
-        row.valueContainer = i == 0 ? TWON_ARRAY : TWON_ONEVALUE;
+        row.getContainer2 = definition.getContainer2;
+        row.valueContainer = IsArrayRow(definition.cap) ? TWON_ARRAY : TWON_ONEVALUE;
+        row.twain2Only = definition.twain2Only;
         row.supportFlags = definition.supportFlags;
+        row.supportFlags2 = definition.supportFlags2;
         row.itemCount = static_cast<uint32_t>(values.items.size() / size);
         row.items = values.items.data();
         row.defaultCount = values.defaultValue.empty() ? 0 : 1;
@@ -166,29 +208,85 @@ void CCapabilityTable::Build() {
         row.currentCount = row.defaultCount;
         row.currentValue = values.currentValue.empty() ? nullptr : values.currentValue.data();
     }
+    if (protocol == AppProtocol::Twain2) ResetAll();
 }
 
 void CCapabilityTable::Clear() { m_rows.fill(CapabilityEntry{}); }
 
-const CapabilityEntry* CCapabilityTable::Find(uint16_t key) const {
+const CapabilityEntry* CCapabilityTable::Find(uint16_t key, AppProtocol protocol) const {
     for (const CapabilityEntry& row : m_rows) {
+        if (row.twain2Only && protocol != AppProtocol::Twain2) continue;
         if (row.cap != 0 && row.cap == key) return &row;
     }
     return nullptr;
 }
 
+CapabilityAnswer CCapabilityTable::Get(const CapabilityEntry& row, AppProtocol protocol) const {
+    CapabilityAnswer answer;
+    answer.returnCode = TWRC_SUCCESS;
+    answer.conditionCode = TWCC_SUCCESS;
+    const uint32_t size = ItemSize(row.itemType);
+    answer.conType = protocol == AppProtocol::Twain2 ? row.getContainer2 : row.getContainer;
+    if (row.cap == CAP_SUPPORTEDCAPS) {
+        // Exactly the rows this program can ask for, in table order.
+        std::vector<uint16_t> codes;
+        for (const CapabilityEntry& r : m_rows) {
+            if (r.cap == 0 || (r.twain2Only && protocol != AppProtocol::Twain2)) continue;
+            codes.push_back(r.cap >= kBitDepthBase ? static_cast<uint16_t>(ICAP_BITDEPTH) : r.cap);
+        }
+        answer.container = Array(TWTY_UINT16, static_cast<uint32_t>(codes.size()),
+                                 reinterpret_cast<const uint8_t*>(codes.data()));
+    } else if (answer.conType == TWON_ARRAY) {
+        answer.container = Array(row.itemType, row.itemCount, row.items);
+    } else if (answer.conType == TWON_ONEVALUE) {
+        if (row.currentValue == nullptr) return CapabilityAnswer{TWRC_FAILURE, TWCC_CAPBADOPERATION, 0, {}};
+        answer.container = OneValue(row.itemType, row.currentValue);
+    } else {
+        std::vector<uint8_t> out(size * row.itemCount + 15, 0);
+        Put16(out, 0, row.itemType);
+        Put32(out, 2, row.itemCount);
+        Put32(out, 6, row.currentValue ? IndexOf(row, row.currentValue) : row.itemCount);
+        Put32(out, 10, row.defaultValue ? IndexOf(row, row.defaultValue) : row.itemCount);
+        for (uint32_t i = 0; i < row.itemCount; ++i) {
+            PutItem(out, 14 + i * size, row.itemType, row.items + i * size);
+        }
+        answer.container = std::move(out);
+    }
+    return answer;
+}
+
+CapabilityAnswer CCapabilityTable::ResetAll() {
+    CapabilityAnswer answer;
+    answer.returnCode = TWRC_FAILURE;
+    answer.conditionCode = TWCC_SEQERROR;  // no open session: nothing to reset
+    if (m_rows[kSupportedCapsRow].cap == 0) return answer;
+    for (CapabilityEntry& row : m_rows) {
+        if ((row.supportFlags & TWQC_RESET) == 0 || row.currentValue == nullptr || row.defaultValue == nullptr) {
+            continue;
+        }
+        std::memcpy(row.currentValue, row.defaultValue, ItemSize(row.itemType) * row.currentCount);
+    }
+    answer.returnCode = TWRC_SUCCESS;
+    answer.conditionCode = TWCC_SUCCESS;
+    return answer;
+}
+
 CapabilityAnswer CCapabilityTable::Handle(uint16_t cap, uint16_t msg, uint16_t conType,
                                           const uint8_t* container, size_t containerSize,
-                                          bool oldProtocol) {
+                                          AppProtocol protocol) {
+    // Answered whoever asks: the Working Group's checks send it as a 1.9 program too.
+    if (msg == MSG_RESETALL) return ResetAll();
+    const bool twain2 = protocol == AppProtocol::Twain2;
+
     CapabilityAnswer answer;
     answer.returnCode = TWRC_FAILURE;
     answer.conditionCode = TWCC_CAPUNSUPPORTED;
     const uint16_t key =
         cap == ICAP_BITDEPTH ? static_cast<uint16_t>(kBitDepthBase + CurrentPixelType()) : cap;
-    const CapabilityEntry* row = Find(key);
+    const CapabilityEntry* row = Find(key, protocol);
 
     auto needs = [&](uint32_t flag) {
-        if ((row->supportFlags & flag) != 0) return true;
+        if (((twain2 ? row->supportFlags2 : row->supportFlags) & flag) != 0) return true;
         answer.conditionCode = TWCC_CAPBADOPERATION;
         return false;
     };
@@ -210,34 +308,23 @@ CapabilityAnswer CCapabilityTable::Handle(uint16_t cap, uint16_t msg, uint16_t c
         const uint32_t size = ItemSize(row->itemType);
         switch (msg) {
             case MSG_GET:
-                if (!needs(TWQC_GET)) break;
-                if (row->getContainer == TWON_ONEVALUE) {
-                    oneValue(row->currentValue);
-                } else if (row->getContainer == TWON_ARRAY) {
-                    std::vector<uint8_t> out(size * row->itemCount + 7, 0);
-                    Put16(out, 0, row->itemType);
-                    Put32(out, 2, row->itemCount);
-                    for (uint32_t i = 0; i < row->itemCount; ++i) {
-                        PutItem(out, 6 + i * size, row->itemType, row->items + i * size);
-                    }
-                    success(TWON_ARRAY, std::move(out));
-                } else {
-                    std::vector<uint8_t> out(size * row->itemCount + 15, 0);
-                    Put16(out, 0, row->itemType);
-                    Put32(out, 2, row->itemCount);
-                    Put32(out, 6, row->currentValue ? IndexOf(*row, row->currentValue) : row->itemCount);
-                    Put32(out, 10, row->defaultValue ? IndexOf(*row, row->defaultValue) : row->itemCount);
-                    for (uint32_t i = 0; i < row->itemCount; ++i) {
-                        PutItem(out, 14 + i * size, row->itemType, row->items + i * size);
-                    }
-                    success(TWON_ENUMERATION, std::move(out));
-                }
+                if (needs(TWQC_GET)) answer = Get(*row, protocol);
                 break;
             case MSG_GETCURRENT:
-                if (needs(TWQC_GETCURRENT)) oneValue(row->currentValue);
+                if (!needs(TWQC_GETCURRENT)) break;
+                if (row->valueContainer == TWON_ARRAY) {
+                    answer = Get(*row, protocol);
+                } else {
+                    oneValue(row->currentValue);
+                }
                 break;
             case MSG_GETDEFAULT:
-                if (needs(TWQC_GETDEFAULT)) oneValue(row->defaultValue);
+                if (!needs(TWQC_GETDEFAULT)) break;
+                if (row->valueContainer == TWON_ARRAY) {
+                    answer = Get(*row, protocol);
+                } else {
+                    oneValue(row->defaultValue);
+                }
                 break;
             case MSG_RESET:
                 if (!needs(TWQC_RESET)) break;
@@ -250,14 +337,20 @@ CapabilityAnswer CCapabilityTable::Handle(uint16_t cap, uint16_t msg, uint16_t c
                 if (needs(TWQC_SET)) answer = Set(*row, conType, container, containerSize);
                 break;
             case MSG_QUERYSUPPORT: {
-                const uint32_t flags = row->supportFlags;
-                success(TWON_ONEVALUE, OneValue(TWTY_UINT32, reinterpret_cast<const uint8_t*>(&flags)));
+                // TWAIN names TWTY_INT32; 1.x programs keep the type they always got.
+                const uint32_t flags = twain2 ? row->supportFlags2 : row->supportFlags;
+                success(TWON_ONEVALUE, OneValue(twain2 ? TWTY_INT32 : TWTY_UINT32,
+                                                reinterpret_cast<const uint8_t*>(&flags)));
                 break;
             }
-            default: break;
+            default:
+                // To 2.x programs a capability that exists refuses what it does not do (help
+                // texts and labels among them); 1.x programs keep TWCC_CAPUNSUPPORTED.
+                if (twain2) answer.conditionCode = TWCC_CAPBADOPERATION;
+                break;
         }
     }
-    if (oldProtocol && answer.conditionCode > TWCC_BADDEST) answer.conditionCode = TWCC_BADCAP;
+    if (protocol == AppProtocol::Twain15 && answer.conditionCode > TWCC_BADDEST) answer.conditionCode = TWCC_BADCAP;
     return answer;
 }
 
@@ -297,12 +390,12 @@ CapabilityAnswer CCapabilityTable::Set(const CapabilityEntry& row, uint16_t conT
 
 uint16_t CCapabilityTable::CurrentPixelType() const {
     uint16_t type;
-    std::memcpy(&type, m_values[8].currentValue.data(), 2);
+    std::memcpy(&type, m_values[kPixelTypeRow].currentValue.data(), 2);
     return type;
 }
 
 uint16_t CCapabilityTable::CurrentBitDepth() const {
-    const CapabilityEntry* row = Find(static_cast<uint16_t>(kBitDepthBase + CurrentPixelType()));
+    const CapabilityEntry* row = Find(static_cast<uint16_t>(kBitDepthBase + CurrentPixelType()), AppProtocol::Twain1);
     if (row == nullptr || row->currentValue == nullptr) return 0;
     uint16_t depth;
     std::memcpy(&depth, row->currentValue, 2);
@@ -313,6 +406,12 @@ float CCapabilityTable::CurrentXResolution() const {
     float value;
     std::memcpy(&value, m_values[kXResolutionRow].currentValue.data(), 4);
     return value;
+}
+
+int16_t CCapabilityTable::CurrentXferCount() const {
+    int16_t count;
+    std::memcpy(&count, m_values[kXferCountRow].currentValue.data(), 2);
+    return count;
 }
 
 }  // namespace qor::twain

@@ -1,23 +1,29 @@
-// The source's capabilities: sixteen rows built at every open and cleared at every close, values
-// that live as long as the module, and the containers of the answers as the bytes the shell puts
-// into a movable global block.
+// The source's capabilities: rows built at every open and cleared at every close, values that
+// live as long as the module, and the containers of the answers as the bytes the shell puts into
+// a movable global block. Programs of 1.x see the first sixteen rows, as they always did; 2.x
+// programs see every row.
 #pragma once
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "twain_source/core/app_protocol.h"
+
 namespace qor::twain {
 
-inline constexpr size_t kCapabilityCount = 16;
+inline constexpr size_t kCapabilityCount = 21;
 inline constexpr uint16_t kBitDepthBase = 0x9000;  // ICAP_BITDEPTH row key = base + pixel type
 
 struct CapabilityEntry {
     uint16_t cap = 0;
     uint16_t itemType = 0;
     uint16_t getContainer = 0;
+    uint16_t getContainer2 = 0;  // MSG_GET's container for 2.x programs
     uint16_t valueContainer = 0;
+    bool twain2Only = false;
     uint32_t supportFlags = 0;
+    uint32_t supportFlags2 = 0;  // for 2.x programs
     uint32_t itemCount = 0;
     const uint8_t* items = nullptr;
     uint32_t defaultCount = 0;
@@ -43,17 +49,20 @@ public:
     CCapabilityTable(const CCapabilityTable&) = delete;
     CCapabilityTable& operator=(const CCapabilityTable&) = delete;
 
-    void Build();
+    // At MSG_OPENDS, for the program that opens. A 2.x program starts from the defaults, as
+    // TWAIN 2.x requires; for a 1.x program the values set in earlier sessions stay.
+    void Build(AppProtocol protocol);
     void Clear();
 
-    // `container` is the application's container for MSG_SET (may be null otherwise);
-    // `oldProtocol` is true for applications of protocol 1.5 and older.
+    // `container` is the application's container for MSG_SET (may be null otherwise). For
+    // MSG_RESETALL `cap` is ignored and the answer carries no container.
     CapabilityAnswer Handle(uint16_t cap, uint16_t msg, uint16_t conType, const uint8_t* container,
-                            size_t containerSize, bool oldProtocol);
+                            size_t containerSize, AppProtocol protocol);
 
     uint16_t CurrentPixelType() const;
     uint16_t CurrentBitDepth() const;  // 0 when the pixel type has no bit-depth row
     float CurrentXResolution() const;
+    int16_t CurrentXferCount() const;  // -1: as many as there are
 
 private:
     struct Values {
@@ -61,7 +70,9 @@ private:
         std::vector<uint8_t> defaultValue;
         std::vector<uint8_t> currentValue;
     };
-    const CapabilityEntry* Find(uint16_t key) const;
+    const CapabilityEntry* Find(uint16_t key, AppProtocol protocol) const;
+    CapabilityAnswer Get(const CapabilityEntry& row, AppProtocol protocol) const;
+    CapabilityAnswer ResetAll();
     CapabilityAnswer Set(const CapabilityEntry& row, uint16_t conType, const uint8_t* container,
                          size_t containerSize);
 

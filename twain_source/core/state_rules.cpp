@@ -12,41 +12,75 @@ constexpr uint8_t S(int a) { return static_cast<uint8_t>(1u << (a - 3)); }
 constexpr uint8_t k3to7 = S(3) | S(4) | S(5) | S(6) | S(7), k4 = S(4), k4to6 = S(4) | S(5) | S(6), k4to7 = k4to6 | S(7),
                   k5to7 = S(5) | S(6) | S(7), k6 = S(6), k6to7 = S(6) | S(7);
 
-constexpr const char* kPending = "General failure in response to DAT_PENDINGXFER.  ";
+constexpr uint8_t k1x = kRuleFor1x, k2x = kRuleFor2x, kAny = kRuleFor1x | kRuleFor2x;
 
-constexpr std::array<StateRule, 16> kRules{{
+constexpr const char* kPending = "General failure in response to DAT_PENDINGXFER.  ";
+constexpr const char* kCapability = "General failure in response to DAT_CAPABILITY.  ";
+constexpr const char* kLayout = "General failure in response to DAT_IMAGELAYOUT.  ";
+constexpr const char* kSetupFile = "General failure in response to DAT_SETUPFILEXFER, not supported.  ";
+constexpr const char* kPalette = "General failure in response to DAT_PALETTE8.  ";
+constexpr const char* kGray = "General failure in response to DAT_GRAYRESPONSE.  ";
+constexpr const char* kRgb = "General failure in response to DAT_RGBRESPONSE.  ";
+constexpr const char* kJpeg = "General failure in response to DAT_JPEGCOMPRESSION.  ";
+
+// First match wins: the 2.x rules that narrow an operation come before the rule of its DAT.
+constexpr StateRule kRules[] = {
+    // TWAIN 2.x: what is negotiated is set in state 4 only; reading goes on in states 4 to 7.
+    // 1.x programs keep setting capabilities in any state; MSG_RESETALL came with 2.x and its rule.
+    {DG_CONTROL, DAT_CAPABILITY, MSG_SET, k4, k2x, kCapability, true},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_RESET, k4, k2x, kCapability, true},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, k4, kAny, kCapability, true},
+    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, k4, k2x, kLayout, false},
+    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, k4, k2x, kLayout, false},
+    {DG_IMAGE, DAT_IMAGELAYOUT, 0, k4to6, k2x, kLayout, false},
+    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET, k4, k2x, kSetupFile, false},
+    {DG_IMAGE, DAT_PALETTE8, MSG_SET, k4, k2x, kPalette, false},
+    {DG_IMAGE, DAT_PALETTE8, MSG_RESET, k4, k2x, kPalette, false},
+    {DG_IMAGE, DAT_GRAYRESPONSE, 0, k4, k2x, kGray, false},
+    {DG_IMAGE, DAT_RGBRESPONSE, 0, k4, k2x, kRgb, false},
+    {DG_IMAGE, DAT_JPEGCOMPRESSION, MSG_SET, k4, k2x, kJpeg, false},
+    {DG_IMAGE, DAT_JPEGCOMPRESSION, MSG_RESET, k4, k2x, kJpeg, false},
+    {DG_IMAGE, DAT_JPEGCOMPRESSION, 0, k4to6, k2x, kJpeg, false},
+    {DG_IMAGE, DAT_CIECOLOR, 0, k4to6, k2x, "General failure in response to DAT_CIECOLOR.  ", false},
+
+    // A 2.x manager hands over its entry point before it opens the source.
+    {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, S(3), kAny, "General failure in response to DAT_ENTRYPOINT.  ", false},
     // In states 4 to 7 a session the manager dropped is ended first.
-    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, k3to7, "General failure in response to MSG_OPENDS.  "},
-    {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, k4to7, "General failure in response to MSG_CLOSEDS.  "},
-    {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, k4, "General failure in response to MSG_ENABLEDS.  "},
-    {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, k5to7,
-     "General failure in response to MSG_DISABLEDS.  "},
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, k4to7, kPending},
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, k6to7, kPending},
+    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, k3to7, kAny, "General failure in response to MSG_OPENDS.  ", false},
+    {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, k4to7, kAny, "General failure in response to MSG_CLOSEDS.  ", false},
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, k4, kAny, "General failure in response to MSG_ENABLEDS.  ", false},
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDSUIONLY, k4, kAny,
+     "General failure in response to MSG_ENABLEDSUIONLY.  ", false},
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, k5to7, kAny,
+     "General failure in response to MSG_DISABLEDS.  ", false},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, k4to7, kAny, kPending, false},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, k6to7, kAny, kPending, false},
     // Ends a transfer; in state 5 it offers an image that is waiting. Before MSG_ENABLEDS it would
     // announce an image without an enabled source.
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, k5to7, kPending},
-    {DG_CONTROL, DAT_SETUPMEMXFER, 0, k4to6,
-     "General failure in response to DAT_SETUPMEMXFER, not supported.  "},
-    {DG_CONTROL, DAT_SETUPFILEXFER, 0, k4to6,
-     "General failure in response to DAT_SETUPFILEXFER, not supported.  "},
-    {DG_CONTROL, DAT_XFERGROUP, 0, k4to6, "General failure in response to DAT_XFERGROUP, not supported.  "},
-    {DG_IMAGE, DAT_PALETTE8, 0, k4to6, "General failure in response to DAT_PALETTE8.  "},
-    {DG_IMAGE, DAT_IMAGEINFO, 0, k6, "General failure in transfer.  "},
-    {DG_IMAGE, DAT_IMAGENATIVEXFER, 0, k6, "General failure in response to DAT_IMAGENATIVEXFER.  "},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, k5to7, kAny, kPending, false},
+    {DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, k4to6, kAny,
+     "General failure in response to DAT_SETUPMEMXFER, not supported.  ", false},
+    {DG_CONTROL, DAT_SETUPFILEXFER, 0, k4to6, kAny, kSetupFile, false},
+    {DG_CONTROL, DAT_XFERGROUP, 0, k4to6, kAny, "General failure in response to DAT_XFERGROUP, not supported.  ",
+     false},
+    {DG_IMAGE, DAT_PALETTE8, 0, k4to6, kAny, kPalette, false},
+    // The transfers have MSG_GET only; any other message is no operation of theirs in any state.
+    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, k6, kAny, "General failure in transfer.  ", false},
+    {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, k6, kAny, "General failure in response to DAT_IMAGENATIVEXFER.  ",
+     false},
     // A memory transfer starts in state 6 and goes on in state 7; in earlier states there is
     // nothing to copy.
-    {DG_IMAGE, DAT_IMAGEMEMXFER, 0, k6to7, "General failure in response to DAT_IMAGEMEMXFER.  "},
+    {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, k6to7, kAny, "General failure in response to DAT_IMAGEMEMXFER.  ", false},
     // A file transfer is refused before an image can exist (states 3 to 5).
-    {DG_IMAGE, DAT_IMAGEFILEXFER, 0, k6to7, "General failure in response to DAT_IMAGEINFO.  "},
-    {0, 0, 0, 0, nullptr},
-}};
+    {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, k6to7, kAny, "General failure in response to DAT_IMAGEINFO.  ", false},
+};
 
 }  // namespace
 
-const StateRule* FindStateRule(uint32_t dg, uint16_t dat, uint16_t msg) {
+const StateRule* FindStateRule(uint32_t dg, uint16_t dat, uint16_t msg, AppProtocol protocol) {
+    const uint8_t mine = protocol == AppProtocol::Twain2 ? k2x : k1x;
     for (const StateRule& rule : kRules) {
-        if (rule.context == nullptr) break;
+        if ((rule.protocols & mine) == 0) continue;
         if (rule.dg == dg && rule.dat == dat && (rule.msg == 0 || rule.msg == msg)) return &rule;
     }
     return nullptr;

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "twain_source/core/app_protocol.h"
+
 namespace qor::twain {
 
 // m_nState values.
@@ -13,11 +15,17 @@ struct StateRule {
     uint16_t dat;
     uint16_t msg;         // 0: every message of that DAT
     uint8_t states;       // bit n set: state n+3 allowed
+    uint8_t protocols;    // kRuleFor1x, kRuleFor2x or both
     const char* context;  // failure context text
+    bool quiet;           // refused with TWCC_SEQERROR but no log line or box (capabilities)
 };
 
-// The rule for a triplet, or null when the operation is accepted in any state.
-const StateRule* FindStateRule(uint32_t dg, uint16_t dat, uint16_t msg);
+inline constexpr uint8_t kRuleFor1x = 1, kRuleFor2x = 2;
+
+// The rule for a triplet from a program of that protocol, or null when the operation is accepted
+// in any state. A message the DAT does not have finds no rule: its handler answers
+// TWCC_BADPROTOCOL, in every state.
+const StateRule* FindStateRule(uint32_t dg, uint16_t dat, uint16_t msg, AppProtocol protocol);
 bool StateAllowed(const StateRule& rule, int32_t state);
 
 // The condition text that follows a failure's context text in the log.

@@ -1,5 +1,6 @@
-// The TWAIN 1.9 codes the source uses. The Windows shell includes the manager's twain.h first;
-// the portable core (native builds) gets the same values from here.
+// The TWAIN codes the source uses. The Windows shell includes the manager's twain.h first;
+// the portable core (native builds) gets the same values from here. The 2.x codes that header
+// lacks come from the second block in every build.
 #pragma once
 
 #ifndef TWON_ONEVALUE
@@ -29,6 +30,7 @@
 
 #define TWRC_SUCCESS 0
 #define TWRC_FAILURE 1
+#define TWRC_CHECKSTATUS 2
 #define TWRC_DSEVENT 4
 #define TWRC_NOTDSEVENT 5
 #define TWRC_XFERDONE 6
@@ -46,11 +48,14 @@
 #define TWCC_BADDEST 12
 #define TWCC_CAPUNSUPPORTED 13
 #define TWCC_CAPBADOPERATION 14
+#define TWCC_CAPSEQERROR 15
 
 #define DG_CONTROL 0x0001L
 #define DG_IMAGE 0x0002L
 
+#define DAT_NULL 0x0000
 #define DAT_CAPABILITY 0x0001
+#define DAT_EVENT 0x0002
 #define DAT_IDENTITY 0x0003
 #define DAT_PENDINGXFERS 0x0005
 #define DAT_SETUPMEMXFER 0x0006
@@ -58,6 +63,7 @@
 #define DAT_STATUS 0x0008
 #define DAT_USERINTERFACE 0x0009
 #define DAT_XFERGROUP 0x000a
+#define DAT_ENTRYPOINT 0x0403
 #define DAT_IMAGEINFO 0x0101
 #define DAT_IMAGELAYOUT 0x0102
 #define DAT_IMAGEMEMXFER 0x0103
@@ -81,6 +87,8 @@
 #define MSG_CLOSEDS 0x0402
 #define MSG_DISABLEDS 0x0501
 #define MSG_ENABLEDS 0x0502
+#define MSG_ENABLEDSUIONLY 0x0503
+#define MSG_PROCESSEVENT 0x0601
 #define MSG_ENDXFER 0x0701
 
 #define CAP_XFERCOUNT 0x0001
@@ -88,11 +96,15 @@
 #define ICAP_PIXELTYPE 0x0101
 #define ICAP_UNITS 0x0102
 #define ICAP_XFERMECH 0x0103
+#define CAP_FEEDERENABLED 0x1002
 #define CAP_SUPPORTEDCAPS 0x1005
 #define CAP_UICONTROLLABLE 0x100e
+#define CAP_DEVICEONLINE 0x100f
 #define ICAP_IMAGEFILEFORMAT 0x110c
 #define ICAP_PHYSICALWIDTH 0x1111
 #define ICAP_PHYSICALHEIGHT 0x1112
+#define ICAP_XNATIVERESOLUTION 0x1116
+#define ICAP_YNATIVERESOLUTION 0x1117
 #define ICAP_XRESOLUTION 0x1118
 #define ICAP_YRESOLUTION 0x1119
 #define ICAP_BITORDER 0x111c
@@ -114,4 +126,21 @@
 #define TWBO_LSBFIRST 0
 #define TWBO_MSBFIRST 1
 #define TWFF_BMP 2
+#endif
+
+// TWAIN 2.x codes missing from the manager's header the Windows build uses.
+#ifndef MSG_RESETALL
+#define MSG_RESETALL 0x0A01
+#endif
+#ifndef MSG_GETHELP
+#define MSG_GETHELP 0x0009
+#endif
+#ifndef MSG_GETLABEL
+#define MSG_GETLABEL 0x000a
+#endif
+#ifndef MSG_GETLABELENUM
+#define MSG_GETLABELENUM 0x000b
+#endif
+#ifndef CAP_SUPPORTEDDATS
+#define CAP_SUPPORTEDDATS 0x103e
 #endif

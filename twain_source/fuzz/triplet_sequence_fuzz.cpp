@@ -95,7 +95,9 @@ constexpr uint16_t kCaps[] = {CAP_SUPPORTEDCAPS, ICAP_XFERMECH,     ICAP_PIXELFL
                               ICAP_PHYSICALHEIGHT, ICAP_UNITS,      ICAP_PIXELTYPE,
                               ICAP_BITDEPTH,     ICAP_BITORDER,     ICAP_XRESOLUTION,
                               ICAP_YRESOLUTION,  CAP_XFERCOUNT,     ICAP_IMAGEFILEFORMAT,
-                              CAP_UICONTROLLABLE, 0x9001,           0x0000};
+                              CAP_UICONTROLLABLE, CAP_SUPPORTEDDATS, CAP_DEVICEONLINE,
+                              ICAP_XNATIVERESOLUTION, ICAP_YNATIVERESOLUTION, CAP_FEEDERENABLED,
+                              0x9001,           0x0000};
 constexpr size_t kCapCount = sizeof kCaps / sizeof kCaps[0];
 
 uint16_t Get16(const std::vector<uint8_t>& bytes, size_t at) {
@@ -110,14 +112,14 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
 }
 
 // A container must hold everything its own header announces.
-void CheckContainer(const CapabilityAnswer& answer, uint16_t msg, bool oldProtocol) {
-    if (oldProtocol) REQUIRE(answer.conditionCode <= TWCC_BADDEST);
+void CheckContainer(const CapabilityAnswer& answer, uint16_t msg, AppProtocol protocol) {
+    if (protocol == AppProtocol::Twain15) REQUIRE(answer.conditionCode <= TWCC_BADDEST);
     if (answer.returnCode != TWRC_SUCCESS) {
         REQUIRE(answer.container.empty());
         return;
     }
     if (answer.container.empty()) {
-        REQUIRE(msg == MSG_SET);
+        REQUIRE(msg == MSG_SET || msg == MSG_RESETALL);
         return;
     }
     const std::vector<uint8_t>& c = answer.container;
@@ -155,7 +157,7 @@ private:
     Snapshot Take() {
         Snapshot s{m_state, {}, m_image.has_value(), m_waiting.size()};
         for (uint16_t cap : kCaps) {
-            s.capabilities.push_back(m_table.Handle(cap, MSG_GET, 0, nullptr, 0, false).container);
+            s.capabilities.push_back(m_table.Handle(cap, MSG_GET, 0, nullptr, 0, AppProtocol::Twain2).container);
         }
         return s;
     }
@@ -173,7 +175,7 @@ private:
 
     int32_t m_state = kState3;
     CCapabilityTable m_table;
-    bool m_oldProtocol = false;
+    AppProtocol m_protocol = AppProtocol::Twain1;
     std::deque<std::vector<uint8_t>> m_waiting;  // images the application still holds
     std::optional<DibImage> m_image;            // the image in hand (states 6 and 7)
     CDibRowCursor m_cursor;
@@ -214,11 +216,11 @@ bool SourceModel::Capability(uint16_t msg, Input& in) {
     const bool closed = m_state == kState3;
     const CapabilityAnswer answer =
         m_table.Handle(cap, msg, conType, msg == MSG_SET ? container.data() : nullptr,
-                       msg == MSG_SET ? container.size() : 0, m_oldProtocol && !closed);
-    CheckContainer(answer, msg, m_oldProtocol && !closed);
+                       msg == MSG_SET ? container.size() : 0, m_protocol);
+    CheckContainer(answer, msg, m_protocol);
     if (closed) REQUIRE(answer.returnCode == TWRC_FAILURE);
     if (msg == MSG_SET && answer.returnCode == TWRC_SUCCESS && conType == TWON_ONEVALUE) {
-        const CapabilityAnswer now = m_table.Handle(cap, MSG_GETCURRENT, 0, nullptr, 0, false);
+        const CapabilityAnswer now = m_table.Handle(cap, MSG_GETCURRENT, 0, nullptr, 0, m_protocol);
         REQUIRE(now.returnCode == TWRC_SUCCESS);
         const uint16_t itemType = Get16(now.container, 0);
         if (itemType == TWTY_FIX32) {
@@ -266,7 +268,8 @@ bool SourceModel::MemoryTransfer(Input& in) {
 }
 
 bool SourceModel::Execute(const Triplet& t, Input& in) {
-    if (const StateRule* rule = FindStateRule(t.dg, t.dat, t.msg); rule != nullptr && !StateAllowed(*rule, m_state)) {
+    if (const StateRule* rule = FindStateRule(t.dg, t.dat, t.msg, m_protocol);
+        rule != nullptr && !StateAllowed(*rule, m_state)) {
         return false;
     }
     switch (t.dat) {
@@ -275,9 +278,9 @@ bool SourceModel::Execute(const Triplet& t, Input& in) {
                 // A dropped session ends as MSG_CLOSEDS would end it.
                 if (m_image) m_waiting.push_front(DibToBmpFile(*m_image));
                 Release();
-                m_oldProtocol = (in.Byte() & 1) != 0;
+                m_protocol = static_cast<AppProtocol>(in.Byte() % 3);
                 m_state = kState4;
-                m_table.Build();
+                m_table.Build(m_protocol);
             } else if (t.msg == MSG_CLOSEDS) {
                 // The image in hand goes back to the application: it was never delivered.
                 if (m_image) m_waiting.push_front(DibToBmpFile(*m_image));
@@ -351,8 +354,8 @@ void SourceModel::Step(Input& in) {
         if (!known) return;
     } else if (t.dat == DAT_CAPABILITY) {
         static constexpr uint16_t kMessages[] = {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_RESET,
-                                                 MSG_SET, MSG_QUERYSUPPORT, MSG_GETFIRST};
-        t.msg = kMessages[(selector >> 5) % 7];
+                                                 MSG_SET, MSG_QUERYSUPPORT, MSG_GETFIRST, MSG_RESETALL};
+        t.msg = kMessages[(selector >> 4) % 8];
     }
 
     const Snapshot before = Take();
@@ -366,7 +369,7 @@ void SourceModel::Step(Input& in) {
     // An image is in hand exactly while the program may transfer it.
     REQUIRE(m_image.has_value() == (m_state >= kState6));
     if (m_state == kState3) {
-        REQUIRE(m_table.Handle(ICAP_PIXELTYPE, MSG_GET, 0, nullptr, 0, false).returnCode == TWRC_FAILURE);
+        REQUIRE(m_table.Handle(ICAP_PIXELTYPE, MSG_GET, 0, nullptr, 0, m_protocol).returnCode == TWRC_FAILURE);
     }
 }
 
