@@ -430,7 +430,7 @@ std::string RunSequence(const Options& options, int index, HWND window, const st
             if (rc != TWRC_FAILURE || cc != TWCC_BADPROTOCOL) fail("an unknown group or DAT was not refused with TWCC_BADPROTOCOL");
             continue;
         }
-        const qor::twain::StateRule* rule = qor::twain::FindStateRule(callDg, dat, msg);
+        const qor::twain::StateRule* rule = qor::twain::FindStateRule(callDg, dat, msg, qor::twain::AppProtocol::Twain1);
         if (rule != nullptr) {
             States allowed, refused;
             for (int32_t s : model.states) (qor::twain::StateAllowed(*rule, s) ? allowed : refused).insert(s);

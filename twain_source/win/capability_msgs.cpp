@@ -12,9 +12,7 @@ TW_UINT16 CapabilityMsg(TripletRecord& t) {
         g_session.conditionCode = TWCC_BADVALUE;
         return TWRC_FAILURE;
     }
-    // Only a connected application has a protocol to map for.
-    const bool oldProtocol = g_session.state >= qor::twain::kState4 && g_session.appIdentity.ProtocolMajor <= 1 &&
-                             g_session.appIdentity.ProtocolMinor <= 5;
+    const qor::twain::AppProtocol protocol = SessionProtocol();
     const uint8_t* container = nullptr;
     size_t containerSize = 0;
     if (t.MSG == MSG_SET && cap->hContainer != nullptr) {
@@ -23,7 +21,7 @@ TW_UINT16 CapabilityMsg(TripletRecord& t) {
         containerSize = container ? GlobalSize(cap->hContainer) : 0;
     }
     qor::twain::CapabilityAnswer answer =
-        g_session.capabilities.Handle(cap->Cap, t.MSG, cap->ConType, container, containerSize, oldProtocol);
+        g_session.capabilities.Handle(cap->Cap, t.MSG, cap->ConType, container, containerSize, protocol);
     if (container != nullptr) UnlockForProgram(cap->hContainer);
     if (t.MSG == MSG_SET && cap->hContainer != nullptr && container == nullptr) answer.returnCode = TWRC_FAILURE;
     if (!answer.container.empty()) {

@@ -5,6 +5,7 @@
 
 #include "common/core/log_file.h"
 #include "twain_source/core/state_rules.h"
+#include "twain_source/core/supported_triplets.h"
 #include "twain_source/win/app_link.h"
 #include "twain_source/win/capability_msgs.h"
 #include "twain_source/win/identity_msgs.h"
@@ -31,6 +32,20 @@ TW_UINT16 StatusMsg(TripletRecord& t) {
     return TWRC_SUCCESS;
 }
 
+// DAT_ENTRYPOINT/MSG_SET: a 2.x manager's entry point and memory functions, given just before
+// MSG_OPENDS (so in any state: a session the manager dropped may still be open here).
+TW_UINT16 EntryPointMsg(TripletRecord& t) {
+    if (t.MSG != MSG_SET) return ReportFailure("General failure in response to DAT_ENTRYPOINT.  ", TWCC_BADPROTOCOL);
+    if (!SetManagerEntry(static_cast<const TW_ENTRYPOINT*>(t.pData))) {
+        return ReportFailure("General failure in response to DAT_ENTRYPOINT.  ", TWCC_BADVALUE);
+    }
+    TheLogFile().Write(LOG_INFO, "EntryPointMsg: the manager's entry point and memory functions are used.\n");
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 ProcessEvent(TW_MEMREF pData);
+TW_UINT16 EventMsg(TripletRecord& t) { return t.MSG == MSG_PROCESSEVENT ? ProcessEvent(t.pData) : TWRC_FAILURE; }
+
 struct TripletTableEntry {
     TW_UINT16 dat;
     TripletHandler handler;
@@ -41,6 +56,7 @@ constexpr TripletTableEntry kControlTable[] = {
     {DAT_CAPABILITY, CapabilityMsg},     {DAT_STATUS, StatusMsg},
     {DAT_PENDINGXFERS, PendingXferMsg},  {DAT_SETUPMEMXFER, SetupMemXferMsg},
     {DAT_SETUPFILEXFER, SetupFileXferMsg}, {DAT_XFERGROUP, XferGroupMsg},
+    {DAT_ENTRYPOINT, EntryPointMsg},     {DAT_EVENT, EventMsg},
     {0, nullptr},
 };
 constexpr TripletTableEntry kImageTable[] = {
@@ -51,6 +67,19 @@ constexpr TripletTableEntry kImageTable[] = {
     {DAT_CIECOLOR, CieColorMsg},             {DAT_JPEGCOMPRESSION, JpegCompressionMsg},
     {0, nullptr},
 };
+
+// CAP_SUPPORTEDDATS tells programs what these tables answer: the two must agree.
+constexpr bool TablesAnswerExactlyTheSupportedTriplets() {
+    size_t answered = 0;
+    for (const auto* table : {kControlTable, kImageTable}) {
+        const uint32_t dg = table == kControlTable ? DG_CONTROL : DG_IMAGE;
+        for (const TripletTableEntry* e = table; e->handler != nullptr; ++e, ++answered) {
+            if (!qor::twain::IsSupportedTriplet(dg, e->dat)) return false;
+        }
+    }
+    return answered == qor::twain::kSupportedTriplets.size();
+}
+static_assert(TablesAnswerExactlyTheSupportedTriplets());
 
 TW_UINT16 ProcessEvent(TW_MEMREF pData) {
     auto* event = static_cast<pTW_EVENT>(pData);
@@ -66,17 +95,6 @@ TW_UINT16 ProcessEvent(TW_MEMREF pData) {
         return TWRC_DSEVENT;
     }
     return TWRC_NOTDSEVENT;
-}
-
-// DAT_ENTRYPOINT/MSG_SET: a 2.x manager's entry point and memory functions, given just before
-// MSG_OPENDS (so in any state: a session the manager dropped may still be open here).
-TW_UINT16 EntryPointMsg(TripletRecord& t) {
-    if (t.MSG != MSG_SET) return ReportFailure("General failure in response to DAT_ENTRYPOINT.  ", TWCC_BADPROTOCOL);
-    if (!SetManagerEntry(static_cast<const TW_ENTRYPOINT*>(t.pData))) {
-        return ReportFailure("General failure in response to DAT_ENTRYPOINT.  ", TWCC_BADVALUE);
-    }
-    TheLogFile().Write(LOG_INFO, "EntryPointMsg: the manager's entry point and memory functions are used.\n");
-    return TWRC_SUCCESS;
 }
 
 TW_UINT16 Dispatch(TripletRecord& t) {
@@ -106,9 +124,11 @@ TW_UINT16 Dispatch(TripletRecord& t) {
         g_session.conditionCode = TWCC_BADPROTOCOL;
         return TWRC_FAILURE;
     }
-    if (const qor::twain::StateRule* rule = qor::twain::FindStateRule(t.DG, t.DAT, t.MSG);
+    if (const qor::twain::StateRule* rule = qor::twain::FindStateRule(t.DG, t.DAT, t.MSG, SessionProtocol());
         rule != nullptr && !qor::twain::StateAllowed(*rule, g_session.state)) {
-        return ReportFailure(rule->context, TWCC_SEQERROR);
+        if (!rule->quiet) return ReportFailure(rule->context, TWCC_SEQERROR);
+        g_session.conditionCode = TWCC_SEQERROR;
+        return TWRC_FAILURE;
     }
     return entry->handler(t);
 }

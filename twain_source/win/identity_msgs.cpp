@@ -132,7 +132,7 @@ TW_UINT16 OpenDS(TripletRecord& t) {
     g_session.dsIdentity = *static_cast<pTW_IDENTITY>(t.pData);
     g_session.state = qor::twain::kState4;
     g_session.quiet = false;
-    g_session.capabilities.Build();
+    g_session.capabilities.Build(SessionProtocol());
 
     ReadLanguageTable(SuiteFolder());
     const WORD languageId = qor::twain::LanguageIdForTwlg(static_cast<uint16_t>(t.pOrigin->Version.Language));
@@ -186,19 +186,19 @@ void SetUpIdentity() {
     FillIdentityString(3, g_session.dsIdentity.Version.Info);
     g_session.dsIdentity.ProtocolMajor = 1;
     g_session.dsIdentity.ProtocolMinor = kProtocolMinor1x;
-    // DF_DS2 tells a 2.x manager to give its entry point; a 1.x manager ignores the flag.
-    g_session.dsIdentity.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_DS2;
+    g_session.dsIdentity.SupportedGroups = DG_CONTROL | DG_IMAGE;
     FillIdentityString(0, g_session.dsIdentity.Manufacturer);
     FillIdentityString(1, g_session.dsIdentity.ProductFamily);
     FillIdentityString(2, g_session.dsIdentity.ProductName);
 }
 
-// The identity a manager reads (with a null origin when it lists the sources): 2.x when a 2.x
-// manager asks, so that it and its programs use the 2.x mechanics; 1.9 for a 1.x manager.
+// The identity a manager reads (with a null origin when it lists the sources): 2.x with DF_DS2
+// when a 2.x manager asks, so that it gives its entry point and its programs use the 2.x
+// mechanics; for a 1.x manager as it always was.
 TW_IDENTITY OwnIdentity() {
     TW_IDENTITY identity = g_session.dsIdentity;
-    identity.SupportedGroups |= DF_DS2;
     if (ManagerIsTwain2()) {
+        identity.SupportedGroups |= DF_DS2;
         identity.ProtocolMajor = kProtocolMajor2x;
         identity.ProtocolMinor = kProtocolMinor2x;
     }

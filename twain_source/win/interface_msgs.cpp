@@ -1,5 +1,6 @@
 // DAT_USERINTERFACE: the source's dialog, which lives from MSG_ENABLEDS to MSG_DISABLEDS and
-// whose timer runs the wait for images in state 5.
+// whose timer runs the wait for images in state 5; with MSG_ENABLEDSUIONLY it only says that the
+// sensor has nothing to set (a program asks for a source's settings that way).
 #include "twain_source/win/interface_msgs.h"
 
 #include "common/core/log_file.h"
@@ -11,16 +12,37 @@
 namespace {
 
 DWORD g_nDialogThread = 0;  // the thread that created the dialog (and owns it)
+// MSG_ENABLEDSUIONLY: the dialog shows that there is nothing to set; no image is asked for.
+bool g_bSettingsOnly = false;
+
+void ShowSettingsOnly(HWND dialog) {
+    g_session.dialog = dialog;
+    g_session.state = qor::twain::kState5;
+    ShowStatusText(kNoSettingsText);
+    wchar_t text[200];
+    ReadString(kCloseText, text, 200);
+    SetDlgItemTextW(dialog, IDCANCEL, text);
+}
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     try {
         switch (message) {
-            case WM_INITDIALOG: StartLink(dialog); break;
-            case WM_DESTROY: StopLink(); break;
+            case WM_INITDIALOG:
+                if (g_bSettingsOnly) {
+                    ShowSettingsOnly(dialog);
+                } else {
+                    StartLink(dialog);
+                }
+                break;
+            case WM_DESTROY:
+                if (!g_bSettingsOnly) StopLink();
+                break;
             case WM_TIMER:
-            case kNewImageMessage: OnLinkTick(); break;
+            case kNewImageMessage:
+                if (!g_bSettingsOnly) OnLinkTick();
+                break;
             case WM_COMMAND:
-                if (LOWORD(wParam) == IDCANCEL) NotifyCloseDSReq();
+                if (LOWORD(wParam) == IDCANCEL) g_bSettingsOnly ? NotifyCloseDSOk() : NotifyCloseDSReq();
                 break;
             default: break;
         }
@@ -30,9 +52,10 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-TW_UINT16 EnableDS(pTW_USERINTERFACE ui) {
-    TheLogFile().Write(LOG_INFO, "EnableDS\n");
+TW_UINT16 EnableDS(pTW_USERINTERFACE ui, bool settingsOnly) {
+    TheLogFile().Write(LOG_INFO, settingsOnly ? "EnableDSUIOnly\n" : "EnableDS\n");
     if (ui == nullptr) return ReportFailure("General failure in response to MSG_ENABLEDS.  ", TWCC_BADVALUE);
+    g_bSettingsOnly = settingsOnly;
     g_session.parent = static_cast<HWND>(ui->hParent);
     g_session.quiet = ui->ShowUI == FALSE;
     // The dialog's start fetches the first image and may announce it (state 6).
@@ -42,7 +65,7 @@ TW_UINT16 EnableDS(pTW_USERINTERFACE ui) {
         g_session.state = qor::twain::kState4;
         return ReportFailure("General failure in response to MSG_ENABLEDS.  ", TWCC_LOWMEMORY);
     }
-    if (ui->ShowUI) {
+    if (ui->ShowUI || settingsOnly) {
         ShowWindow(g_session.dialog, SW_SHOW);
         wchar_t caption[200];
         ReadString(132, caption, 200);
@@ -61,20 +84,13 @@ TW_UINT16 DisableDS() {
     return TWRC_SUCCESS;
 }
 
-// The source has no settings of its own to show: a program asking for them alone is told so.
-TW_UINT16 EnableUiOnly() {
-    TheLogFile().Write(LOG_INFO, "EnableDSUIOnly: the source has no settings dialog.\n");
-    g_session.conditionCode = TWCC_BADPROTOCOL;
-    return TWRC_FAILURE;
-}
-
 }  // namespace
 
 TW_UINT16 InterfaceMsg(TripletRecord& t) {
     TheLogFile().Write(LOG_INFO, "InterfaceMsg\n");
-    if (t.MSG == MSG_ENABLEDS) return EnableDS(static_cast<pTW_USERINTERFACE>(t.pData));
+    if (t.MSG == MSG_ENABLEDS) return EnableDS(static_cast<pTW_USERINTERFACE>(t.pData), false);
+    if (t.MSG == MSG_ENABLEDSUIONLY) return EnableDS(static_cast<pTW_USERINTERFACE>(t.pData), true);
     if (t.MSG == MSG_DISABLEDS) return DisableDS();
-    if (t.MSG == MSG_ENABLEDSUIONLY) return EnableUiOnly();
     return ReportFailure("General failure in response to DAT_USERINTERFACE.  ", TWCC_BADPROTOCOL);
 }
 

@@ -69,6 +69,11 @@ void NotifyCloseDSReq() {
     Notify(MSG_CLOSEDSREQ);
 }
 
+void NotifyCloseDSOk() {
+    TheLogFile().Write(LOG_INFO, "NotifyCloseDSOk\n");
+    Notify(MSG_CLOSEDSOK);
+}
+
 TW_UINT16 TakeUndeliveredMessage() {
     const TW_UINT16 message = g_nUndeliveredMessage;
     g_nUndeliveredMessage = MSG_NULL;

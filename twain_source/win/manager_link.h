@@ -16,6 +16,7 @@ bool ManagerIsTwain2();
 // goes out with the next MSG_PROCESSEVENT.
 void NotifyXferReady();
 void NotifyCloseDSReq();
+void NotifyCloseDSOk();  // the settings-only dialog was closed
 TW_UINT16 TakeUndeliveredMessage();  // MSG_NULL when none
 
 // Memory the program frees: from the manager's functions when it gave them, else a movable

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "common/language.h"
+#include "twain_source/core/app_protocol.h"
 #include "twain_source/core/capability_table.h"
 #include "twain_source/core/delivery_ledger.h"
 #include "twain_source/core/state_rules.h"
@@ -19,6 +20,8 @@ inline constexpr int kStatusTextId = 1002;
 // number of QOR APP's would show its text in the source's place).
 inline constexpr UINT kImpostorText = 400;
 inline constexpr UINT kImageWithdrawnText = 401;
+inline constexpr UINT kNoSettingsText = 402;
+inline constexpr UINT kCloseText = 403;
 
 struct SourceSession {
     int32_t state = qor::twain::kState3;
@@ -42,6 +45,10 @@ struct SourceSession {
 };
 
 extern SourceSession g_session;
+
+// The protocol the session's program declared; before a session, that of a 1.x program (only a
+// connected application has a protocol to map for).
+qor::twain::AppProtocol SessionProtocol();
 extern HINSTANCE g_hInstance;  // from DllMain: the manager may load us under another file name
 extern CLanguage g_language;   // read once per process
 
