@@ -44,7 +44,12 @@ TW_UINT16 EntryPointMsg(TripletRecord& t) {
 }
 
 TW_UINT16 ProcessEvent(TW_MEMREF pData);
-TW_UINT16 EventMsg(TripletRecord& t) { return t.MSG == MSG_PROCESSEVENT ? ProcessEvent(t.pData) : TWRC_FAILURE; }
+// Only MSG_PROCESSEVENT carries an event; any other message of DAT_EVENT is unknown.
+TW_UINT16 EventMsg(TripletRecord& t) {
+    if (t.MSG == MSG_PROCESSEVENT) return ProcessEvent(t.pData);
+    g_session.conditionCode = TWCC_BADPROTOCOL;
+    return TWRC_FAILURE;
+}
 
 struct TripletTableEntry {
     TW_UINT16 dat;
