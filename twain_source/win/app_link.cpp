@@ -68,6 +68,16 @@ void StopWatchingNewImages(bool blocking) {
     g_hNewImageEvent = nullptr;
 }
 
+// A 2.x program's CAP_XFERCOUNT: the images it wants in this session (-1: all there are). A 1.x
+// program's count was never consulted, and it keeps getting every image.
+int WithinXferCount(int waiting) {
+    if (SessionProtocol() != qor::twain::AppProtocol::Twain2) return waiting;
+    const int wanted = g_session.capabilities.CurrentXferCount();
+    if (wanted <= 0) return waiting;
+    const int left = wanted - g_session.imagesTransferred;
+    return waiting < left ? waiting : (left > 0 ? left : 0);
+}
+
 int PendingInStore() { return g_session.diskQueue ? PendingOnDisk() : CheckPendingImages(); }
 
 }  // namespace
@@ -144,10 +154,10 @@ int EndImageTransfer() {
     g_session.imageSize = 0;
     const int waiting = g_session.delivery.PendingCount(PendingInStore());
     if (g_session.diskQueue && waiting <= 0) ClearDiskQueue();
-    return waiting;
+    return WithinXferCount(waiting);
 }
 
-int PendingTransfers() { return g_session.delivery.PendingCount(PendingInStore()); }
+int PendingTransfers() { return WithinXferCount(g_session.delivery.PendingCount(PendingInStore())); }
 
 void ForgetLentImage() {
     g_session.delivery.Forget();
@@ -184,7 +194,7 @@ bool StartLink(HWND dialog) {
 
     switch (OpenAppChannel()) {
         case ChannelResult::Open:
-            if (const int pending = CheckPendingImages(); pending > 0) AnnounceImage(pending, true);
+            if (const int pending = WithinXferCount(CheckPendingImages()); pending > 0) AnnounceImage(pending, true);
             break;
         case ChannelResult::Impostor: ReportImpostor(); break;
         case ChannelResult::Broken: break;  // tried again at the next tick
@@ -204,7 +214,7 @@ bool StartLink(HWND dialog) {
                     if (LoadStavik()) {
                         g_session.diskQueue = true;
                         Stavik().InitializeImageQueue();
-                        if (const int pending = PendingOnDisk(); pending > 0) AnnounceImage(pending, true);
+                        if (const int pending = WithinXferCount(PendingOnDisk()); pending > 0) AnnounceImage(pending, true);
                     } else {
                         g_bNothingReachable = true;
                     }
@@ -260,6 +270,7 @@ void OnLinkTick() {
                 }
             }
         }
+        pending = WithinXferCount(pending);
         if (pending > 0 && g_session.state == qor::twain::kState5) AnnounceImage(pending, true);
     }
 }

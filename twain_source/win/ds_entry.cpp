@@ -34,10 +34,16 @@ TW_UINT16 StatusMsg(TripletRecord& t) {
 
 // DAT_ENTRYPOINT/MSG_SET: a 2.x manager's entry point and memory functions, given just before
 // MSG_OPENDS (so in any state: a session the manager dropped may still be open here).
+// Only a manager sends it, and a manager reads the condition code: no box.
 TW_UINT16 EntryPointMsg(TripletRecord& t) {
-    if (t.MSG != MSG_SET) return ReportFailure("General failure in response to DAT_ENTRYPOINT.  ", TWCC_BADPROTOCOL);
-    if (!SetManagerEntry(static_cast<const TW_ENTRYPOINT*>(t.pData))) {
-        return ReportFailure("General failure in response to DAT_ENTRYPOINT.  ", TWCC_BADVALUE);
+    const TW_UINT16 refusal = t.MSG != MSG_SET                                                ? TWCC_BADPROTOCOL
+                              : !SetManagerEntry(static_cast<const TW_ENTRYPOINT*>(t.pData)) ? TWCC_BADVALUE
+                                                                                              : TWCC_SUCCESS;
+    if (refusal != TWCC_SUCCESS) {
+        g_session.conditionCode = refusal;
+        TheLogFile().WriteFormat(LOG_WARN, "General failure in response to DAT_ENTRYPOINT.  %s\n",
+                                 qor::twain::ConditionText(refusal));
+        return TWRC_FAILURE;
     }
     TheLogFile().Write(LOG_INFO, "EntryPointMsg: the manager's entry point and memory functions are used.\n");
     return TWRC_SUCCESS;

@@ -196,7 +196,11 @@ void SetUpIdentity() {
 // when a 2.x manager asks, so that it gives its entry point and its programs use the 2.x
 // mechanics; for a 1.x manager as it always was.
 TW_IDENTITY OwnIdentity() {
+    // The manager's copy from MSG_OPENDS carries the Id it gave, and what was said to it then.
     TW_IDENTITY identity = g_session.dsIdentity;
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = kProtocolMinor1x;
+    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
     if (ManagerIsTwain2()) {
         identity.SupportedGroups |= DF_DS2;
         identity.ProtocolMajor = kProtocolMajor2x;
