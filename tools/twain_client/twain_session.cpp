@@ -249,6 +249,7 @@ nlohmann::json CTwainSession::ManagerSummary() const {
     char groups[16];
     std::snprintf(groups, sizeof groups, "0x%08lx", static_cast<unsigned long>(m_app.SupportedGroups));
     return nlohmann::json{{"dll", m_choice.twain2 ? "TWAINDSM.DLL" : "TWAIN_32.DLL"},
+                          {"pid", GetCurrentProcessId()},  // for the manager's log
                           {"appProtocol", std::to_string(m_app.ProtocolMajor) + "." + std::to_string(m_app.ProtocolMinor)},
                           {"appId", m_app.Id},
                           {"appGroups", groups},
