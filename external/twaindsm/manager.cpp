@@ -41,11 +41,12 @@ std::recursive_mutex g_lock;
 std::map<TW_UINT32, Application> g_apps;
 TW_UINT16 g_condition = TWCC_SUCCESS;  // for calls from no known program
 
-Application* FindApp(const TW_IDENTITY* app) {
-    if (app == nullptr) return nullptr;
-    auto it = g_apps.find(app->Id);
+Application* FindApp(TW_UINT32 id) {
+    auto it = g_apps.find(id);
     return it == g_apps.end() ? nullptr : &it->second;
 }
+
+Application* FindApp(const TW_IDENTITY* app) { return app != nullptr ? FindApp(app->Id) : nullptr; }
 
 SourceSlot* FindSlot(Application& app, const TW_IDENTITY* ds) {
     if (ds == nullptr || ds->Id == 0 || ds->Id > app.sources.size()) return nullptr;
@@ -88,18 +89,18 @@ TW_UINT16 OpenManager(pTW_IDENTITY app, TW_MEMREF data) {
             }
         }
         while (g_apps.count(id) != 0) ++id;
+        app->Id = id;
+        // As the Working Group's manager does on Windows, every program learns that it speaks to
+        // a 2.x manager.
+        app->SupportedGroups |= DF_DSM2;
+        g_apps[id].identity = *app;
+        g_apps[id].window = window;
     }
-    app->Id = id;
-    // As the Working Group's manager does on Windows, every program learns that it speaks to a
-    // 2.x manager.
-    app->SupportedGroups |= DF_DSM2;
-    Application record;
-    record.identity = *app;
-    record.window = window;
     // Sources are loaded while the list is made: no lock while they run.
-    for (SourceFile& file : FindSources(*app)) record.sources.push_back(SourceSlot{file, {}, {}, MSG_NULL});
+    std::vector<SourceSlot> sources;
+    for (SourceFile& file : FindSources(*app)) sources.push_back(SourceSlot{file, {}, {}, MSG_NULL});
     std::lock_guard<std::recursive_mutex> hold(g_lock);
-    g_apps[id] = std::move(record);
+    if (Application* record = FindApp(id)) record->sources = std::move(sources);
     return TWRC_SUCCESS;
 }
 
@@ -127,7 +128,7 @@ TW_UINT16 OpenSource(TW_UINT32 appId, pTW_IDENTITY ds) {
     SourceFile file;
     {
         std::lock_guard<std::recursive_mutex> hold(g_lock);
-        Application* record = g_apps.count(appId) != 0 ? &g_apps[appId] : nullptr;
+        Application* record = FindApp(appId);
         if (record == nullptr) return Fail(nullptr, TWCC_SEQERROR);
         if (record->sources.empty()) return Fail(record, TWCC_NODS);
         TW_UINT32 wanted = ds->Id;
@@ -152,7 +153,7 @@ TW_UINT16 OpenSource(TW_UINT32 appId, pTW_IDENTITY ds) {
     const auto failed = [&](TW_UINT16 condition) {
         UnloadSource(loaded);
         std::lock_guard<std::recursive_mutex> hold(g_lock);
-        return Fail(g_apps.count(appId) != 0 ? &g_apps[appId] : nullptr, condition);
+        return Fail(FindApp(appId), condition);
     };
     if (!LoadSource(file.path, loaded) || ReadIdentity(loaded, app, file.identity) != TWRC_SUCCESS) {
         return failed(TWCC_NODS);
@@ -171,7 +172,7 @@ TW_UINT16 OpenSource(TW_UINT32 appId, pTW_IDENTITY ds) {
     }
     ds->Id = file.identity.Id;
     std::lock_guard<std::recursive_mutex> hold(g_lock);
-    Application* record = g_apps.count(appId) != 0 ? &g_apps[appId] : nullptr;
+    Application* record = FindApp(appId);
     if (record == nullptr) return failed(TWCC_SEQERROR);
     SourceSlot& slot = record->sources[file.identity.Id - 1];
     slot.file.identity = file.identity;
@@ -188,7 +189,7 @@ TW_UINT16 CloseSource(TW_UINT32 appId, TW_UINT32 sourceId, bool shutDown) {
     LoadedSource loaded;
     {
         std::lock_guard<std::recursive_mutex> hold(g_lock);
-        Application* record = g_apps.count(appId) != 0 ? &g_apps[appId] : nullptr;
+        Application* record = FindApp(appId);
         if (record == nullptr) return Fail(nullptr, TWCC_SEQERROR);
         if (sourceId == 0 || sourceId > record->sources.size()) return Fail(record, TWCC_BADDEST);
         SourceSlot& slot = record->sources[sourceId - 1];
@@ -206,11 +207,11 @@ TW_UINT16 CloseSource(TW_UINT32 appId, TW_UINT32 sourceId, bool shutDown) {
     }
     if (CallSource(loaded.entry, app, DAT_IDENTITY, MSG_CLOSEDS, &ds) != TWRC_SUCCESS && !shutDown) {
         std::lock_guard<std::recursive_mutex> hold(g_lock);
-        return Fail(g_apps.count(appId) != 0 ? &g_apps[appId] : nullptr, TWCC_OPERATIONERROR);
+        return Fail(FindApp(appId), TWCC_OPERATIONERROR);
     }
     {
         std::lock_guard<std::recursive_mutex> hold(g_lock);
-        if (Application* record = g_apps.count(appId) != 0 ? &g_apps[appId] : nullptr) {
+        if (Application* record = FindApp(appId)) {
             SourceSlot& slot = record->sources[sourceId - 1];
             slot.loaded = LoadedSource{};
             slot.callback = TW_CALLBACK2{};
