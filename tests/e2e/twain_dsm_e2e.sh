@@ -70,7 +70,7 @@ for callback in callback2 callback none; do
         sleep 0.5
         kill -0 "$pid" 2>/dev/null && "$WINE" "$bin/qorctl.exe" sim expose sensor0 --seed $((40 + i)) </dev/null >/dev/null
     done
-    rig_wait_pid "$pid" "$step"
+    wait "$pid"
 done
 
 echo "== the stored images per transfer mechanism and way of hearing from the source =="
@@ -208,8 +208,10 @@ for concern, results in concerns.items():
 # Habits.
 cycles, reopen, cancel = load("cycles"), load("reopen"), load("cancel")
 check(cycles.get("ok") is True, "40 opens and closes, each loading and unloading the source (%s)" % cycles.get("error", "ok"))
-check(reopen.get("ok") is True, "the manager closed with the source open walks it down; it opens and enables again (%s)"
-      % reopen.get("error", "ok"))
+# The manager walks a source left open down (MSG_ENDXFER, MSG_RESET, MSG_DISABLEDS, MSG_CLOSEDS),
+# in state 4 too: no box may wait for a user there.
+check(reopen.get("ok") is True, "[2.x source] the manager closed with the source open walks it down without a box; "
+      "it opens and enables again (%s)" % reopen.get("error", "stuck" if not reopen else "ok"))
 check(cancel.get("ok") is True, "Cancel in the source's window: MSG_CLOSEDSREQ (%s)" % cancel.get("error", "ok"))
 check(cancel.get("manager", {}).get("messagesByCallback", 0) >= 1,
       "[2.x source] MSG_CLOSEDSREQ reached the program through its DAT_CALLBACK2 callback")

@@ -6,7 +6,8 @@
 #   rig_start               prefix, installation, sensor; sets c, install, twain, medium, out
 #   rig_program EXE         copies a program of the build into a folder of its own
 #   rig_run NAME LOG ARGS   runs that program from its folder, output to LOG (never a pipe:
-#                           QOR APP, which the source starts, inherits the handles and keeps them)
+#                           QOR APP, which the source starts, inherits the handles and keeps them);
+#                           one stuck is photographed and ended
 #   rig_start_app           starts the installed QOR APP and waits until it has read the sensor
 #   rig_expose_stored SEED  an exposure, waited for until QOR APP has stored it
 #   rig_wait_pid PID STEP   waits for a program started in the background; photographs a stuck one
@@ -69,7 +70,8 @@ rig_program() {
 rig_run() {
     local program=$1 log=$2
     shift 2
-    (cd "$work/$program" && "$WINE" "./$program.exe" "$@" </dev/null >"$log" 2>&1)
+    (cd "$work/$program" && exec "$WINE" "./$program.exe" "$@" </dev/null >"$log" 2>&1) &
+    rig_wait_pid $! "$(basename "$log" .log)" "$program.exe"
 }
 
 rig_start_app() {
@@ -89,14 +91,15 @@ rig_expose_stored() {
     return 1
 }
 
-rig_wait_pid() {
+rig_wait_pid() {  # rig_wait_pid PID STEP [EXE]: a program stuck in a box nobody answers is ended
     # Past the client's own time limit (60 s, stretched under emulation), below CTest's.
-    local pid=$1 step=$2 limit=$((60 * scale + 30)) waited=0
+    local pid=$1 step=$2 exe=${3:-twain_client.exe} limit=$((60 * scale + 30)) waited=0
     while kill -0 "$pid" 2>/dev/null && [ "$waited" -lt "$limit" ]; do sleep 1; waited=$((waited + 1)); done
     if kill -0 "$pid" 2>/dev/null; then
         mkdir -p "$out/png"
         import -display "$DISPLAY" -window root "$out/png/stuck_$step.png" 2>/dev/null || true
-        "$WINE" taskkill /f /im twain_client.exe </dev/null >/dev/null 2>&1 || true
+        echo "$step: stuck after $limit s, ended (screen: $out/png/stuck_$step.png)" >&2
+        "$WINE" taskkill /f /im "$exe" </dev/null >/dev/null 2>&1 || true
     fi
     wait "$pid"
 }
