@@ -11,4 +11,4 @@ void PASCAL MemFree(TW_HANDLE handle);
 TW_MEMREF PASCAL MemLock(TW_HANDLE handle);
 void PASCAL MemUnlock(TW_HANDLE handle);
 
-}  // namespace twaindsm
+} // namespace twaindsm

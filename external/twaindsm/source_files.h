@@ -12,7 +12,7 @@ namespace twaindsm {
 
 struct SourceFile {
     std::wstring path;
-    TW_IDENTITY identity{};  // as the source answered DAT_IDENTITY MSG_GET; Id is our number
+    TW_IDENTITY identity{}; // as the source answered DAT_IDENTITY MSG_GET; Id is our number
 };
 
 struct LoadedSource {
@@ -34,4 +34,4 @@ TW_UINT16 ReadIdentity(const LoadedSource& loaded, const TW_IDENTITY& app, TW_ID
 
 std::string Utf8(const std::wstring& text);
 
-}  // namespace twaindsm
+} // namespace twaindsm

@@ -12,9 +12,10 @@ HANDLE LogFile() {
     static HANDLE file = [] {
         wchar_t path[MAX_PATH];
         const DWORD length = GetEnvironmentVariableW(L"QOR_TWAINDSM_LOG", path, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) return INVALID_HANDLE_VALUE;
-        return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (length == 0 || length >= MAX_PATH)
+            return INVALID_HANDLE_VALUE;
+        return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }();
     return file;
 }
@@ -22,7 +23,8 @@ HANDLE LogFile() {
 // "<pid> <head><detail>\n", cut to one buffer; one WriteFile, so lines of processes never mix.
 void WriteLine(const char* head, const char* detailFormat, va_list args) {
     HANDLE file = LogFile();
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
     char line[512];
     const int room = static_cast<int>(sizeof line) - 1;
     int used = std::snprintf(line, room, "%lu %s", GetCurrentProcessId(), head);
@@ -34,12 +36,13 @@ void WriteLine(const char* head, const char* detailFormat, va_list args) {
     WriteFile(file, line, static_cast<DWORD>(used), &written, nullptr);
 }
 
-}  // namespace
+} // namespace
 
 void LogTriplet(const char* route, const Triplet& t, TW_UINT16 rc, const char* detailFormat, ...) {
     char head[128];
     std::snprintf(head, sizeof head, "%s dg=0x%lx dat=0x%04x msg=0x%04x rc=%u%s", route,
-                  static_cast<unsigned long>(t.dg), t.dat, t.msg, rc, detailFormat[0] != '\0' ? " " : "");
+                  static_cast<unsigned long>(t.dg), t.dat, t.msg, rc,
+                  detailFormat[0] != '\0' ? " " : "");
     va_list args;
     va_start(args, detailFormat);
     WriteLine(head, detailFormat, args);
@@ -53,4 +56,4 @@ void LogLine(const char* format, ...) {
     va_end(args);
 }
 
-}  // namespace twaindsm
+} // namespace twaindsm

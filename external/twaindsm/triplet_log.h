@@ -17,7 +17,8 @@ struct Triplet {
     TW_UINT16 msg;
 };
 
-void LogTriplet(const char* route, const Triplet& t, TW_UINT16 rc, const char* detailFormat = "", ...);
+void LogTriplet(const char* route, const Triplet& t, TW_UINT16 rc, const char* detailFormat = "",
+                ...);
 void LogLine(const char* format, ...);
 
-}  // namespace twaindsm
+} // namespace twaindsm
