@@ -54,7 +54,7 @@ rig_start() {
 }
 
 rig_stop() {
-    "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+    [ -n "${WINE:-}" ] && "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1
     mkdir -p "$out/logs"
     cp "${c:-/nonexistent}"/windows/twain_*/QorSrcLog.txt "${c:-/nonexistent}"/windows/twain_*/*/QorSrcLog.txt \
         "${install:-/nonexistent}/QorAPPLog.txt" "$out/logs/" 2>/dev/null || true
