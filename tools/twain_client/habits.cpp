@@ -112,11 +112,11 @@ json Fail(json summary, const std::string& error) {
 
 }  // namespace
 
-json OpenCloseCycles(const std::string& source, int cycles, int sampleEvery) {
+json OpenCloseCycles(const ManagerChoice& manager, const std::string& source, int cycles, int sampleEvery) {
     json summary{{"habit", "cycles"}, {"cycles", cycles}, {"samples", json::array()}};
     CTwainSession s;
     std::string problem;
-    if (!s.OpenManager(L"TWAIN_32.DLL", problem)) return Fail(summary, problem);
+    if (!s.OpenManager(manager, problem)) return Fail(summary, problem);
     for (int i = 1; i <= cycles; ++i) {
         if (!s.OpenSource(source, problem)) return Fail(summary, "cycle " + std::to_string(i) + ": " + problem);
         TW_IDENTITY id{};
@@ -132,15 +132,15 @@ json OpenCloseCycles(const std::string& source, int cycles, int sampleEvery) {
     return summary;
 }
 
-json ReopenManager(const std::string& source) {
+json ReopenManager(const ManagerChoice& manager, const std::string& source) {
     json summary{{"habit", "reopen"}};
     CTwainSession s;
     std::string problem;
-    if (!s.OpenManager(L"TWAIN_32.DLL", problem)) return Fail(summary, problem);
+    if (!s.OpenManager(manager, problem)) return Fail(summary, problem);
     if (!s.OpenSource(source, problem)) return Fail(summary, "first open: " + problem);
     // The program quits its TWAIN part without closing the source, then comes back.
     s.CloseManagerLeavingSourceOpen();
-    if (!s.OpenManager(L"TWAIN_32.DLL", problem)) return Fail(summary, "reopening the manager: " + problem);
+    if (!s.OpenManager(manager, problem)) return Fail(summary, "reopening the manager: " + problem);
     if (!s.OpenSource(source, problem)) {
         return Fail(summary, "the source does not open after the manager was closed with it open: " + problem);
     }
@@ -157,11 +157,11 @@ json ReopenManager(const std::string& source) {
     return summary;
 }
 
-json EnableDisable(const std::string& source, bool showUi) {
+json EnableDisable(const ManagerChoice& manager, const std::string& source, bool showUi) {
     json summary{{"habit", "enable"}, {"showUI", showUi}};
     CTwainSession s;
     std::string problem;
-    if (!s.OpenManager(L"TWAIN_32.DLL", problem)) return Fail(summary, problem);
+    if (!s.OpenManager(manager, problem)) return Fail(summary, problem);
     if (!s.OpenSource(source, problem)) return Fail(summary, problem);
     TW_USERINTERFACE ui{};
     ui.ShowUI = showUi ? TRUE : FALSE;
@@ -184,11 +184,11 @@ json EnableDisable(const std::string& source, bool showUi) {
     return summary;
 }
 
-json CancelFromWindow(const std::string& source, int timeoutMs) {
+json CancelFromWindow(const ManagerChoice& manager, const std::string& source, int timeoutMs) {
     json summary{{"habit", "cancel"}};
     CTwainSession s;
     std::string problem;
-    if (!s.OpenManager(L"TWAIN_32.DLL", problem)) return Fail(summary, problem);
+    if (!s.OpenManager(manager, problem)) return Fail(summary, problem);
     if (!s.OpenSource(source, problem)) return Fail(summary, problem);
     TW_USERINTERFACE ui{};
     ui.ShowUI = TRUE;
@@ -207,6 +207,7 @@ json CancelFromWindow(const std::string& source, int timeoutMs) {
     const bool closeRequested = s.WaitFor(MSG_CLOSEDSREQ, static_cast<DWORD>(timeoutMs)) ||
                                 s.LastSourceMessage() == MSG_CLOSEDSREQ;
     summary["closeRequested"] = closeRequested;
+    summary["manager"] = s.ManagerSummary();
     s.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
     s.CloseSource();
     s.CloseManager();

@@ -9,6 +9,9 @@
 //   twain_client enable --show-ui 0|1  enable, check the window, disable
 //   twain_client cancel                press Cancel in the source's window: MSG_CLOSEDSREQ
 // Every habit takes --source and --json and prints its summary; exit code 1 when it failed.
+// Every command takes --manager twain32|twaindsm (TWAIN_32.DLL as a 1.9 program, the default, or
+// TWAINDSM.DLL as a 2.x one) and, with twaindsm, --callback none|callback|callback2 (how the
+// source's messages reach the program: the event loop, DAT_CALLBACK or DAT_CALLBACK2).
 #include <windows.h>
 // after windows.h
 #include "twain.h"
@@ -37,6 +40,12 @@ int64_t NowMs() {
 }
 
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
+
+std::string Hex32(uint32_t v) {
+    char text[12];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(v));
+    return text;
+}
 
 // A BMP file from a packed DIB: file header, then the DIB as it is.
 std::vector<uint8_t> BmpFromDib(const uint8_t* dib, size_t size) {
@@ -73,7 +82,8 @@ json ReadCapability(CTwainSession& s, TW_UINT16 cap) {
         const TW_UINT16 rc = s.Call(DG_CONTROL, DAT_CAPABILITY, msg, &c);
         json entry{{"rc", rc}};
         if (rc == TWRC_SUCCESS && c.hContainer != nullptr) {
-            const auto* p = static_cast<const uint8_t*>(GlobalLock(c.hContainer));
+            const auto* p = static_cast<const uint8_t*>(s.Lock(c.hContainer));
+            // Both managers' memory is global memory on Windows.
             const SIZE_T size = GlobalSize(c.hContainer);
             std::string hex;
             char two[3];
@@ -81,8 +91,8 @@ json ReadCapability(CTwainSession& s, TW_UINT16 cap) {
                 std::snprintf(two, sizeof two, "%02x", p[i]);
                 hex += two;
             }
-            GlobalUnlock(c.hContainer);
-            GlobalFree(c.hContainer);
+            s.Unlock(c.hContainer);
+            s.Free(c.hContainer);
             entry["conType"] = c.ConType;
             entry["container"] = hex;
         } else {
@@ -97,13 +107,13 @@ TW_UINT16 SetOneValue(CTwainSession& s, TW_UINT16 cap, TW_UINT16 itemType, TW_UI
     TW_CAPABILITY c{};
     c.Cap = cap;
     c.ConType = TWON_ONEVALUE;
-    c.hContainer = GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE));
-    auto* one = static_cast<pTW_ONEVALUE>(GlobalLock(c.hContainer));
+    c.hContainer = s.Allocate(sizeof(TW_ONEVALUE));
+    auto* one = static_cast<pTW_ONEVALUE>(s.Lock(c.hContainer));
     one->ItemType = itemType;
     one->Item = item;
-    GlobalUnlock(c.hContainer);
+    s.Unlock(c.hContainer);
     const TW_UINT16 rc = s.Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c);
-    GlobalFree(c.hContainer);
+    s.Free(c.hContainer);
     return rc;
 }
 
@@ -143,10 +153,11 @@ Received TransferNative(CTwainSession& s) {
     TW_HANDLE handle = nullptr;
     r.rc = s.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
     if (r.rc == TWRC_XFERDONE && handle != nullptr) {
-        const auto* dib = static_cast<const uint8_t*>(GlobalLock(handle));
+        const auto* dib = static_cast<const uint8_t*>(s.Lock(handle));
         r.bmp = BmpFromDib(dib, GlobalSize(handle));
-        GlobalUnlock(handle);
-        GlobalFree(handle);
+        s.Unlock(handle);
+        // A 2.x source's image is the manager's memory: freed with the manager's function.
+        s.Free(handle);
     }
     return r;
 }
@@ -190,7 +201,7 @@ Received TransferMemory(CTwainSession& s) {
 
     std::vector<uint8_t> rows;  // top row first
     const TW_UINT32 length = setup.Preferred;
-    HGLOBAL handleBuffer = GlobalAlloc(GMEM_MOVEABLE, length);
+    TW_HANDLE handleBuffer = s.Allocate(length);
     std::vector<uint8_t> pointerBuffer(length);
     TW_UINT32 bytesPerRow = 0;
     int buffers = 0;
@@ -205,12 +216,12 @@ Received TransferMemory(CTwainSession& s) {
         if (r.rc != TWRC_SUCCESS && r.rc != TWRC_XFERDONE) break;
         ++buffers;
         bytesPerRow = xfer.BytesPerRow;
-        const uint8_t* data = useHandle ? static_cast<const uint8_t*>(GlobalLock(handleBuffer)) : pointerBuffer.data();
+        const uint8_t* data = useHandle ? static_cast<const uint8_t*>(s.Lock(handleBuffer)) : pointerBuffer.data();
         rows.insert(rows.end(), data, data + xfer.BytesWritten);
-        if (useHandle) GlobalUnlock(handleBuffer);
+        if (useHandle) s.Unlock(handleBuffer);
         if (r.rc == TWRC_XFERDONE) break;
     }
-    GlobalFree(handleBuffer);
+    s.Free(handleBuffer);
     r.checks["buffers"] = buffers;
     if (r.rc != TWRC_XFERDONE || bytesPerRow == 0 || info.ImageLength <= 0) return r;
     const uint32_t height = static_cast<uint32_t>(info.ImageLength);
@@ -251,6 +262,7 @@ bool Session(CTwainSession& s, const std::string& source, const std::string& mec
     }
     summary["identity"] = {{"manufacturer", s.Source().Manufacturer}, {"product", s.Source().ProductName},
                            {"family", s.Source().ProductFamily}, {"info", s.Source().Version.Info},
+                           {"groups", Hex32(s.Source().SupportedGroups)},
                            {"protocol", std::to_string(s.Source().ProtocolMajor) + "." +
                                             std::to_string(s.Source().ProtocolMinor)}};
     if (readCaps) summary["capabilities"] = Capabilities(s);
@@ -318,14 +330,14 @@ bool Session(CTwainSession& s, const std::string& source, const std::string& mec
     return received == count;
 }
 
-int Acquire(const std::string& source, const std::string& mech, int count, int sessions,
+int Acquire(const ManagerChoice& manager, const std::string& source, const std::string& mech, int count, int sessions,
             const std::filesystem::path& outDir, int showUi, int timeoutMs, bool readCaps,
             const std::string& jsonPath) {
     json summary{{"source", source}, {"mech", mech}, {"showUI", showUi}, {"images", json::array()}};
     std::string problem;
     CTwainSession s;
     std::filesystem::create_directories(outDir);
-    bool ok = s.OpenManager(L"TWAIN_32.DLL", problem);
+    bool ok = s.OpenManager(manager, problem);
     if (!ok) summary["error"] = problem;
     int serial = 0;
     // Later sessions reuse the source the manager keeps loaded.
@@ -333,6 +345,7 @@ int Acquire(const std::string& source, const std::string& mech, int count, int s
         ok = Session(s, source, mech, count, outDir, serial, showUi, timeoutMs, readCaps && i == 0, summary);
     }
     s.CloseManager();
+    summary["manager"] = s.ManagerSummary();
     if (!jsonPath.empty()) std::ofstream(jsonPath) << summary.dump(2) << "\n";
     std::printf("%s\n", summary.dump().c_str());
     if (!ok) {
@@ -345,7 +358,7 @@ int Acquire(const std::string& source, const std::string& mech, int count, int s
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"TWAIN imaging program for tests and integrators; talks to TWAIN_32.DLL only"};
+    CLI::App app{"TWAIN imaging program for tests and integrators; talks to the TWAIN manager only"};
     app.require_subcommand(1);
     CLI::App* list = app.add_subcommand("list", "the sources the manager offers");
     CLI::App* acquire = app.add_subcommand("acquire", "enable a source and receive its images");
@@ -374,13 +387,29 @@ int main(int argc, char** argv) {
     cycles->add_option("--sample-every", sampleEvery, "cycles between resource samples")->check(CLI::Range(1, 100000));
     enable->add_option("--show-ui", enableShowUi, "ShowUI of MSG_ENABLEDS")->check(CLI::Range(0, 1));
     cancel->add_option("--timeout-ms", timeoutMs, "longest wait for MSG_CLOSEDSREQ");
+    std::string managerName = "twain32", callbackName = "none";
+    for (CLI::App* command : {list, acquire, cycles, reopen, enable, cancel}) {
+        command->add_option("--manager", managerName, "twain32: TWAIN_32.DLL as a 1.9 program; twaindsm: TWAINDSM.DLL as 2.4")
+            ->check(CLI::IsMember({"twain32", "twaindsm"}));
+        command->add_option("--callback", callbackName, "with twaindsm: none (events), callback or callback2")
+            ->check(CLI::IsMember({"none", "callback", "callback2"}));
+    }
     CLI11_PARSE(app, argc, argv);
+    ManagerChoice manager;
+    manager.twain2 = managerName == "twaindsm";
+    manager.callback = callbackName == "callback"    ? ManagerChoice::Callback::Callback
+                       : callbackName == "callback2" ? ManagerChoice::Callback::Callback2
+                                                     : ManagerChoice::Callback::None;
+    if (!manager.twain2 && manager.callback != ManagerChoice::Callback::None) {
+        std::fprintf(stderr, "twain_client: --callback needs --manager twaindsm (TWAIN_32.DLL has no callbacks)\n");
+        return 2;
+    }
 
     json habit;
-    if (cycles->parsed()) habit = habits::OpenCloseCycles(source, cycleCount, sampleEvery);
-    if (reopen->parsed()) habit = habits::ReopenManager(source);
-    if (enable->parsed()) habit = habits::EnableDisable(source, enableShowUi != 0);
-    if (cancel->parsed()) habit = habits::CancelFromWindow(source, timeoutMs);
+    if (cycles->parsed()) habit = habits::OpenCloseCycles(manager, source, cycleCount, sampleEvery);
+    if (reopen->parsed()) habit = habits::ReopenManager(manager, source);
+    if (enable->parsed()) habit = habits::EnableDisable(manager, source, enableShowUi != 0);
+    if (cancel->parsed()) habit = habits::CancelFromWindow(manager, source, timeoutMs);
     if (!habit.is_null()) {
         if (!jsonPath.empty()) std::ofstream(jsonPath) << habit.dump(2) << "\n";
         std::printf("%s\n", habit.dump().c_str());
@@ -394,16 +423,18 @@ int main(int argc, char** argv) {
     if (list->parsed()) {
         CTwainSession s;
         std::string problem;
-        if (!s.OpenManager(L"TWAIN_32.DLL", problem)) {
+        if (!s.OpenManager(manager, problem)) {
             std::fprintf(stderr, "twain_client: %s\n", problem.c_str());
             return 1;
         }
         json sources = json::array();
         for (const TW_IDENTITY& id : s.Sources()) {
-            sources.push_back({{"product", id.ProductName}, {"manufacturer", id.Manufacturer}});
+            sources.push_back({{"product", id.ProductName}, {"manufacturer", id.Manufacturer}, {"id", id.Id},
+                               {"groups", Hex32(id.SupportedGroups)},
+                               {"protocol", std::to_string(id.ProtocolMajor) + "." + std::to_string(id.ProtocolMinor)}});
         }
         std::printf("%s\n", sources.dump(2).c_str());
         return 0;
     }
-    return Acquire(source, mech, count, sessions, out, showUi, timeoutMs, caps, jsonPath);
+    return Acquire(manager, source, mech, count, sessions, out, showUi, timeoutMs, caps, jsonPath);
 }
