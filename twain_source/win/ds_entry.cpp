@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/core/log_file.h"
+#include "common/core/stage_trace.h"
 #include "twain_source/core/state_rules.h"
 #include "twain_source/win/qorsrc.h"
 
@@ -392,6 +393,7 @@ TW_UINT16 ReportFailure(const char* context, TW_UINT16 code) {
 
 void NotifyXferReady() {
     TheLogFile().Write(LOG_INFO, "NotifyXferReady\n");
+    qor::MarkStage("xferready");
     m_nState = qor::twain::kState6;
     Notify(MSG_XFERREADY);
 }
