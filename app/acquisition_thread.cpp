@@ -5,6 +5,7 @@
 #include "app/core/gray_bitmap.h"
 #include "app/resources/app_resource.h"
 #include "common/core/log_file.h"
+#include "common/core/stage_trace.h"
 
 #include <cwchar>
 
@@ -266,6 +267,7 @@ int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height,
     record->stTime = {now.wYear,  now.wMonth,  now.wDayOfWeek, now.wDay,
                       now.wHour,  now.wMinute, now.wSecond,    now.wMilliseconds};
     m_ImageQueue.Add(record);
+    qor::MarkStage("stored");
     // The store's own balloon (an image moved out, a failed write) says more than the fill's.
     const bool told = TellStoreNotices();
     if (m_bImagesIconShown) {

@@ -6,7 +6,8 @@
 #      the X-ray button from another process, read the corrected frame, and check it against an
 #      independent correction (native build) of the raw frame with the flash dumped from the sensor;
 #   3. QOR APP on the simulated sensor, and the whole road from the installation medium through
-#      Wine's TWAIN manager to an imaging program (tests/e2e/twain_e2e.sh).
+#      Wine's TWAIN manager to an imaging program (tests/e2e/twain_e2e.sh), with the trace of
+#      each exposure's stages in its summary.json.
 # Usage: scripts/demo.sh [--shipped] [OUTPUT_DIR]
 #   (default)   the quick road: the x86_64 build under 64-bit Wine on this machine (build/demo)
 #   --shipped   the shipped i686 build under 32-bit Wine in the test guest (scripts/guest/;
@@ -153,6 +154,7 @@ kill -0 "$qor_app" 2>/dev/null && echo "demo: QOR APP did not end after taskkill
 echo "demo: screenshots of the tray and of each stored image in $app/png"
 
 echo "== the whole road, installed from the medium: simulated sensor -> QOR APP -> pipe -> QORSRC (Wine's TWAIN manager) -> twain_client =="
-bash "$root/tests/e2e/twain_e2e.sh" "$winbuild/bin" "$twain_work"
+# Ten exposures in the state-5 wait: the trace's median is taken over them and the first one.
+QOR_E2E_WAIT_EXPOSURES=${QOR_E2E_WAIT_EXPOSURES:-10} bash "$root/tests/e2e/twain_e2e.sh" "$winbuild/bin" "$twain_work"
 [ "$twain_work" = "$out/twain" ] || cp -r "$twain_work" "$out/twain"
-echo "demo: received BMPs, their PNGs, contact_sheet.png and summary.json in $out/twain/out"
+echo "demo: received BMPs, their PNGs, contact_sheet.png and summary.json (with the trace of each exposure) in $out/twain/out"

@@ -1,6 +1,7 @@
 // The polled acquisition sequence.
 #include "driver/core/acquisition.h"
 
+#include "common/core/stage_trace.h"
 #include "driver/core/sensor_type_table.h"
 
 namespace qor {
@@ -47,11 +48,13 @@ int32_t GetImageData(SensorPort& port, const Calibration& calibration, DeviceHan
     if (ReadImagePixels(port, device, pixels, buffer) != 0) {
         return 0;
     }
+    MarkStage("readout");
     const auto values = static_cast<std::size_t>(pixels);
     const bool corrected =
         pipeline == Pipeline::Current
             ? CorrectFrame(buffer, values, calibration, threshold, processFlag, services.correction)
             : CorrectLegacyFrame(buffer, values, calibration, processFlag, services.correction);
+    MarkStage("corrected");
     return corrected ? 1 : 0;
 }
 

@@ -63,10 +63,30 @@ double ExposureMean(const int32_t* frame, std::size_t count) {
     return static_cast<double>(sum) / static_cast<double>(count);
 }
 
+namespace {
+
+inline int32_t Inverted(int32_t value) {
+    const uint32_t v = static_cast<uint32_t>(value);
+    return v <= 4095u ? static_cast<int32_t>(4095u - v) : 0;
+}
+
+} // namespace
+
 void InvertFrame(int32_t* frame, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        const uint32_t v = static_cast<uint32_t>(frame[i]);
-        frame[i] = v <= 4095u ? static_cast<int32_t>(4095u - v) : 0;
+        frame[i] = Inverted(frame[i]);
+    }
+}
+
+void InvertAndTurnFrame(int32_t* frame, std::size_t count) {
+    for (std::size_t i = 0, j = count; i + 1 < j; ++i) {
+        --j;
+        const int32_t first = Inverted(frame[i]);
+        frame[i] = Inverted(frame[j]);
+        frame[j] = first;
+    }
+    if (count % 2 == 1) {
+        frame[count / 2] = Inverted(frame[count / 2]);
     }
 }
 
@@ -95,9 +115,11 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
     if (processFlag > 0 && set.correctionMap && MapsMatch(set, count)) {
         Calibrate(frame, set, processFlag, services);
     }
-    InvertFrame(frame, count);
+    // One pass over the frame instead of two.
     if (NeedsTurn(set.imagerId)) {
-        TurnFrame(frame, count);
+        InvertAndTurnFrame(frame, count);
+    } else {
+        InvertFrame(frame, count);
     }
     return true;
 }

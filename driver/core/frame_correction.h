@@ -52,5 +52,7 @@ double ExposureMean(const int32_t* frame, std::size_t count);
 void InvertFrame(int32_t* frame, std::size_t count);
 // Reverses the order of the values: the 180-degree turn.
 void TurnFrame(int32_t* frame, std::size_t count);
+// InvertFrame and TurnFrame in one pass.
+void InvertAndTurnFrame(int32_t* frame, std::size_t count);
 
 } // namespace qor

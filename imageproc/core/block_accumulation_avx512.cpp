@@ -56,8 +56,11 @@ QOR_AVX512 inline __m512d MapPixelEight(const ToneCurve& c, __m512d mx, __m512d 
 // 16 x N consecutive pixels of the band from `offset`, sixteen to a register, all of them
 // accumulated in the same pass over the blocks: each accumulator waits for its previous sum to be
 // rounded, so the more of them are in flight, the less the rounding's latency shows. Lanes
-// outside lanes[q] are neither read nor written (past the band's end).
-template <int N>
+// outside lanes[q] are neither read nor written (past the band's end). With HalfLast the last
+// sixteen holds at most eight pixels (a 35-row band is 16 + 16 + 3): only its low half is
+// accumulated and mapped, which saves a third of the band's double-precision work and changes no
+// lane that is stored.
+template <int N, bool HalfLast>
 QOR_AVX512 void MapGroup(const Band& band, int32_t offset, const __mmask16* lanes,
                          const ToneCurve& curve, float* grid, const float* detail) {
     __m512d maxAcc[2 * N];
@@ -79,14 +82,18 @@ QOR_AVX512 void MapGroup(const Band& band, int32_t offset, const __mmask16* lane
                 _mm512_mul_ps(column, _mm512_maskz_loadu_ps(lanes[q], term.row + offset + 16 * q));
             weightAcc[q] = _mm512_add_ps(weightAcc[q], w);
             const __m512d w0 = LowHalf(w);
-            const __m512d w1 = HighHalf(w);
             // Bmax, Bmin and w are floats: their products have at most 24 + 24 significant bits
             // and are exact in double (no overflow or underflow either), so the fused
             // multiply-add rounds exactly once, where the separate add does.
             maxAcc[2 * q] = RoundToFloat(_mm512_fmadd_pd(blockMax, w0, maxAcc[2 * q]));
-            maxAcc[2 * q + 1] = RoundToFloat(_mm512_fmadd_pd(blockMax, w1, maxAcc[2 * q + 1]));
             minAcc[2 * q] = RoundToFloat(_mm512_fmadd_pd(blockMin, w0, minAcc[2 * q]));
-            minAcc[2 * q + 1] = RoundToFloat(_mm512_fmadd_pd(blockMin, w1, minAcc[2 * q + 1]));
+            if (!(HalfLast && q == N - 1)) {
+                const __m512d w1 = HighHalf(w);
+                maxAcc[2 * q + 1] =
+                    RoundToFloat(_mm512_fmadd_pd(blockMax, w1, maxAcc[2 * q + 1]));
+                minAcc[2 * q + 1] =
+                    RoundToFloat(_mm512_fmadd_pd(blockMin, w1, minAcc[2 * q + 1]));
+            }
         }
     }
     for (int q = 0; q < N; ++q) {
@@ -98,6 +105,13 @@ QOR_AVX512 void MapGroup(const Band& band, int32_t offset, const __mmask16* lane
         const __m512d lo = MapPixelEight(curve, RoundToFloat(_mm512_div_pd(maxAcc[2 * q], w0)),
                                          RoundToFloat(_mm512_div_pd(minAcc[2 * q], w0)),
                                          LowHalf(g), LowHalf(d));
+        if (HalfLast && q == N - 1) {
+            const __m512 mapped = _mm512_castpd_ps(
+                _mm512_zextpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(lo))));
+            _mm512_mask_storeu_ps(grid + at, lanes[q],
+                                  _mm512_min_ps(_mm512_set1_ps(kEnhancedCap), mapped));
+            continue;
+        }
         const __m512d hi =
             MapPixelEight(curve, RoundToFloat(_mm512_div_pd(maxAcc[2 * q + 1], w1)),
                           RoundToFloat(_mm512_div_pd(minAcc[2 * q + 1], w1)), HighHalf(g),
@@ -119,6 +133,26 @@ constexpr int32_t kMaxSixteens = 4;
 constexpr int32_t kMaxSixteens = 1;
 #endif
 
+template <bool HalfLast>
+QOR_AVX512 void MapGroups(int32_t sixteens, const Band& band, int32_t offset,
+                          const __mmask16* lanes, const ToneCurve& curve, float* grid,
+                          const float* detail) {
+    switch (sixteens) {
+    case 4:
+        MapGroup<4, HalfLast>(band, offset, lanes, curve, grid, detail);
+        break;
+    case 3:
+        MapGroup<3, HalfLast>(band, offset, lanes, curve, grid, detail);
+        break;
+    case 2:
+        MapGroup<2, HalfLast>(band, offset, lanes, curve, grid, detail);
+        break;
+    default:
+        MapGroup<1, HalfLast>(band, offset, lanes, curve, grid, detail);
+        break;
+    }
+}
+
 } // namespace
 
 QOR_AVX512 void MapBandAvx512(const Band& band, int32_t length, const ToneCurve& curve, float* grid,
@@ -131,19 +165,10 @@ QOR_AVX512 void MapBandAvx512(const Band& band, int32_t length, const ToneCurve&
             const int32_t count = take - 16 * q < 16 ? take - 16 * q : 16;
             lanes[q] = static_cast<__mmask16>(count == 16 ? 0xFFFFu : (1u << count) - 1u);
         }
-        switch (sixteens) {
-        case 4:
-            MapGroup<4>(band, v, lanes, curve, grid, detail);
-            break;
-        case 3:
-            MapGroup<3>(band, v, lanes, curve, grid, detail);
-            break;
-        case 2:
-            MapGroup<2>(band, v, lanes, curve, grid, detail);
-            break;
-        default:
-            MapGroup<1>(band, v, lanes, curve, grid, detail);
-            break;
+        if (take - 16 * (sixteens - 1) <= 8) {
+            MapGroups<true>(sixteens, band, v, lanes, curve, grid, detail);
+        } else {
+            MapGroups<false>(sixteens, band, v, lanes, curve, grid, detail);
         }
         v += take;
     }

@@ -6,7 +6,8 @@
 # twain_client, by native, file and memory transfer, and by the Stavik queue when QOR APP cannot
 # be started; at the end the uninstallation must leave the prefix as it was. Leaves the received
 # BMPs, a PNG of each, a contact sheet, a screenshot of the source's dialog and summary.json (with
-# the time from exposure to the image) in WORK_DIR/out.
+# the trace of each state-5 exposure: the time from the exposure to each stage of its road) in
+# WORK_DIR/out. QOR_E2E_WAIT_EXPOSURES sets the exposures of the state-5 wait (5).
 # Usage: twain_e2e.sh BIN_DIR WORK_DIR   (BIN_DIR: a built suite with qorsim.dll, qorctl.exe,
 # twain_client.exe and wine_warmup.exe, and beside it the medium the build made, BIN_DIR/../medium
 # (target installation_medium); QOR_WINE_ARCH chooses the prefix, as for the harness)
@@ -67,6 +68,12 @@ install="$c/Program Files/Halvex Imaging/QOR"
 # The test bench's sensor: the simulated one, plugged in beside the installed driver library.
 cp "$bin/qorsim.dll" "$install/"
 export QOR_SENSOR_SIMULATOR=$work/sim
+# Every process of the road marks its stages in one file (common/core/stage_trace.h), in Windows
+# spelling: QOR APP's current folder is not on the drive of the Unix root.
+: >"$work/out/stages.txt"
+QOR_STAGE_TRACE=$("$WINE" winepath -w "$work/out/stages.txt" 2>/dev/null | tr -d '\r')
+export QOR_STAGE_TRACE
+waits=${QOR_E2E_WAIT_EXPOSURES:-5}
 
 finish() {
     "$WINE" taskkill /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
@@ -115,12 +122,12 @@ qorctl sim expose sensor0 --seed 51 >/dev/null
 exposed_ms >"$work/out/first.exposed"
 wait_client first
 
-echo "== the state-5 wait: five exposures while the client waits for each =="
-client acquire --mech native --count 5 --show-ui 1 --timeout-ms $((20000 * scale)) --out "$work/out/wait" \
+echo "== the state-5 wait: $waits exposures while the client waits for each =="
+client acquire --mech native --count "$waits" --show-ui 1 --timeout-ms $((20000 * scale)) --out "$work/out/wait" \
     --json "$work/out/wait.json" >"$work/out/wait.log" 2>&1 &
 client_pid=$!
 : >"$work/out/wait.exposed"
-for i in 1 2 3 4 5; do
+for i in $(seq 1 "$waits"); do
     previous=$(printf '%s/image%02d.bmp' "$work/out/wait" $((i - 1)))
     [ "$i" -eq 1 ] || for _ in $(seq 1 $((300 * scale))); do [ -f "$previous" ] && break; sleep 0.05; done
     sleep 0.5
@@ -199,9 +206,9 @@ if [ "$scale" -le 1 ]; then
         "$work/out/contact_sheet.png" 2>/dev/null || true
 fi
 
-python3 - "$work/out" <<'PY'
+python3 - "$work/out" "$waits" <<'PY'
 import json, sys, os
-out = sys.argv[1]
+out, waits = sys.argv[1], int(sys.argv[2])
 def load(n): return json.load(open(os.path.join(out, n + ".json")))
 problems = []
 def check(cond, text):
@@ -215,15 +222,58 @@ print("time from exposure to MSG_XFERREADY: %d ms, to the image in the client: %
       % (timing["exposureToXferReadyMs"], timing["exposureToImageMs"]))
 wait = load("wait")
 exposures = [int(x) for x in open(os.path.join(out, "wait.exposed")).read().split()]
-check(wait["received"] == 5, "the state-5 wait did not deliver five images")
+check(wait["received"] == waits, "the state-5 wait did not deliver %d images" % waits)
 times = sorted(i["receivedMs"] - e for i, e in zip(wait["images"], exposures))
 if times:
     timing["waitLoopExposureToImageMs"] = times
     timing["waitLoopMedianMs"] = times[len(times) // 2]
     print("state-5 wait, exposure to the image in the client over %d exposures: median %d ms (%s)"
           % (len(times), times[len(times) // 2], ", ".join(str(t) for t in times)))
+
+# The trace: for every state-5 exposure, each stage as ms after the exposure. The marks of Qor.dll,
+# QOR APP and the source (stages.txt, microseconds) and the client's times (ms) share the wall
+# clock the exposure file's time is given in. A stage's mark is its first one after the exposure
+# and before the image reached the client; "announced" stays empty for a QOR APP without it.
+stages = ["readout", "corrected", "stored", "announced", "xferready", "ready", "image"]
+marks = []
+for line in open(os.path.join(out, "stages.txt")):
+    parts = line.split()
+    if len(parts) == 2 and parts[0].isdigit():
+        marks.append((int(parts[0]) / 1000.0, parts[1]))
+marks.sort()
+def trace(name, exposedMs, image):
+    run = {"run": name, "exposedMs": exposedMs}
+    for stage in stages[:5]:
+        at = next((t for t, s in marks if s == stage and exposedMs <= t <= image["receivedMs"] + 1), None)
+        run[stage] = None if at is None else round(at - exposedMs, 1)
+    run["ready"] = image["readyMs"] - exposedMs
+    run["image"] = image["receivedMs"] - exposedMs
+    return run
+traced = [trace("first", exposed, img)] + [trace("wait%d" % (n + 1), e, i)
+                                           for n, (e, i) in enumerate(zip(exposures, wait["images"]))]
+def statistics(pick):
+    result = {}
+    for stage in stages:
+        values = sorted(r[stage] for r in traced if r[stage] is not None)
+        if values:
+            result[stage] = pick(values)
+    return result
+def median(v): return v[len(v) // 2] if len(v) % 2 else (v[len(v) // 2 - 1] + v[len(v) // 2]) / 2
+traceSummary = {"unit": "ms after the exposure", "stages": stages, "runs": traced,
+                "median": statistics(median), "min": statistics(lambda v: v[0]),
+                "max": statistics(lambda v: v[-1])}
+print("trace of %d exposures, ms after the exposure (median / min / max):" % len(traced))
+for stage in stages:
+    if stage in traceSummary["median"]:
+        print("  %-10s %8.1f %8.1f %8.1f" % (stage, traceSummary["median"][stage],
+                                           traceSummary["min"][stage], traceSummary["max"][stage]))
+    else:
+        print("  %-10s %8s" % (stage, "-"))
+for stage in ("readout", "corrected", "stored", "xferready"):
+    check(any(r[stage] is not None for r in traced), "the trace has no %s mark" % stage)
 runs = {n: load(n) for n in ("first", "wait", "native", "file", "memory", "sessions", "disk")}
-json.dump({"timing": timing, "runs": runs}, open(os.path.join(out, "summary.json"), "w"), indent=2)
+json.dump({"timing": timing, "trace": traceSummary, "runs": runs},
+          open(os.path.join(out, "summary.json"), "w"), indent=2)
 for mech in ("native", "file", "memory"):
     s = load(mech)
     check(s["received"] == 3, mech + ": not three images")

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/core/log_file.h"
+#include "common/core/stage_trace.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ bool ManagerIsTwain2() { return HasEntry() || GetModuleHandleW(L"TWAINDSM.DLL") 
 
 void NotifyXferReady() {
     TheLogFile().Write(LOG_INFO, "NotifyXferReady\n");
+    qor::MarkStage("xferready");
     g_session.state = qor::twain::kState6;
     Notify(MSG_XFERREADY);
 }

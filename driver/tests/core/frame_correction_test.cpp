@@ -244,6 +244,20 @@ TEST(Orientation, KeyExamplesAndTheTurn) {
     EXPECT_EQ(same, (std::vector<int32_t>{4094, 4093, 4092}));
 }
 
+// The one-pass inversion and turn equals the two passes, odd and even counts and values outside
+// 0..4095 included.
+TEST(Orientation, InvertAndTurnInOnePassEqualsTwoPasses) {
+    const std::vector<int32_t> values = {0, 4095, 4096, -1, 17, 2048, INT32_MIN};
+    for (std::size_t count = 0; count <= values.size(); ++count) {
+        std::vector<int32_t> twoPasses(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
+        std::vector<int32_t> onePass = twoPasses;
+        InvertFrame(twoPasses.data(), count);
+        TurnFrame(twoPasses.data(), count);
+        InvertAndTurnFrame(onePass.data(), count);
+        EXPECT_EQ(onePass, twoPasses) << count << " values";
+    }
+}
+
 TEST(SensorTypeTable, GeometryByTypeWithUnknownTypesAsTwo) {
     EXPECT_EQ(SensorTypeTable(0x100000).width, 999);
     EXPECT_EQ(SensorTypeTable(0x100000).height, 664);
