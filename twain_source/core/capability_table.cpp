@@ -326,13 +326,19 @@ CapabilityAnswer CCapabilityTable::Handle(uint16_t cap, uint16_t msg, uint16_t c
                     oneValue(row->defaultValue);
                 }
                 break;
-            case MSG_RESET:
-                if (!needs(TWQC_RESET)) break;
+            case MSG_RESET: {
+                // A 2.x program may reset what it cannot set: the value stays the default, and
+                // the answer says which (its support flags still name no reset).
+                const uint32_t flags = twain2 ? row->supportFlags2 : row->supportFlags;
+                const bool fixedValue = twain2 && (flags & TWQC_GETDEFAULT) != 0 && (flags & TWQC_SET) == 0 &&
+                                        row->valueContainer != TWON_ARRAY;
+                if (!fixedValue && !needs(TWQC_RESET)) break;
                 if (row->currentValue != nullptr && row->defaultValue != nullptr) {
                     std::memcpy(row->currentValue, row->defaultValue, size * row->currentCount);
                 }
                 oneValue(row->defaultValue);
                 break;
+            }
             case MSG_SET:
                 if (needs(TWQC_SET)) answer = Set(*row, conType, container, containerSize);
                 break;
