@@ -42,10 +42,13 @@ const wchar_t* UsableName(const LanguageInfoStruct& record) {
     return name;
 }
 
-bool ListsId(const LanguageInfoStruct& record, WORD languageId) {
+// `primaryOnly`: any sublanguage of the same language (0x0809 and 0x0009 for 0x0409's English).
+bool ListsId(const LanguageInfoStruct& record, WORD languageId, bool primaryOnly) {
+    constexpr WORD kPrimaryMask = 0x03FF;
     const int count = record.nLangIds < 0 ? 0 : (record.nLangIds > kLanguageMaxIds ? kLanguageMaxIds : record.nLangIds);
     for (int i = 0; i < count; ++i) {
-        if (record.wLangIds[i] == languageId) {
+        const WORD listed = record.wLangIds[i];
+        if (primaryOnly ? (listed & kPrimaryMask) == (languageId & kPrimaryMask) : listed == languageId) {
             return true;
         }
     }
@@ -123,17 +126,21 @@ int CLanguage::LoadLanguage(WORD languageId) {
         ClearChoice();
         return 0;
     }
-    for (int i = 0; i < m_nLanguages; ++i) {
-        const LanguageInfoStruct& record = m_languages[static_cast<size_t>(i)];
-        if (!ListsId(record, languageId)) {
-            continue;
-        }
-        const wchar_t* name = UsableName(record);
-        if (name == nullptr) {
-            continue;
-        }
-        if (Choose(m_szBasePath, name) != 0) {
-            return 1;
+    // The exact identifier first, then the same language of another country (a program saying
+    // only "English" gets the English the table lists, not a failure).
+    for (const bool primaryOnly : {false, true}) {
+        for (int i = 0; i < m_nLanguages; ++i) {
+            const LanguageInfoStruct& record = m_languages[static_cast<size_t>(i)];
+            if (!ListsId(record, languageId, primaryOnly)) {
+                continue;
+            }
+            const wchar_t* name = UsableName(record);
+            if (name == nullptr) {
+                continue;
+            }
+            if (Choose(m_szBasePath, name) != 0) {
+                return 1;
+            }
         }
     }
     ClearChoice();

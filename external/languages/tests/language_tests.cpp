@@ -76,6 +76,9 @@ TEST_F(Language, ChoosesByIdentifierAndFallsBackToTheProgramsOwnTexts) {
         {0x0409, 1, L"english", nullptr, L"Delete All Images",
          L"The QOR sensor can now be safely removed from the system. "},
         {0x0809, 1, L"english", nullptr, L"Delete All Images", nullptr},
+        // A program that says only the language (TWLG_ENGLISH, TWLG_GERMAN): that language.
+        {0x0009, 1, L"english", nullptr, L"Delete All Images", nullptr},
+        {0x0007, 1, L"german", L"german.dll", L"Alle Bilder löschen", nullptr},
         {0x0411, 0, L"", nullptr, L"Delete All Images", nullptr},
     };
     CLanguage language;
