@@ -65,9 +65,9 @@ constexpr StateRule kRules[] = {
      false},
     {DG_IMAGE, DAT_PALETTE8, 0, k4to6, kAny, kPalette, false},
     // The transfers have MSG_GET only; any other message is no operation of theirs in any state.
-    // 2.x programs read the information of the image just transferred too (state 7).
-    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, k6to7, k2x, "General failure in transfer.  ", false},
-    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, k6, k1x, "General failure in transfer.  ", false},
+    // Also in state 7: programs read the information of the image just transferred (TWAIN
+    // allows it in both states; refusing it failed their memory transfers).
+    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, k6to7, kAny, "General failure in transfer.  ", false},
     {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, k6, kAny, "General failure in response to DAT_IMAGENATIVEXFER.  ",
      false},
     // A memory transfer starts in state 6 and goes on in state 7; in earlier states there is

@@ -28,6 +28,9 @@ TEST(StateRules, EachOperationAcceptsItsStatesOnly) {
         {k2x, DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET, "01000"},
         {k1x, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, "00010"},
         {k1x, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, "00011"},
+        // The information of the image just transferred, read after the last memory strip.
+        {k1x, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, "00011"},
+        {k2x, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, "00011"},
         {k1x, DG_IMAGE, DAT_PALETTE8, MSG_GET, "01110"},
         {k2x, DG_IMAGE, DAT_PALETTE8, MSG_SET, "01000"},
         // The transfers have MSG_GET only: anything else is a bad protocol in every state, not a
