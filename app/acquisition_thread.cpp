@@ -1,14 +1,8 @@
-// CQorApp's acquisition: sensor start and stop, the thread that keeps the sensor armed, and the
-// main thread's side of the hand-off (every read frame becomes a stored bitmap).
-#include "app/qor_app.h"
+// The sensor side of QOR APP: sensor start and stop, the thread that keeps the sensor armed, and
+// the main thread's side of the hand-off (every read frame goes to the host to be stored).
+#include "app/acquisition_thread.h"
 
-#include "app/core/gray_bitmap.h"
-#include "app/resources/app_resource.h"
 #include "common/core/log_file.h"
-
-#include <cwchar>
-
-#include <cstdlib>
 
 namespace {
 
@@ -16,68 +10,63 @@ constexpr DWORD kArmDelayMs = 100;
 constexpr DWORD kPollDelayMs = 50;
 constexpr int kFailuresBeforeErrorIcon = 3;
 constexpr DWORD kThreadStopWaitMs = 12000;
-constexpr UINT kFullStoreBalloonTimeout = 10;
-constexpr UINT kAnimationPeriodMs = 1000;
 
 }  // namespace
 
-void CQorApp::SetSensorIcon(HICON icon) {
-    m_SensorIcon.SetIcon(icon);
-}
-
-void CQorApp::InitializeAcqSystem() {
+void CAcquisitionThread::InitializeAcqSystem(HWND mainWindow) {
+    m_hMainWnd = mainWindow;
     m_eQORAPPStatus = QOR_INITIALIZING;
     if (!m_Qor.QorInitSystem()) {
         m_bHWInfoValid = FALSE;
         m_eQORAPPStatus = QOR_NOT_CONNECTED;
-        SetSensorIcon(m_hNotConnectedIcon);
-        ShowMessage(141);
+        m_Host.ShowSensorIcon(kSensorIconNotConnected);
+        m_Host.ShowAcquisitionMessage(141);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem() : QorInitSystem failed \n");
         return;
     }
     if (!m_Qor.QorInitSensor()) {
         m_eQORAPPStatus = QOR_NOT_CONNECTED;
-        SetSensorIcon(m_hNotConnectedIcon);
+        m_Host.ShowSensorIcon(kSensorIconNotConnected);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem() : QorInitSensor failed \n");
-        ShowMessage(141);
+        m_Host.ShowAcquisitionMessage(141);
         return;
     }
     if (m_Qor.QorGetHWInfo(&m_HWInfo)) {
         m_bHWInfoValid = TRUE;
     } else {
-        ShowMessage(102);
+        m_Host.ShowAcquisitionMessage(102);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem(): QorGetHWInfo() failed: \n");
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
         m_eQORAPPStatus = QOR_ERROR;
     }
     if (m_Qor.QorGetDriverVersion(&m_DriverVersion)) {
         m_bDriverVersionValid = TRUE;
     } else {
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem(): QorGetDriverVersion() failed: \n");
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
         m_eQORAPPStatus = QOR_ERROR;
     }
-    m_pImageAcqThread = CreateThread(nullptr, 0, &CQorApp::ImageAcqThreadFunc, this, 0, nullptr);
+    m_pImageAcqThread = CreateThread(nullptr, 0, &CAcquisitionThread::ImageAcqThreadFunc, this, 0, nullptr);
     if (m_pImageAcqThread != nullptr) {
-        SetSensorIcon(m_hReadyIcon);
+        m_Host.ShowSensorIcon(kSensorIconReady);
         m_bReadyIconShown = TRUE;
     } else {
-        ShowMessage(102);
+        m_Host.ShowAcquisitionMessage(102);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem(): m_pImageAcqThread = NULL \n");
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
     }
 }
 
-void CQorApp::CountAcquisitionFailure(int& failures) {
+void CAcquisitionThread::CountAcquisitionFailure(int& failures) {
     ++failures;
     if (failures >= kFailuresBeforeErrorIcon && m_bReadyIconShown) {
-        PostMessageW(m_hWnd, UM_SET_SENSOR_ICON, kSensorIconError, 0);
+        PostMessageW(m_hMainWnd, UM_SET_SENSOR_ICON, kSensorIconError, 0);
         failures = 0;
     }
 }
 
-DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
-    auto* app = static_cast<CQorApp*>(parameter);
+DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
+    auto* app = static_cast<CAcquisitionThread*>(parameter);
     if (app == nullptr) {
         return 1;
     }
@@ -162,7 +151,7 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
                     frame->nHeight = app->m_HWInfo.height;
                     frame->nWidth = app->m_HWInfo.width;
                     app->m_HandOffList.Append(frame);
-                    PostMessageW(app->m_hWnd, UM_IMAGE_EVENT, 0, kImageEventFromAcquisition);
+                    PostMessageW(app->m_hMainWnd, UM_IMAGE_EVENT, 0, kImageEventFromAcquisition);
                 } else {
                     FreeRawFrame(frame);
                     app->m_eQORAPPStatus = QOR_ERROR;
@@ -171,7 +160,7 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
                 }
             }
             if (!app->m_bReadyIconShown) {
-                PostMessageW(app->m_hWnd, UM_SET_SENSOR_ICON, kSensorIconReady, 0);
+                PostMessageW(app->m_hMainWnd, UM_SET_SENSOR_ICON, kSensorIconReady, 0);
             }
             if (app->m_eQORAPPStatus == QOR_ACQUIRING) {
                 if (stopRequested()) {
@@ -188,119 +177,33 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
     return 0;
 }
 
-void CQorApp::OnSensorIcon(WPARAM kind) {
+void CAcquisitionThread::OnSensorIcon(WPARAM kind) {
     // A message posted just before the thread was stopped must not relabel a removed sensor.
     if (m_pImageAcqThread == nullptr) {
         return;
     }
     if (kind == kSensorIconReady) {
-        SetSensorIcon(m_hReadyIcon);
+        m_Host.ShowSensorIcon(kSensorIconReady);
         m_bReadyIconShown = TRUE;
     } else if (kind == kSensorIconError) {
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
         m_bReadyIconShown = FALSE;
     }
 }
 
-LRESULT CQorApp::OnImageEvent(WPARAM wParam, LPARAM lParam) {
-    if (lParam != kImageEventFromAcquisition) {
-        return OnPipeImageEvent(wParam, lParam);
-    }
-    DrainHandOffList();
-    return 0;
-}
-
-void CQorApp::DrainHandOffList() {
+void CAcquisitionThread::DrainHandOffList() {
     // Only the frames present now: one arriving meanwhile comes with its own message.
     for (size_t n = m_HandOffList.Count(); n > 0; --n) {
         RawFrame* frame = m_HandOffList.TakeHead();
         if (frame == nullptr) {
             break;
         }
-        HandleNewImage(NewImageKind::RawSensorImage, frame->pBuffer, 0, frame->nHeight,
-                       frame->nWidth);
+        m_Host.StoreSensorFrame(*frame);
         FreeRawFrame(frame);
     }
 }
 
-int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height, int width) {
-    ImageDataStruct* record = NewImageRecord();
-    if (record == nullptr) {
-        if (kind == NewImageKind::FinishedBitmap) {
-            std::free(data);
-        }
-        TheLogFile().Write(LOG_FATAL, "HandleNewImage: no memory for the image record\n");
-        return 0;
-    }
-    if (kind == NewImageKind::RawSensorImage) {
-        uint8_t* bitmap = nullptr;
-        if (!MakeGray8Bitmap(static_cast<const int32_t*>(data), kRawFramePixels, width, height,
-                             &bitmap, record)) {
-            // Without a geometry there is no picture to keep: an empty record would only give
-            // an empty file and an entry no client can use.
-            TheLogFile().WriteFormat(LOG_FATAL,
-                                     "HandleNewImage: the sensor image (width %d, height %d) "
-                                     "cannot be converted and is not stored. Remove and "
-                                     "activate the sensor again.\n",
-                                     width, height);
-            FreeImageRecord(record);
-            return 0;
-        }
-        record->pImageData = bitmap;
-    } else {
-        record->pImageData = static_cast<uint8_t*>(data);
-        record->nImageSize = size;
-    }
-    uint8_t* thumbnail = nullptr;
-    int32_t thumbnailSize = 0;
-    if (MakeThumbnail(record->pImageData, &thumbnail, &thumbnailSize)) {
-        record->pThumbnailData = thumbnail;
-        record->nThumbnailSize = thumbnailSize;
-    }
-    if (!m_bImagesIconShown) {
-        CreateImagesIcon();
-    }
-    record->bSelected = 1;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    record->stTime = {now.wYear,  now.wMonth,  now.wDayOfWeek, now.wDay,
-                      now.wHour,  now.wMinute, now.wSecond,    now.wMilliseconds};
-    m_ImageQueue.Add(record);
-    // The store's own balloon (an image moved out, a failed write) says more than the fill's.
-    const bool told = TellStoreNotices();
-    if (m_bImagesIconShown) {
-        const int fill = m_ImageQueue.GetFillLevel();
-        if (!told && (fill == 1 || fill == 2)) {
-            m_SensorIcon.ShowBalloon(Text(130), nullptr, NIIF_NONE, kFullStoreBalloonTimeout);
-        }
-        m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
-    }
-    if (m_bImageViewActive) {
-        if (m_pImageView == nullptr) {
-            TheLogFile().Write(LOG_WARN,
-                               "HandleNewImage: m_bImageViewActive TRUE, m_pImageView is NULL \n");
-        } else {
-            RefreshImageView();
-        }
-    }
-    return 0;
-}
-
-void CQorApp::TellStoreWriteFailure() {
-    char folder[MAX_PATH * 3] = {};
-    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
-                        nullptr, nullptr);
-    TheLogFile().WriteFormat(LOG_FATAL,
-                             "HandleNewImage: the image file could not be written into %s; the "
-                             "image is kept in memory. Free disk space or make the folder "
-                             "writable.\n",
-                             folder);
-    // A balloon, not a box: images keep arriving while the user reads it. The text comes from
-    // the language; the folder follows on its own line.
-    ShowStoreBalloon(IDS_IMAGE_NOT_SAVED_BALLOON, m_ImageQueue.ImageFolder());
-}
-
-int CQorApp::ShutdownAcqSystem() {
+int CAcquisitionThread::ShutdownAcqSystem() {
     if (m_eQORAPPStatus == QOR_NOT_CONNECTED) {
         TheLogFile().Write(LOG_FATAL, "ShutdownAcqSystem: Thread variable, invalid state!\n");
         return 0;
@@ -350,12 +253,16 @@ int CQorApp::ShutdownAcqSystem() {
     m_HWInfo = HWInfo{};
     m_DriverVersion = DriverVersion{};
     if (m_Qor.QorShutDown()) {
-        SetSensorIcon(m_hNotConnectedIcon);
+        m_Host.ShowSensorIcon(kSensorIconNotConnected);
         m_bReadyIconShown = FALSE;
         return result;
     }
     TheLogFile().Write(LOG_WARN, "ShutdownAcqSystem: CQOR::QorShutDown() Failed!\n");
-    SetSensorIcon(m_hErrorIcon);
+    m_Host.ShowSensorIcon(kSensorIconError);
     m_bReadyIconShown = FALSE;
     return 0;
+}
+
+bool CAcquisitionThread::StillRunning() const {
+    return m_pImageAcqThread != nullptr && WaitForSingleObject(m_pImageAcqThread, 0) == WAIT_TIMEOUT;
 }
