@@ -65,11 +65,11 @@ for dir in "$@"; do
             echo "check-import-circles: $object is not built (build every target first)" >&2
             exit 2
         fi
-        # D = defined external, U = undefined; nm -C keeps names readable in the report.
-        "$nm_tool" -C -g --defined-only "$object" | awk -v unit="$name" '
-            NF >= 3 { sub(/^[^ ]* [^ ] /, ""); print "D\t" unit "\t" $0 }' >> "$work/symbols"
-        "$nm_tool" -C -u "$object" | awk -v unit="$name" '
-            { sub(/^ *U /, ""); print "U\t" unit "\t" $0 }' >> "$work/symbols"
+        # External symbols: U undefined, any other type defined. nm -C keeps names readable.
+        "$nm_tool" -C -g "$object" | awk -v unit="$name" '
+            /^ +U / { sub(/^ +U /, ""); print "U\t" unit "\t" $0; next }
+            /^[0-9a-fA-F]+ [A-Za-z] / { sub(/^[^ ]+ [^ ] /, ""); print "D\t" unit "\t" $0 }
+        ' >> "$work/symbols"
     done < "$work/units"
 
     echo "== ${dir#"$PWD"/}"
