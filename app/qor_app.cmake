@@ -6,6 +6,7 @@ if(WIN32)
     ${qor_app_dir}/qor_app.cpp
     ${qor_app_dir}/acquisition_thread.cpp
     ${qor_app_dir}/new_image_record.cpp
+    ${qor_app_dir}/new_image_event.cpp
     ${qor_app_dir}/test_image_file.cpp
     ${qor_app_dir}/system_tray.cpp
     ${qor_app_dir}/image_view.cpp)

@@ -336,7 +336,8 @@ int CQorApp::Initialise() {
                            "are missing \n");
     }
 
-    // Pipe server and its thread.
+    // Pipe server, its thread and the event beside it.
+    m_NewImageEvent.Create();
     if (!m_Pipe.Create(reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName), 0, L"")) {
         ShowMessage(102);
         TheLogFile().Write(LOG_FATAL, "Initialise():  PipeServer create Failed \n");
@@ -510,6 +511,9 @@ int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height,
         CreateImagesIcon();
     }
     m_ImageQueue.Add(record);
+    // The pipe's count includes the image now (the store keeps it even when full): a waiting
+    // client may ask.
+    m_NewImageEvent.Signal();
     // The store's own balloon (an image moved out, a failed write) says more than the fill's.
     const bool told = TellStoreNotices();
     if (m_bImagesIconShown) {

@@ -11,6 +11,7 @@
 #include "app/acquisition_thread.h"
 #include "app/app_messages.h"
 #include "app/image_queue.h"
+#include "app/new_image_event.h"
 #include "app/new_image_record.h"
 #include "app/pipe_server.h"
 #include "app/system_tray.h"
@@ -116,6 +117,7 @@ private:
     wchar_t m_szCaption[200] = {};
     CAcquisitionThread m_Acquisition{*this};
     CImageQueue m_ImageQueue;
+    CNewImageEvent m_NewImageEvent;
     CNamedPipe m_Pipe;
     CSystemTray m_SensorIcon;
     CSystemTray m_ImagesIcon;
