@@ -2,6 +2,7 @@
 // the main thread's side of the hand-off (every read frame goes to the host to be stored).
 #include "app/acquisition_thread.h"
 
+#include "common/core/catch_all.h"
 #include "common/core/log_file.h"
 
 namespace {
@@ -46,7 +47,7 @@ void CAcquisitionThread::InitializeAcqSystem(HWND mainWindow) {
         m_Host.ShowSensorIcon(kSensorIconError);
         m_eQORAPPStatus = QOR_ERROR;
     }
-    m_pImageAcqThread = CreateThread(nullptr, 0, &CAcquisitionThread::ImageAcqThreadFunc, this, 0, nullptr);
+    m_pImageAcqThread = CreateThread(nullptr, 0, &ImageAcqThreadFunc, this, 0, nullptr);
     if (m_pImageAcqThread != nullptr) {
         m_Host.ShowSensorIcon(kSensorIconReady);
         m_bReadyIconShown = TRUE;
@@ -66,10 +67,26 @@ void CAcquisitionThread::CountAcquisitionFailure(int& failures) {
 }
 
 DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
-    auto* app = static_cast<CAcquisitionThread*>(parameter);
-    if (app == nullptr) {
+    auto* acquisition = static_cast<CAcquisitionThread*>(parameter);
+    if (acquisition == nullptr) {
         return 1;
     }
+    // No exception may leave a thread function: it would end the process with the images that
+    // are only in memory. The sensor then stays idle until it is removed and activated again.
+    return CatchAll<DWORD>(1, [acquisition]() -> DWORD {
+        try {
+            return acquisition->RunAcquisitionLoop();
+        } catch (...) {
+            acquisition->m_eQORAPPStatus = QOR_ERROR;
+            TheLogFile().Write(LOG_FATAL,
+                               "ImageAcqThreadFunc: ended by an unexpected error. Remove and "
+                               "activate the sensor again.\n");
+            return 1;
+        }
+    });
+}
+
+DWORD CAcquisitionThread::RunAcquisitionLoop() {
     CLogFile& log = TheLogFile();
     // Nothing signals it: every wait below is a plain timed wait.
     HANDLE pause = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -80,7 +97,7 @@ DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
             Sleep(ms);
         }
     };
-    auto stopRequested = [app] { return app->m_bTerminateImageAcqThread.load(); };
+    auto stopRequested = [this] { return m_bTerminateImageAcqThread.load(); };
     constexpr char kStopLine[] =
         "ImageAcqThreadFunc: m_eQORAPPStatus is not QOR_ACQUIRING : m_bTerminateImageAcqThread is "
         "TRUE\n";
@@ -90,16 +107,16 @@ DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
     while (running) {
         // Arm.
         wait(kArmDelayMs);
-        if (!app->m_Qor.QorAcquireImage()) {
-            app->m_eQORAPPStatus = QOR_ERROR;
+        if (!m_Qor.QorAcquireImage()) {
+            m_eQORAPPStatus = QOR_ERROR;
             log.Write(LOG_WARN, "QorAcquireImage() failed \n");
-            app->CountAcquisitionFailure(failures);
+            CountAcquisitionFailure(failures);
             if (stopRequested()) {
                 break;
             }
             continue;
         }
-        app->m_eQORAPPStatus = QOR_READY;
+        m_eQORAPPStatus = QOR_READY;
         if (stopRequested()) {
             log.Write(LOG_INFO,
                       "ImageAcqThreadFunc: QorAcquireImage()is Success, QOR status READY:  "
@@ -115,9 +132,9 @@ DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
             }
             wait(kPollDelayMs);
             int32_t ready = 0;
-            if (!app->m_Qor.QorGetCapStatus(&ready)) {
-                app->CountAcquisitionFailure(failures);
-                app->m_eQORAPPStatus = QOR_ERROR;
+            if (!m_Qor.QorGetCapStatus(&ready)) {
+                CountAcquisitionFailure(failures);
+                m_eQORAPPStatus = QOR_ERROR;
                 if (stopRequested()) {
                     running = false;
                     break;
@@ -130,39 +147,39 @@ DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
                 if (stopRequested()) {
                     log.Write(LOG_WARN, kStopLine);
                 }
-                app->m_eQORAPPStatus = QOR_ACQUIRING;
+                m_eQORAPPStatus = QOR_ACQUIRING;
                 RawFrame* frame = NewRawFrame();
                 if (frame == nullptr) {
                     // No memory for the frame: it stays on the sensor until the next poll.
-                    app->m_eQORAPPStatus = QOR_ERROR;
+                    m_eQORAPPStatus = QOR_ERROR;
                     log.Write(LOG_FATAL, "ImageAcqThreadFunc: no memory for the image buffer\n");
                     continue;
                 }
                 // The preview shows the wait cursor while the image is read.
-                HWND preview = app->m_hImageViewWnd;
+                HWND preview = m_hImageViewWnd;
                 if (preview != nullptr) {
                     PostMessageW(preview, UM_VIEW_BUSY, 1, 0);
                 }
-                const BOOL read = app->m_Qor.QorGetImgData(frame->pBuffer, kRawFrameBytes);
+                const BOOL read = m_Qor.QorGetImgData(frame->pBuffer, kRawFrameBytes);
                 if (preview != nullptr) {
                     PostMessageW(preview, UM_VIEW_BUSY, 0, 0);
                 }
                 if (read) {
-                    frame->nHeight = app->m_HWInfo.height;
-                    frame->nWidth = app->m_HWInfo.width;
-                    app->m_HandOffList.Append(frame);
-                    PostMessageW(app->m_hMainWnd, UM_IMAGE_EVENT, 0, kImageEventFromAcquisition);
+                    frame->nHeight = m_HWInfo.height;
+                    frame->nWidth = m_HWInfo.width;
+                    m_HandOffList.Append(frame);
+                    PostMessageW(m_hMainWnd, UM_IMAGE_EVENT, 0, kImageEventFromAcquisition);
                 } else {
                     FreeRawFrame(frame);
-                    app->m_eQORAPPStatus = QOR_ERROR;
+                    m_eQORAPPStatus = QOR_ERROR;
                     log.Write(LOG_WARN, "ImageAcqThreadFunc: QorGetImgData() failed\n");
                     log.Write(LOG_WARN, "ImageAcqThreadFunc: QorGetImgData() Failed\n");
                 }
             }
-            if (!app->m_bReadyIconShown) {
-                PostMessageW(app->m_hMainWnd, UM_SET_SENSOR_ICON, kSensorIconReady, 0);
+            if (!m_bReadyIconShown) {
+                PostMessageW(m_hMainWnd, UM_SET_SENSOR_ICON, kSensorIconReady, 0);
             }
-            if (app->m_eQORAPPStatus == QOR_ACQUIRING) {
+            if (m_eQORAPPStatus == QOR_ACQUIRING) {
                 if (stopRequested()) {
                     running = false;
                 }

@@ -59,6 +59,8 @@ public:
 
 private:
     static DWORD WINAPI ImageAcqThreadFunc(LPVOID acquisition);
+    // The thread's body: arm, poll, read, hand off, until a stop is asked for.
+    DWORD RunAcquisitionLoop();
     void CountAcquisitionFailure(int& failures);
 
     CAcquisitionHost& m_Host;

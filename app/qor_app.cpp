@@ -7,6 +7,7 @@
 #include "app/pipe_server.h"
 #include "app/resources/app_resource.h"
 #include "app/test_image_file.h"
+#include "common/core/catch_all.h"
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
 
@@ -69,17 +70,19 @@ INT_PTR CQorApp::DoModal() {
 }
 
 INT_PTR CALLBACK CQorApp::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<CQorApp*>(lParam);
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
-        self->m_hWnd = window;
-        return self->OnInitDialog();
-    }
-    auto* self = reinterpret_cast<CQorApp*>(GetWindowLongPtrW(window, DWLP_USER));
-    if (self == nullptr) {
-        return FALSE;
-    }
-    return self->HandleMessage(message, wParam, lParam);
+    return CatchAll<INT_PTR>(FALSE, [&]() -> INT_PTR {
+        if (message == WM_INITDIALOG) {
+            auto* self = reinterpret_cast<CQorApp*>(lParam);
+            SetWindowLongPtrW(window, DWLP_USER, lParam);
+            self->m_hWnd = window;
+            return self->OnInitDialog();
+        }
+        auto* self = reinterpret_cast<CQorApp*>(GetWindowLongPtrW(window, DWLP_USER));
+        if (self == nullptr) {
+            return FALSE;
+        }
+        return self->HandleMessage(message, wParam, lParam);
+    });
 }
 
 INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
