@@ -1,15 +1,9 @@
-// CQorApp's acquisition: sensor start and stop, the thread that keeps the sensor armed, and the
-// main thread's side of the hand-off (every read frame becomes a stored bitmap).
-#include "app/qor_app.h"
+// The sensor side of QOR APP: sensor start and stop, the thread that keeps the sensor armed, and
+// the main thread's side of the hand-off (every read frame goes to the host to be stored).
+#include "app/acquisition_thread.h"
 
-#include "app/core/gray_bitmap.h"
-#include "app/resources/app_resource.h"
+#include "common/core/catch_all.h"
 #include "common/core/log_file.h"
-#include "common/core/stage_trace.h"
-
-#include <cwchar>
-
-#include <cstdlib>
 
 namespace {
 
@@ -17,71 +11,82 @@ constexpr DWORD kArmDelayMs = 100;
 constexpr DWORD kPollDelayMs = 50;
 constexpr int kFailuresBeforeErrorIcon = 3;
 constexpr DWORD kThreadStopWaitMs = 12000;
-constexpr UINT kFullStoreBalloonTimeout = 10;
-constexpr UINT kAnimationPeriodMs = 1000;
 
 }  // namespace
 
-void CQorApp::SetSensorIcon(HICON icon) {
-    m_SensorIcon.SetIcon(icon);
-}
-
-void CQorApp::InitializeAcqSystem() {
+void CAcquisitionThread::InitializeAcqSystem(HWND mainWindow) {
+    m_hMainWnd = mainWindow;
     m_eQORAPPStatus = QOR_INITIALIZING;
     if (!m_Qor.QorInitSystem()) {
         m_bHWInfoValid = FALSE;
         m_eQORAPPStatus = QOR_NOT_CONNECTED;
-        SetSensorIcon(m_hNotConnectedIcon);
-        ShowMessage(141);
+        m_Host.ShowSensorIcon(kSensorIconNotConnected);
+        m_Host.ShowAcquisitionMessage(141);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem() : QorInitSystem failed \n");
         return;
     }
     if (!m_Qor.QorInitSensor()) {
         m_eQORAPPStatus = QOR_NOT_CONNECTED;
-        SetSensorIcon(m_hNotConnectedIcon);
+        m_Host.ShowSensorIcon(kSensorIconNotConnected);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem() : QorInitSensor failed \n");
-        ShowMessage(141);
+        m_Host.ShowAcquisitionMessage(141);
         return;
     }
     if (m_Qor.QorGetHWInfo(&m_HWInfo)) {
         m_bHWInfoValid = TRUE;
     } else {
-        ShowMessage(102);
+        m_Host.ShowAcquisitionMessage(102);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem(): QorGetHWInfo() failed: \n");
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
         m_eQORAPPStatus = QOR_ERROR;
     }
     if (m_Qor.QorGetDriverVersion(&m_DriverVersion)) {
         m_bDriverVersionValid = TRUE;
     } else {
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem(): QorGetDriverVersion() failed: \n");
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
         m_eQORAPPStatus = QOR_ERROR;
     }
-    m_pImageAcqThread = CreateThread(nullptr, 0, &CQorApp::ImageAcqThreadFunc, this, 0, nullptr);
+    m_pImageAcqThread = CreateThread(nullptr, 0, &ImageAcqThreadFunc, this, 0, nullptr);
     if (m_pImageAcqThread != nullptr) {
-        SetSensorIcon(m_hReadyIcon);
+        m_Host.ShowSensorIcon(kSensorIconReady);
         m_bReadyIconShown = TRUE;
     } else {
-        ShowMessage(102);
+        m_Host.ShowAcquisitionMessage(102);
         TheLogFile().Write(LOG_FATAL, "InitializeAcqSystem(): m_pImageAcqThread = NULL \n");
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
     }
 }
 
-void CQorApp::CountAcquisitionFailure(int& failures) {
+void CAcquisitionThread::CountAcquisitionFailure(int& failures) {
     ++failures;
     if (failures >= kFailuresBeforeErrorIcon && m_bReadyIconShown) {
-        PostMessageW(m_hWnd, UM_SET_SENSOR_ICON, kSensorIconError, 0);
+        PostMessageW(m_hMainWnd, UM_SET_SENSOR_ICON, kSensorIconError, 0);
         failures = 0;
     }
 }
 
-DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
-    auto* app = static_cast<CQorApp*>(parameter);
-    if (app == nullptr) {
+DWORD WINAPI CAcquisitionThread::ImageAcqThreadFunc(LPVOID parameter) {
+    auto* acquisition = static_cast<CAcquisitionThread*>(parameter);
+    if (acquisition == nullptr) {
         return 1;
     }
+    // No exception may leave a thread function: it would end the process with the images that
+    // are only in memory. The sensor then stays idle until it is removed and activated again.
+    return CatchAll<DWORD>(1, [acquisition]() -> DWORD {
+        try {
+            return acquisition->RunAcquisitionLoop();
+        } catch (...) {
+            acquisition->m_eQORAPPStatus = QOR_ERROR;
+            TheLogFile().Write(LOG_FATAL,
+                               "ImageAcqThreadFunc: ended by an unexpected error. Remove and "
+                               "activate the sensor again.\n");
+            return 1;
+        }
+    });
+}
+
+DWORD CAcquisitionThread::RunAcquisitionLoop() {
     CLogFile& log = TheLogFile();
     // Nothing signals it: every wait below is a plain timed wait.
     HANDLE pause = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -92,7 +97,7 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
             Sleep(ms);
         }
     };
-    auto stopRequested = [app] { return app->m_bTerminateImageAcqThread.load(); };
+    auto stopRequested = [this] { return m_bTerminateImageAcqThread.load(); };
     constexpr char kStopLine[] =
         "ImageAcqThreadFunc: m_eQORAPPStatus is not QOR_ACQUIRING : m_bTerminateImageAcqThread is "
         "TRUE\n";
@@ -102,16 +107,16 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
     while (running) {
         // Arm.
         wait(kArmDelayMs);
-        if (!app->m_Qor.QorAcquireImage()) {
-            app->m_eQORAPPStatus = QOR_ERROR;
+        if (!m_Qor.QorAcquireImage()) {
+            m_eQORAPPStatus = QOR_ERROR;
             log.Write(LOG_WARN, "QorAcquireImage() failed \n");
-            app->CountAcquisitionFailure(failures);
+            CountAcquisitionFailure(failures);
             if (stopRequested()) {
                 break;
             }
             continue;
         }
-        app->m_eQORAPPStatus = QOR_READY;
+        m_eQORAPPStatus = QOR_READY;
         if (stopRequested()) {
             log.Write(LOG_INFO,
                       "ImageAcqThreadFunc: QorAcquireImage()is Success, QOR status READY:  "
@@ -127,9 +132,9 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
             }
             wait(kPollDelayMs);
             int32_t ready = 0;
-            if (!app->m_Qor.QorGetCapStatus(&ready)) {
-                app->CountAcquisitionFailure(failures);
-                app->m_eQORAPPStatus = QOR_ERROR;
+            if (!m_Qor.QorGetCapStatus(&ready)) {
+                CountAcquisitionFailure(failures);
+                m_eQORAPPStatus = QOR_ERROR;
                 if (stopRequested()) {
                     running = false;
                     break;
@@ -142,39 +147,39 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
                 if (stopRequested()) {
                     log.Write(LOG_WARN, kStopLine);
                 }
-                app->m_eQORAPPStatus = QOR_ACQUIRING;
+                m_eQORAPPStatus = QOR_ACQUIRING;
                 RawFrame* frame = NewRawFrame();
                 if (frame == nullptr) {
                     // No memory for the frame: it stays on the sensor until the next poll.
-                    app->m_eQORAPPStatus = QOR_ERROR;
+                    m_eQORAPPStatus = QOR_ERROR;
                     log.Write(LOG_FATAL, "ImageAcqThreadFunc: no memory for the image buffer\n");
                     continue;
                 }
                 // The preview shows the wait cursor while the image is read.
-                HWND preview = app->m_hImageViewWnd;
+                HWND preview = m_hImageViewWnd;
                 if (preview != nullptr) {
                     PostMessageW(preview, UM_VIEW_BUSY, 1, 0);
                 }
-                const BOOL read = app->m_Qor.QorGetImgData(frame->pBuffer, kRawFrameBytes);
+                const BOOL read = m_Qor.QorGetImgData(frame->pBuffer, kRawFrameBytes);
                 if (preview != nullptr) {
                     PostMessageW(preview, UM_VIEW_BUSY, 0, 0);
                 }
                 if (read) {
-                    frame->nHeight = app->m_HWInfo.height;
-                    frame->nWidth = app->m_HWInfo.width;
-                    app->m_HandOffList.Append(frame);
-                    PostMessageW(app->m_hWnd, UM_IMAGE_EVENT, 0, kImageEventFromAcquisition);
+                    frame->nHeight = m_HWInfo.height;
+                    frame->nWidth = m_HWInfo.width;
+                    m_HandOffList.Append(frame);
+                    PostMessageW(m_hMainWnd, UM_IMAGE_EVENT, 0, kImageEventFromAcquisition);
                 } else {
                     FreeRawFrame(frame);
-                    app->m_eQORAPPStatus = QOR_ERROR;
+                    m_eQORAPPStatus = QOR_ERROR;
                     log.Write(LOG_WARN, "ImageAcqThreadFunc: QorGetImgData() failed\n");
                     log.Write(LOG_WARN, "ImageAcqThreadFunc: QorGetImgData() Failed\n");
                 }
             }
-            if (!app->m_bReadyIconShown) {
-                PostMessageW(app->m_hWnd, UM_SET_SENSOR_ICON, kSensorIconReady, 0);
+            if (!m_bReadyIconShown) {
+                PostMessageW(m_hMainWnd, UM_SET_SENSOR_ICON, kSensorIconReady, 0);
             }
-            if (app->m_eQORAPPStatus == QOR_ACQUIRING) {
+            if (m_eQORAPPStatus == QOR_ACQUIRING) {
                 if (stopRequested()) {
                     running = false;
                 }
@@ -189,120 +194,33 @@ DWORD WINAPI CQorApp::ImageAcqThreadFunc(LPVOID parameter) {
     return 0;
 }
 
-void CQorApp::OnSensorIcon(WPARAM kind) {
+void CAcquisitionThread::OnSensorIcon(WPARAM kind) {
     // A message posted just before the thread was stopped must not relabel a removed sensor.
     if (m_pImageAcqThread == nullptr) {
         return;
     }
     if (kind == kSensorIconReady) {
-        SetSensorIcon(m_hReadyIcon);
+        m_Host.ShowSensorIcon(kSensorIconReady);
         m_bReadyIconShown = TRUE;
     } else if (kind == kSensorIconError) {
-        SetSensorIcon(m_hErrorIcon);
+        m_Host.ShowSensorIcon(kSensorIconError);
         m_bReadyIconShown = FALSE;
     }
 }
 
-LRESULT CQorApp::OnImageEvent(WPARAM wParam, LPARAM lParam) {
-    if (lParam != kImageEventFromAcquisition) {
-        return OnPipeImageEvent(wParam, lParam);
-    }
-    DrainHandOffList();
-    return 0;
-}
-
-void CQorApp::DrainHandOffList() {
+void CAcquisitionThread::DrainHandOffList() {
     // Only the frames present now: one arriving meanwhile comes with its own message.
     for (size_t n = m_HandOffList.Count(); n > 0; --n) {
         RawFrame* frame = m_HandOffList.TakeHead();
         if (frame == nullptr) {
             break;
         }
-        HandleNewImage(NewImageKind::RawSensorImage, frame->pBuffer, 0, frame->nHeight,
-                       frame->nWidth);
+        m_Host.StoreSensorFrame(*frame);
         FreeRawFrame(frame);
     }
 }
 
-int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height, int width) {
-    ImageDataStruct* record = NewImageRecord();
-    if (record == nullptr) {
-        if (kind == NewImageKind::FinishedBitmap) {
-            std::free(data);
-        }
-        TheLogFile().Write(LOG_FATAL, "HandleNewImage: no memory for the image record\n");
-        return 0;
-    }
-    if (kind == NewImageKind::RawSensorImage) {
-        uint8_t* bitmap = nullptr;
-        if (!MakeGray8Bitmap(static_cast<const int32_t*>(data), kRawFramePixels, width, height,
-                             &bitmap, record)) {
-            // Without a geometry there is no picture to keep: an empty record would only give
-            // an empty file and an entry no client can use.
-            TheLogFile().WriteFormat(LOG_FATAL,
-                                     "HandleNewImage: the sensor image (width %d, height %d) "
-                                     "cannot be converted and is not stored. Remove and "
-                                     "activate the sensor again.\n",
-                                     width, height);
-            FreeImageRecord(record);
-            return 0;
-        }
-        record->pImageData = bitmap;
-    } else {
-        record->pImageData = static_cast<uint8_t*>(data);
-        record->nImageSize = size;
-    }
-    uint8_t* thumbnail = nullptr;
-    int32_t thumbnailSize = 0;
-    if (MakeThumbnail(record->pImageData, &thumbnail, &thumbnailSize)) {
-        record->pThumbnailData = thumbnail;
-        record->nThumbnailSize = thumbnailSize;
-    }
-    if (!m_bImagesIconShown) {
-        CreateImagesIcon();
-    }
-    record->bSelected = 1;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    record->stTime = {now.wYear,  now.wMonth,  now.wDayOfWeek, now.wDay,
-                      now.wHour,  now.wMinute, now.wSecond,    now.wMilliseconds};
-    m_ImageQueue.Add(record);
-    qor::MarkStage("stored");
-    // The store's own balloon (an image moved out, a failed write) says more than the fill's.
-    const bool told = TellStoreNotices();
-    if (m_bImagesIconShown) {
-        const int fill = m_ImageQueue.GetFillLevel();
-        if (!told && (fill == 1 || fill == 2)) {
-            m_SensorIcon.ShowBalloon(Text(130), nullptr, NIIF_NONE, kFullStoreBalloonTimeout);
-        }
-        m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
-    }
-    if (m_bImageViewActive) {
-        if (m_pImageView == nullptr) {
-            TheLogFile().Write(LOG_WARN,
-                               "HandleNewImage: m_bImageViewActive TRUE, m_pImageView is NULL \n");
-        } else {
-            RefreshImageView();
-        }
-    }
-    return 0;
-}
-
-void CQorApp::TellStoreWriteFailure() {
-    char folder[MAX_PATH * 3] = {};
-    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
-                        nullptr, nullptr);
-    TheLogFile().WriteFormat(LOG_FATAL,
-                             "HandleNewImage: the image file could not be written into %s; the "
-                             "image is kept in memory. Free disk space or make the folder "
-                             "writable.\n",
-                             folder);
-    // A balloon, not a box: images keep arriving while the user reads it. The text comes from
-    // the language; the folder follows on its own line.
-    ShowStoreBalloon(IDS_IMAGE_NOT_SAVED_BALLOON, m_ImageQueue.ImageFolder());
-}
-
-int CQorApp::ShutdownAcqSystem() {
+int CAcquisitionThread::ShutdownAcqSystem() {
     if (m_eQORAPPStatus == QOR_NOT_CONNECTED) {
         TheLogFile().Write(LOG_FATAL, "ShutdownAcqSystem: Thread variable, invalid state!\n");
         return 0;
@@ -352,12 +270,16 @@ int CQorApp::ShutdownAcqSystem() {
     m_HWInfo = HWInfo{};
     m_DriverVersion = DriverVersion{};
     if (m_Qor.QorShutDown()) {
-        SetSensorIcon(m_hNotConnectedIcon);
+        m_Host.ShowSensorIcon(kSensorIconNotConnected);
         m_bReadyIconShown = FALSE;
         return result;
     }
     TheLogFile().Write(LOG_WARN, "ShutdownAcqSystem: CQOR::QorShutDown() Failed!\n");
-    SetSensorIcon(m_hErrorIcon);
+    m_Host.ShowSensorIcon(kSensorIconError);
     m_bReadyIconShown = FALSE;
     return 0;
+}
+
+bool CAcquisitionThread::StillRunning() const {
+    return m_pImageAcqThread != nullptr && WaitForSingleObject(m_pImageAcqThread, 0) == WAIT_TIMEOUT;
 }

@@ -36,10 +36,11 @@ enum ImageEventSource : LPARAM {
     kImageEventClientGone = 4,      // the pipe's client has gone: nothing is lent any more
 };
 
-// wParam of UM_SET_SENSOR_ICON.
+// wParam of UM_SET_SENSOR_ICON (Ready and Error; NotConnected is only set on the main thread).
 enum SensorIconKind : WPARAM {
     kSensorIconReady = 0,
     kSensorIconError = 1,
+    kSensorIconNotConnected = 2,
 };
 
 // m_eQORAPPStatus; the values are fixed, string ids are 104 + value.

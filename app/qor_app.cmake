@@ -5,6 +5,9 @@ if(WIN32)
   add_library(qor_app_controller STATIC
     ${qor_app_dir}/qor_app.cpp
     ${qor_app_dir}/acquisition_thread.cpp
+    ${qor_app_dir}/new_image_record.cpp
+    ${qor_app_dir}/new_image_event.cpp
+    ${qor_app_dir}/test_image_file.cpp
     ${qor_app_dir}/system_tray.cpp
     ${qor_app_dir}/image_view.cpp)
   target_include_directories(qor_app_controller PUBLIC ${PROJECT_SOURCE_DIR})

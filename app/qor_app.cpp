@@ -4,20 +4,22 @@
 #include "app/about_box.h"
 #include "app/confirm_box.h"
 #include "app/image_view.h"
-#include "app/core/gray_bitmap.h"
 #include "app/pipe_server.h"
 #include "app/resources/app_resource.h"
+#include "app/test_image_file.h"
+#include "common/core/catch_all.h"
 #include "common/core/log_file.h"
+#include "common/core/stage_trace.h"
+#include "common/core/pipe_messages.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 
 namespace {
 
 constexpr wchar_t kRegistryKey[] = L"SOFTWARE\\Halvex Imaging\\QOR";
-constexpr wchar_t kPipeName[] = L"\\\\.\\PIPE\\QOR COMM";
 constexpr UINT kBalloonTimeout = 10000;
+constexpr UINT kFullStoreBalloonTimeout = 10;
 constexpr UINT kAnimationPeriodMs = 1000;
 
 // String ids of the status texts start at 104 (QOR_NOT_CONNECTED).
@@ -49,10 +51,6 @@ CQorApp::CQorApp() {
 
 CQorApp::~CQorApp() {
     DestroyImageView();
-    // Frames still waiting when the program ends without OnExitqor are freed here.
-    while (RawFrame* frame = m_HandOffList.TakeHead()) {
-        FreeRawFrame(frame);
-    }
     if (m_hTrayMenu != nullptr) {
         DestroyMenu(m_hTrayMenu);
     }
@@ -73,17 +71,19 @@ INT_PTR CQorApp::DoModal() {
 }
 
 INT_PTR CALLBACK CQorApp::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<CQorApp*>(lParam);
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
-        self->m_hWnd = window;
-        return self->OnInitDialog();
-    }
-    auto* self = reinterpret_cast<CQorApp*>(GetWindowLongPtrW(window, DWLP_USER));
-    if (self == nullptr) {
-        return FALSE;
-    }
-    return self->HandleMessage(message, wParam, lParam);
+    return CatchAll<INT_PTR>(FALSE, [&]() -> INT_PTR {
+        if (message == WM_INITDIALOG) {
+            auto* self = reinterpret_cast<CQorApp*>(lParam);
+            SetWindowLongPtrW(window, DWLP_USER, lParam);
+            self->m_hWnd = window;
+            return self->OnInitDialog();
+        }
+        auto* self = reinterpret_cast<CQorApp*>(GetWindowLongPtrW(window, DWLP_USER));
+        if (self == nullptr) {
+            return FALSE;
+        }
+        return self->HandleMessage(message, wParam, lParam);
+    });
 }
 
 INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -120,7 +120,7 @@ INT_PTR CQorApp::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnImageEvent(wParam, lParam));
         return TRUE;
     case UM_SET_SENSOR_ICON:
-        OnSensorIcon(wParam);
+        m_Acquisition.OnSensorIcon(wParam);
         return TRUE;
     case UM_SENSOR_MENU:
         OnSensorMenu(static_cast<int>(wParam), static_cast<int>(lParam));
@@ -163,7 +163,7 @@ void CQorApp::OnCommand(UINT id) {
         OnExitqor();
         break;
     case IDM_SENSOR_REMOVE:
-        if (m_eQORAPPStatus != QOR_NOT_CONNECTED) {
+        if (Status() != QOR_NOT_CONNECTED) {
             OnRemoveSensor();
         }
         break;
@@ -251,16 +251,10 @@ void CQorApp::LoadTrayIcons() {
 }
 
 int CQorApp::Initialise() {
-    m_bReadyIconShown = FALSE;
-    m_bDriverVersionValid = FALSE;
-    m_bHWInfoValid = FALSE;
     m_bImageViewActive = FALSE;
-    m_pImageAcqThread = nullptr;
     m_pPipeCommThread = nullptr;
-    m_bTerminateImageAcqThread = false;
     m_bTerminatePipeCommThread = false;
     m_pImageView = nullptr;
-    m_eQORAPPStatus = QOR_NOT_CONNECTED;
     HINSTANCE own = GetModuleHandleW(nullptr);
     m_hTrayMenu = LoadMenuW(own, MAKEINTRESOURCEW(IDR_TRAY_MENU));
     m_hSensorMenu = LoadMenuW(own, MAKEINTRESOURCEW(IDR_SENSOR_MENU));
@@ -346,8 +340,9 @@ int CQorApp::Initialise() {
                            "are missing \n");
     }
 
-    // Pipe server and its thread.
-    if (!m_Pipe.Create(kPipeName, 0, L"")) {
+    // Pipe server, its thread and the event beside it.
+    m_NewImageEvent.Create();
+    if (!m_Pipe.Create(reinterpret_cast<const wchar_t*>(qor::pipe::kPipeName), 0, L"")) {
         ShowMessage(102);
         TheLogFile().Write(LOG_FATAL, "Initialise():  PipeServer create Failed \n");
         return 0;
@@ -362,13 +357,12 @@ int CQorApp::Initialise() {
     }
 
     // Driver library and sensor.
-    if (!m_Qor.Initialize()) {
+    if (!m_Acquisition.LoadDriver()) {
         ShowMessage(103);
-        m_eQORAPPStatus = QOR_NOT_CONNECTED;
         TheLogFile().Write(LOG_INFO, "Initialise(): QorSensor Initialize() failed \n");
         return 0;
     }
-    InitializeAcqSystem();
+    m_Acquisition.InitializeAcqSystem(m_hWnd);
     return 1;
 }
 
@@ -392,7 +386,7 @@ void CQorApp::OnTrayMenu(int x, int y) {
     if (popup == nullptr) {
         return;
     }
-    const int status = m_eQORAPPStatus;
+    const int status = Status();
     const bool sensorActive = status >= QOR_INITIALIZING && status <= QOR_ACQUIRING;
     RelabelMenuItem(popup, IDM_STATUS, Text(kStatusTextBase + static_cast<UINT>(status)));
 
@@ -419,7 +413,7 @@ void CQorApp::OnSensorMenu(int x, int y) {
     if (popup == nullptr) {
         return;
     }
-    const int status = m_eQORAPPStatus;
+    const int status = Status();
     const bool sensorActive = status >= QOR_INITIALIZING && status <= QOR_ACQUIRING;
     RelabelMenuItem(popup, IDM_SENSOR_REMOVE, Text(sensorActive ? 114 : 139));
     ShowPopup(m_hSensorMenu, x, y);
@@ -472,7 +466,7 @@ void CQorApp::OnViewImages() {
     // Opened from the tray: the window comes in front of the program the user was in.
     SetForegroundWindow(m_pImageView->Window());
     m_pImageView->UpdateImageView();
-    m_hImageViewWnd = m_pImageView->Window();
+    m_Acquisition.SetPreviewWindow(m_pImageView->Window());
     m_bImageViewActive = TRUE;
 }
 
@@ -483,7 +477,7 @@ void CQorApp::OnImageViewClosed() {
 void CQorApp::DestroyImageView() {
     // The acquisition thread stops posting to the window before it goes.
     m_bImageViewActive = FALSE;
-    m_hImageViewWnd = nullptr;
+    m_Acquisition.SetPreviewWindow(nullptr);
     delete m_pImageView;
     m_pImageView = nullptr;
 }
@@ -498,49 +492,65 @@ void CQorApp::OnPipeImageSent() {
     RefreshImageView();
 }
 
+void CQorApp::ShowSensorIcon(SensorIconKind kind) {
+    m_SensorIcon.SetIcon(kind == kSensorIconReady   ? m_hReadyIcon
+                         : kind == kSensorIconError ? m_hErrorIcon
+                                                    : m_hNotConnectedIcon);
+}
+
+LRESULT CQorApp::OnImageEvent(WPARAM wParam, LPARAM lParam) {
+    if (lParam != kImageEventFromAcquisition) {
+        return OnPipeImageEvent(wParam, lParam);
+    }
+    m_Acquisition.DrainHandOffList();
+    return 0;
+}
+
+int CQorApp::HandleNewImage(NewImageKind kind, void* data, int size, int height, int width) {
+    ImageDataStruct* record = MakeNewImageRecord(kind, data, size, height, width);
+    if (record == nullptr) {
+        return 0;
+    }
+    if (!m_bImagesIconShown) {
+        CreateImagesIcon();
+    }
+    m_ImageQueue.Add(record);
+    qor::MarkStage("stored");
+    // The pipe's count includes the image now (the store keeps it even when full): a waiting
+    // client may ask.
+    m_NewImageEvent.Signal();
+    qor::MarkStage("announced");
+    // The store's own balloon (an image moved out, a failed write) says more than the fill's.
+    const bool told = TellStoreNotices();
+    if (m_bImagesIconShown) {
+        const int fill = m_ImageQueue.GetFillLevel();
+        if (!told && (fill == 1 || fill == 2)) {
+            m_SensorIcon.ShowBalloon(Text(130), nullptr, NIIF_NONE, kFullStoreBalloonTimeout);
+        }
+        m_ImagesIcon.Animate(m_hImagesFrame1, m_hImagesFrame2, kAnimationPeriodMs);
+    }
+    if (m_bImageViewActive) {
+        if (m_pImageView == nullptr) {
+            TheLogFile().Write(LOG_WARN,
+                               "HandleNewImage: m_bImageViewActive TRUE, m_pImageView is NULL \n");
+        } else {
+            RefreshImageView();
+        }
+    }
+    return 0;
+}
+
 void CQorApp::OnTestmode() {
-    HANDLE file = CreateFileW(L"./TestImage.bmp", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ShowMessage(102);
-        TheLogFile().Write(LOG_WARN, " OnTestmode(): hFile = NULL\n");
+    const TestImageFile image = ReadTestImageFile();
+    if (image.bytes == nullptr) {
+        ShowMessage(image.errorText);
         return;
     }
-    LARGE_INTEGER length{};
-    const BOOL sized = GetFileSizeEx(file, &length);
-    CloseHandle(file);
-    // A bitmap larger than any sensor image is not one the store can take.
-    if (!sized || length.QuadPart <= 0 || length.QuadPart > 64 * 1024 * 1024) {
-        ShowMessage(103);
-        TheLogFile().Write(LOG_WARN, " OnTestmode(): Not valid Bitmap\n");
-        return;
-    }
-    const size_t size = static_cast<size_t>(length.QuadPart);
-    auto* bytes = static_cast<uint8_t*>(std::malloc(size));
-    FILE* stream = bytes != nullptr ? _wfopen(L"./TestImage.bmp", L"rb") : nullptr;
-    if (stream == nullptr) {
-        std::free(bytes);
-        ShowMessage(102);
-        TheLogFile().Write(LOG_WARN, " OnTestmode(): fp = NULL\n");
-        return;
-    }
-    const size_t read = std::fread(bytes, 1, size, stream);
-    std::fclose(stream);
-    if (read != size) {
-        TheLogFile().Write(LOG_WARN, " OnTestmode(): Error - fread()\n");
-    }
-    // Only the bytes actually read are checked and stored.
-    if (IsValidGray8Bitmap(bytes, read)) {
-        HandleNewImage(NewImageKind::FinishedBitmap, bytes, static_cast<int>(read), 0, 0);
-    } else {
-        std::free(bytes);
-        ShowMessage(103);
-        TheLogFile().Write(LOG_WARN, " OnTestmode(): Not valid Bitmap\n");
-    }
+    HandleNewImage(NewImageKind::FinishedBitmap, image.bytes, static_cast<int>(image.size), 0, 0);
 }
 
 void CQorApp::OnRemoveSensor() {
-    if (ShutdownAcqSystem()) {
+    if (m_Acquisition.ShutdownAcqSystem()) {
         TheLogFile().Write(LOG_INFO, "OnRemoveSensor: ShutdownAcqSystem successful.\n");
         m_SensorIcon.ShowBalloon(Text(122), nullptr, NIIF_NONE, kBalloonTimeout);
     } else {
@@ -552,15 +562,15 @@ void CQorApp::OnRemoveSensor() {
 void CQorApp::OnActivateSensor() {
     // The menu greys the item while a sensor is active; a command sent anyway must not start a
     // second acquisition thread on the same sensor.
-    if (m_pImageAcqThread != nullptr) {
+    if (m_Acquisition.Started()) {
         return;
     }
-    InitializeAcqSystem();
+    m_Acquisition.InitializeAcqSystem(m_hWnd);
 }
 
 void CQorApp::OnAbout() {
-    ShowAboutBox(m_hWnd, m_bDriverVersionValid, m_bHWInfoValid, m_DriverVersion, m_HWInfo,
-                 m_Language);
+    ShowAboutBox(m_hWnd, m_Acquisition.DriverVersionValid(), m_Acquisition.HWInfoValid(),
+                 m_Acquisition.Version(), m_Acquisition.Hardware(), m_Language);
 }
 
 void CQorApp::CreateImagesIcon() {
@@ -636,6 +646,20 @@ bool CQorApp::TellStoreNotices() {
     return told;
 }
 
+void CQorApp::TellStoreWriteFailure() {
+    char folder[MAX_PATH * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
+                        nullptr, nullptr);
+    TheLogFile().WriteFormat(LOG_FATAL,
+                             "HandleNewImage: the image file could not be written into %s; the "
+                             "image is kept in memory. Free disk space or make the folder "
+                             "writable.\n",
+                             folder);
+    // A balloon, not a box: images keep arriving while the user reads it. The text comes from
+    // the language; the folder follows on its own line.
+    ShowStoreBalloon(IDS_IMAGE_NOT_SAVED_BALLOON, m_ImageQueue.ImageFolder());
+}
+
 void CQorApp::ShowStoreBalloon(UINT id, const wchar_t* detail) {
     wchar_t text[512];
     std::swprintf(text, std::size(text), detail != nullptr ? L"%ls\n%ls" : L"%ls", Text(id),
@@ -662,10 +686,6 @@ void CQorApp::OnEndSession(BOOL ending) {
     if (ending) {
         SaveImagesBeforeEnd("OnEndSession");
     }
-}
-
-bool CQorApp::AcquisitionThreadStillRunning() const {
-    return m_pImageAcqThread != nullptr && WaitForSingleObject(m_pImageAcqThread, 0) == WAIT_TIMEOUT;
 }
 
 void CQorApp::OnExitqor() {
@@ -699,10 +719,10 @@ void CQorApp::OnExitqor() {
         TheLogFile().Write(LOG_INFO, "OnExitqor: Thread variable, invalid state!\n");
     }
     DestroyImageView();
-    if (m_eQORAPPStatus != QOR_NOT_CONNECTED) {
+    if (Status() != QOR_NOT_CONNECTED) {
         // The sensor stops before the store lets go of its images, so that a frame read during
         // the exit still reaches the disk (ShutdownAcqSystem stores what is waiting).
-        ShutdownAcqSystem();
+        m_Acquisition.ShutdownAcqSystem();
         if (AcquisitionThreadStillRunning()) {
             TheLogFile().Write(LOG_FATAL,
                                "OnExitqor: the Image Acq Thread is still inside the driver; QOR "

@@ -1,29 +1,26 @@
-// CQorApp: the hidden main dialog of QOR APP. It owns the sensor (through CQor and the
-// acquisition thread), the image store, the pipe server, the two tray icons and the texts.
-// Every handler runs on the main thread; the acquisition and pipe threads reach it only through
-// posted or sent messages and the stop flags.
+// CQorApp: the hidden main dialog of QOR APP. It owns the sensor side (CAcquisitionThread), the
+// image store, the pipe server, the two tray icons and the texts. Every handler runs on the main
+// thread; the acquisition and pipe threads reach it only through posted or sent messages and the
+// stop flags, and their main-thread halves call it through their host interfaces.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 
+#include "app/acquisition_thread.h"
 #include "app/app_messages.h"
 #include "app/image_queue.h"
-#include "app/qor_binding.h"
+#include "app/new_image_event.h"
+#include "app/new_image_record.h"
 #include "app/pipe_server.h"
-#include "app/raw_frame_list.h"
 #include "app/system_tray.h"
 #include "common/language.h"
 #include "common/named_pipe.h"
-#include "driver/win/qor_api.h"
 
 class CImageView;
 
-// What HandleNewImage is given.
-enum class NewImageKind { RawSensorImage, FinishedBitmap };
-
-class CQorApp : public CPipeServerHost {
+class CQorApp : public CPipeServerHost, public CAcquisitionHost {
 public:
     CQorApp();
     ~CQorApp();
@@ -36,11 +33,11 @@ public:
     HWND Window() const { return m_hWnd; }
     CImageQueue& Store() { return m_ImageQueue; }
     CNamedPipe& Pipe() { return m_Pipe; }
-    int Status() const { return m_eQORAPPStatus; }
+    int Status() const { return m_Acquisition.Status(); }
     BOOL ImagesIconShown() const { return m_bImagesIconShown; }
     // True when the acquisition thread was still inside a driver call at the exit: the process
     // must then end without unloading the driver under it (no clean-up of this object).
-    bool AcquisitionThreadStillRunning() const;
+    bool AcquisitionThreadStillRunning() const { return m_Acquisition.StillRunning(); }
 
     // Part of the start-up (also called by tests in this order).
     BOOL OnInitDialog();
@@ -60,7 +57,6 @@ public:
     // Messages.
     void OnTrayMenu(int x, int y);
     void OnSensorMenu(int x, int y);
-    void OnSensorIcon(WPARAM kind);
     LRESULT OnImageEvent(WPARAM wParam, LPARAM lParam);
     void OnImageViewClosed();
     void DestroyImageView();
@@ -68,11 +64,15 @@ public:
     void RefreshImageView();
     void RemoveNotifyIcon();
 
-    // Acquisition.
-    void InitializeAcqSystem();
-    int ShutdownAcqSystem();
+    // Stores a new image (a finished bitmap's memory is taken over); 0.
     int HandleNewImage(NewImageKind kind, void* data, int size, int height, int width);
-    static DWORD WINAPI ImageAcqThreadFunc(LPVOID app);
+
+    // The sensor side's view of the application.
+    void ShowAcquisitionMessage(UINT id) override { ShowMessage(id); }
+    void ShowSensorIcon(SensorIconKind kind) override;
+    void StoreSensorFrame(const RawFrame& frame) override {
+        HandleNewImage(NewImageKind::RawSensorImage, frame.pBuffer, 0, frame.nHeight, frame.nWidth);
+    }
 
     // The pipe server's view of the application.
     CImageQueue& PipeImageQueue() override { return m_ImageQueue; }
@@ -97,8 +97,6 @@ private:
     void RemoveImagesIcon();
     void RelabelMenuItem(HMENU menu, UINT id, const wchar_t* text);
     void ShowPopup(HMENU menu, int x, int y);
-    void SetSensorIcon(HICON icon);
-    void DrainHandOffList();
     void TellStoreWriteFailure();
     // Logs what the store reported and turns its notices into balloons; true when a balloon
     // was shown.
@@ -112,19 +110,14 @@ private:
     BOOL OnQueryEndSession();
     // WM_ENDSESSION with the session really ending: a last try to write what is in memory.
     void OnEndSession(BOOL ending);
-    void CountAcquisitionFailure(int& failures);
 
     // Members in the order of the controller's data model.
     HICON m_hIcon = nullptr;
-    std::atomic<int> m_eQORAPPStatus{QOR_NOT_CONNECTED};
-    BOOL m_bDriverVersionValid = FALSE;
-    BOOL m_bHWInfoValid = FALSE;
-    DriverVersion m_DriverVersion{};
     wchar_t m_szMessage[200] = {};
     wchar_t m_szCaption[200] = {};
-    HWInfo m_HWInfo{};
-    CQor m_Qor;
+    CAcquisitionThread m_Acquisition{*this};
     CImageQueue m_ImageQueue;
+    CNewImageEvent m_NewImageEvent;
     CNamedPipe m_Pipe;
     CSystemTray m_SensorIcon;
     CSystemTray m_ImagesIcon;
@@ -134,7 +127,6 @@ private:
     POINT m_TrayMenuPos{};
     POINT m_SensorMenuPos{};
     CImageView* m_pImageView = nullptr;
-    HANDLE m_pImageAcqThread = nullptr;
     HANDLE m_pPipeCommThread = nullptr;
     HICON m_hReadyIcon = nullptr;
     HICON m_hNotConnectedIcon = nullptr;
@@ -143,11 +135,6 @@ private:
     HICON m_hImagesFrame2 = nullptr;
     BOOL m_bImagesIconShown = FALSE;
     std::atomic<BOOL> m_bImageViewActive{FALSE};
-    // The preview's window for the acquisition thread's busy messages; null while none exists.
-    std::atomic<HWND> m_hImageViewWnd{nullptr};
-    RawFrameList m_HandOffList;
-    std::atomic<BOOL> m_bReadyIconShown{FALSE};
-    std::atomic<bool> m_bTerminateImageAcqThread{false};
     std::atomic<bool> m_bTerminatePipeCommThread{false};
     int m_nLogLevel = 0;
 

@@ -1,6 +1,7 @@
 // CSystemTray: the notification-area icon of QOR APP (sensor icon and images icon).
 #include "app/system_tray.h"
 
+#include "common/core/catch_all.h"
 #include "common/core/log_file.h"
 
 #include <cwchar>
@@ -213,24 +214,26 @@ void CSystemTray::DestroyHiddenWindow() {
 }
 
 LRESULT CALLBACK CSystemTray::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<CSystemTray*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr) {
-        if (message == self->m_uCallbackMessage && message != 0) {
-            return self->OnTrayNotification(wParam, lParam);
+    return CatchAll<LRESULT>(0, [&]() -> LRESULT {
+        if (message == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(window, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
-        if (message == WM_TIMER && wParam == kAnimationTimer) {
-            self->OnTimer();
-            return 0;
+        auto* self = reinterpret_cast<CSystemTray*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self != nullptr) {
+            if (message == self->m_uCallbackMessage && message != 0) {
+                return self->OnTrayNotification(wParam, lParam);
+            }
+            if (message == WM_TIMER && wParam == kAnimationTimer) {
+                self->OnTimer();
+                return 0;
+            }
+            if (message == WM_CLOSE) {
+                // The icon's window lives as long as the icon; the main window ends the program.
+                return 0;
+            }
         }
-        if (message == WM_CLOSE) {
-            // The icon's window lives as long as the icon; the main window ends the program.
-            return 0;
-        }
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
+    });
 }

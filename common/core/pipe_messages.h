@@ -29,8 +29,10 @@
 namespace qor::pipe {
 
 inline constexpr char16_t kPipeName[] = u"\\\\.\\PIPE\\QOR COMM";
-// Beside the pipe: an auto-reset event QOR APP sets once an image is stored and counted, so that
-// the source asks at once instead of at its next poll. The pipe's bytes do not change.
+// A named auto-reset event beside the pipe: QOR APP sets it each time a new image is stored and
+// counted by CHECK_PENDING_IMAGES, so that a waiting client asks at once instead of at its next
+// poll. Either side creates it (CreateEventW(nullptr, FALSE, FALSE, name)); the pipe's bytes do
+// not change, and a client keeps polling for a server without the event.
 inline constexpr char16_t kNewImageEventName[] = u"QOR NEW IMAGE";
 
 // Server-end parameters: small buffers, 1 s default time-out.

@@ -5,14 +5,16 @@
 #include <dbt.h>
 
 #include "driver/win/driver_state.h"
-#include "driver/win/notification_thread.h"
 #include "driver/win/win32_device_io.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
 namespace {
 
+// The notification thread's window, null until it is created and once it closes.
+std::atomic<HWND> g_window{nullptr};
 UINT g_arrivalMessage = 0;
 UINT g_removalMessage = 0;
 HDEVNOTIFY g_interfaceRegistration = nullptr;
@@ -98,6 +100,7 @@ void SignalDeviceChange() {
 }
 
 void OnEventWindowCreate(HWND window) {
+    g_window = window;
     g_interfaceRegistration = nullptr;
     g_arrivalMessage = RegisterWindowMessageW(L"Halvex Arrival");
     g_removalMessage = RegisterWindowMessageW(L"Halvex Removal");
@@ -136,6 +139,7 @@ void OnSuspendQuery() {
 }
 
 void CancelDeviceNotifications() {
+    g_window = nullptr;
     if (g_interfaceRegistration != nullptr) {
         UnregisterDeviceNotification(g_interfaceRegistration);
         g_interfaceRegistration = nullptr;
@@ -145,7 +149,7 @@ void CancelDeviceNotifications() {
 }
 
 void RegisterHandleNotification(qor::DeviceHandle device) {
-    HWND window = NotificationWindow();
+    HWND window = g_window;
     if (window == nullptr) {
         return;
     }
@@ -170,3 +174,8 @@ void CancelHandleNotification(qor::DeviceHandle device) {
     }
 }
 
+void InstallDeviceHooks() {
+    qor::TransportHooks& hooks = Driver().port.hooks;
+    hooks.registerHandleNotification = RegisterHandleNotification;
+    hooks.signalDeviceChange = SignalDeviceChange;
+}

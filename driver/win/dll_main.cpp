@@ -4,6 +4,8 @@
 // notification_thread.h), so an unload happens only while that thread has never run.
 #include <windows.h>
 
+#include "driver/win/device_backend.h"
+#include "driver/win/device_events.h"
 #include "driver/win/driver_state.h"
 #include "driver/win/export_guard.h"
 #include "driver/win/notification_thread.h"
@@ -16,6 +18,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         SetNotificationModule(instance);
         return Guarded<BOOL>(FALSE, [] {
             InitialiseDriverState();
+            InstallDeviceHooks();
             return TRUE;
         });
     case DLL_PROCESS_DETACH:
@@ -23,6 +26,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         if (reserved == nullptr) {
             Guarded([] {
                 EndTimerAcquisition();
+                ReleaseDeviceBackend();
                 ReleaseDriverState();
             });
         }

@@ -1,9 +1,6 @@
 // DriverState lifetime.
 #include "driver/win/driver_state.h"
 
-#include "driver/win/device_backend.h"
-#include "driver/win/device_events.h"
-
 DriverState& Driver() {
     static DriverState state;
     return state;
@@ -14,8 +11,6 @@ void InitialiseDriverState() {
     state.enumerationEvent = CreateEventW(nullptr, FALSE, FALSE, L"Qor Enumerate");
     state.privateEnumerationEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     state.firstEnumerationFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    state.port.hooks.registerHandleNotification = RegisterHandleNotification;
-    state.port.hooks.signalDeviceChange = SignalDeviceChange;
     state.port.hooks.dispatchPendingMessage = [] {
         MSG message;
         if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -33,7 +28,6 @@ void InitialiseDriverState() {
 void ReleaseDriverState() {
     DriverState& state = Driver();
     qor::ReleaseCalibration(state.calibration);
-    ReleaseDeviceBackend();
     for (HANDLE* event : {&state.enumerationEvent, &state.privateEnumerationEvent,
                           &state.firstEnumerationFinished}) {
         if (*event != nullptr) {

@@ -37,7 +37,7 @@ struct DriverState {
     // it found, or once the thread gave up: tells a slow first enumeration from no sensor.
     HANDLE firstEnumerationFinished = nullptr;
     // The way to the sensors (port.io, chosen by device_backend.cpp at the first use), the
-    // device tables and the last error.
+    // device tables, the last error and the hooks (device_events.cpp).
     qor::SensorPort port;
     qor::Calibration calibration;
     TimerAcquisition timer;
@@ -52,6 +52,8 @@ inline HANDLE ToHandle(qor::DeviceHandle device) { return reinterpret_cast<HANDL
 // Records a rejected device handle (4099, kept until the next rejection).
 inline void RejectDevice() { Driver().port.lastError = qor::ErrInvalidDevice; }
 
-// Creation and release at library load and unload (DllMain).
+// Creation and release at library load and unload (DllMain). The state depends on no other part
+// of the library: DllMain installs the device-event hooks after InitialiseDriverState and
+// releases the device backend before ReleaseDriverState.
 void InitialiseDriverState();
 void ReleaseDriverState();

@@ -5,13 +5,11 @@
 #include "driver/win/driver_state.h"
 #include "driver/win/export_guard.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace {
 
 HINSTANCE g_module = nullptr;
-std::atomic<HWND> g_window{nullptr};
 std::mutex g_startMutex;
 const wchar_t kClassName[] = L"EventWnd";
 
@@ -19,7 +17,6 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return Guarded<LRESULT>(0, [&]() -> LRESULT {
         switch (message) {
         case WM_CREATE:
-            g_window = window;
             OnEventWindowCreate(window);
             break;
         case WM_DEVICECHANGE:
@@ -62,7 +59,6 @@ void RunWindow() {
             DispatchMessageW(&message);
         }
     }
-    g_window = nullptr;
     UnregisterClassW(kClassName, g_module);
 }
 
@@ -97,7 +93,6 @@ void SetNotificationModule(HINSTANCE instance) { g_module = instance; }
 
 HINSTANCE NotificationModule() { return g_module; }
 
-HWND NotificationWindow() { return g_window; }
 
 NotificationStart StartNotificationThreadOnce(HANDLE changeEvent, ChangeEvent rule) {
     std::lock_guard<std::mutex> lock(g_startMutex);

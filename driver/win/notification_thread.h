@@ -17,6 +17,3 @@ enum class ChangeEvent { SetAlways, SetWhenStarting };
 // under one lock, so two callers never start two threads. `changeEvent` becomes the caller's
 // device-change event on every call, or only when this call starts the thread.
 NotificationStart StartNotificationThreadOnce(HANDLE changeEvent, ChangeEvent rule);
-// The hidden window; null until the thread has created it. Stored before the first enumeration
-// can release a waiting QorInitSystem, so its open always finds the window.
-HWND NotificationWindow();

@@ -4,9 +4,11 @@
 #include "tests/e2e/qor_app_support.h"
 
 #include "app/core/gray_bitmap.h"
+#include "common/core/pipe_messages.h"
 #include "external/orbel/orbel.h"
 #include "tests/support/tray_robot.h"
 #include "tests/support/ui_robot.h"
+#include "tools/qorpipe/pipe_client.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +38,11 @@ std::string Artefact(const std::string& name) { return ui::ArtefactDir() + "qor_
 
 class QorAppTest : public testing::Test {
 protected:
+    ~QorAppTest() override {
+        if (m_newImage != nullptr) {
+            CloseHandle(m_newImage);
+        }
+    }
     HWND SensorIcon() {
         const auto icons = tray::Icons();
         return icons.empty() ? nullptr : icons.front();
@@ -71,6 +78,31 @@ protected:
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count();
     }
+    // Presses the X-ray button and waits for the new-image event, as the data source does (an
+    // earlier signal is dropped first); then asks the pipe at once. The pending count it
+    // answers, -1 when no signal came or the pipe failed.
+    int ExposeAndAskWhenAnnounced(QorAppRig& rig, uint32_t seed) {
+        EXPECT_NE(nullptr, m_newImage);
+        ResetEvent(m_newImage);
+        std::string error;
+        EXPECT_TRUE(rig.Simulator().Expose(QorAppRig::kSensorName, seed, error)) << error;
+        if (WaitForSingleObject(m_newImage, kWaitMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "no new-image event after the exposure with seed " << seed;
+            return -1;
+        }
+        qorpipe::PipeClient pipe(kWaitMs);
+        qor::pipe::PendingImages pending;
+        std::string problem;
+        if (!pipe.Connect(problem) || !pipe.CheckPendingImages(pending, problem)) {
+            ADD_FAILURE() << problem;
+            return -1;
+        }
+        return pending.nPendingCount;
+    }
+
+    // Opened (or created) before QOR APP starts, as by a data source already waiting.
+    HANDLE m_newImage = CreateEventW(nullptr, FALSE, FALSE,
+                                     reinterpret_cast<const wchar_t*>(qor::pipe::kNewImageEventName));
 };
 
 // The road of a working day: a program started without a sensor, the sensor plugged and
@@ -99,13 +131,21 @@ TEST_F(QorAppTest, WholeDayOnTheSimulatedSensor) {
     EXPECT_TRUE(WaitForSensorColour(true)) << "the ready icon after Activate Sensor";
     ui::SavePng(tray::TrayWindow(kWaitMs), Artefact("tray_ready.png"));
 
-    // Three exposures: three bitmaps equal to the correction of the simulator's raw frames.
+    // Three exposures: three bitmaps equal to the correction of the simulator's raw frames, each
+    // announced by the new-image event only once the pipe counts it.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(m_newImage, 0))
+        << "no image yet, no announcement";
     const uint32_t seeds[] = {101, 102, 103};
     double slowest = 0;
     for (size_t i = 0; i < 3; ++i) {
-        slowest = std::max(slowest, ExposeAndWait(rig, seeds[i], i + 1));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(static_cast<int>(i + 1), ExposeAndAskWhenAnnounced(rig, seeds[i]));
+        EXPECT_TRUE(rig.WaitForStoredCount(i + 1, kWaitMs)) << "seed " << seeds[i];
+        slowest = std::max(slowest, std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
     }
-    std::printf("exposure to stored file: at most %.0f ms\n", slowest);
+    std::printf("exposure to announced and stored file: at most %.0f ms\n", slowest);
     const auto files = rig.StoredFiles();
     ASSERT_EQ(3u, files.size());
     for (size_t i = 0; i < 3; ++i) {
@@ -325,8 +365,8 @@ TEST_F(QorAppTest, FullStoreWarnsAndDropsTheOldest) {
     const auto memory = rig.MemoryUse();
     std::printf("QOR APP with 64 images: %zu KiB private, %zu KiB working set\n",
                 memory.privateBytes / 1024, memory.workingSet / 1024);
-    std::string error;
-    ASSERT_TRUE(rig.Simulator().Expose(QorAppRig::kSensorName, 12u, error)) << error;
+    // The 65th image is announced too, though the count stays at 64.
+    EXPECT_EQ(64, ExposeAndAskWhenAnnounced(rig, 12u));
     EXPECT_TRUE(ui::WaitUntil([&] { return !fs::exists(oldest); }, kWaitMs))
         << "the 65th image drops the oldest";
     EXPECT_EQ(64u, rig.StoredFiles().size());
