@@ -327,7 +327,7 @@ json Acquire(CTwainSession& s, const std::string& mech, int count, const std::st
 int main() {
     CTwainSession session;
     std::string problem;
-    if (!session.OpenManager(L"TWAIN_32.DLL", problem)) {
+    if (!session.OpenManager(ManagerChoice{}, problem)) {
         std::printf("%s\n", json{{"error", problem}}.dump().c_str());
         return 1;
     }
