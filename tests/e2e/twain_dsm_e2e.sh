@@ -193,11 +193,18 @@ for step, (callback, mech, count, stored) in runs.items():
     opens = lines(pid, "dsm->ds", DAT_IDENTITY, MSG_OPENDS)
     note("[2.x source] DAT_ENTRYPOINT MSG_SET sent and accepted before each MSG_OPENDS", step,
          len(opens) > 0 and len(lines(pid, "dsm->ds", DAT_ENTRYPOINT, MSG_SET, rc=0)) == len(opens))
-    allocated = {x["handle"]: x["size"] for x in mem if x["pid"] == pid and x["op"] == "alloc"}
-    freed = [x["handle"] for x in mem if x["pid"] == pid and x["op"] == "free"]
-    foreign = [h for h in freed if h not in allocated]
-    kept = [h for h in allocated if h not in freed]
-    big = [h for h, size in allocated.items() if images and size >= images[0]["bytes"] - 14]
+    # In the order of the log: a handle freed may come back from the next allocation.
+    live, foreign, big = {}, [], []
+    for x in mem:
+        if x["pid"] != pid:
+            continue
+        if x["op"] == "alloc":
+            live[x["handle"]] = x["size"]
+            if images and x["size"] >= images[0]["bytes"] - 14:
+                big.append(x["handle"])
+        elif x["op"] == "free" and live.pop(x["handle"], None) is None:
+            foreign.append(x["handle"])
+    kept = list(live)
     note("[2.x source] memory handed to the program is the manager's, and all of it freed", step,
          images and not foreign and not kept and (mech != "native" or len(big) >= len(images)),
          "%d freed that the manager did not allocate, %d never freed, %d of %d images in the manager's memory"
