@@ -134,9 +134,9 @@ def lines(pid, route, dat, msg=None, rc=None, text=""):
 
 # Listing.
 # The manager asks with no origin, as on Windows; newer ones with the program's identity.
-for name, mark, where in (("list_root", "[2.x source] ", "in twain_64 as QORSRC.ds, asked with no origin"),
-                          ("list_subfolder", "[2.x source] ", "in twain_64\\Halvex, asked with no origin"),
-                          ("list_app_origin", "", "in twain_64\\Halvex, asked with the program's identity as the origin")):
+for name, mark, where in (("list_root", "[2.x source] ", "in its TWAIN folder as QORSRC.ds, asked with no origin"),
+                          ("list_subfolder", "[2.x source] ", "in its TWAIN folder\\Halvex, asked with no origin"),
+                          ("list_app_origin", "", "in its TWAIN folder\\Halvex, asked with the program's identity as the origin")):
     ours = [s for s in listed(name) if s.get("product") == "QOR SOURCE"]
     check(len(ours) == 1, "%sTWAINDSM.DLL lists \"QOR SOURCE\" once, found %s" % (mark, where))
 ours = [s for s in listed("list_subfolder") if s.get("product") == "QOR SOURCE"]
