@@ -1,14 +1,13 @@
 // The maker's selected-image queue library, the source's way to the store when QOR APP cannot be
-// started. Loaded by full path only (the installation folder, then the source's own), never from
+// started. Loaded by full path only (the suite's folders of the source's width), never from
 // the search path; its stdcall entry points are exported under decorated names, with the plain
 // names as a second try.
 #include <cstring>
 #include <cwchar>
 
 #include "common/core/log_file.h"
-#include "twain_source/win/app_start.h"
-#include "twain_source/win/source_session.h"
 #include "twain_source/win/stavik_queue.h"
+#include "twain_source/win/suite_folder.h"
 
 namespace {
 
@@ -37,15 +36,10 @@ StavikApi& Stavik() { return g_stavik; }
 
 bool LoadStavik() {
     if (g_stavik.module != nullptr) return true;
-    wchar_t folder[MAX_PATH] = {};
-    std::wstring installation;
-    if (ReadInstalPath(folder, MAX_PATH)) installation = std::wstring(folder) + L"\\";
-    wchar_t own[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(g_hInstance, own, MAX_PATH);
-    if (wchar_t* slash = (n > 0 && n < MAX_PATH) ? wcsrchr(own, L'\\') : nullptr) slash[1] = 0;
-    else own[0] = 0;
-    HMODULE module = LoadFrom(installation);
-    if (module == nullptr) module = LoadFrom(own);
+    HMODULE module = nullptr;
+    for (const std::wstring& folder : SuiteFolderCandidates()) {
+        if ((module = LoadFrom(folder)) != nullptr) break;
+    }
     if (module == nullptr) {
         TheLogFile().Write(LOG_WARN, "Stavik: Stavik.dll is neither in the installation folder nor beside the source; "
                                      "reinstall the QOR driver suite.\n");

@@ -38,11 +38,23 @@ std::wstring OwnFolder() {
 
 }  // namespace
 
-std::wstring SuiteFolder() {
+std::vector<std::wstring> SuiteFolderCandidates() {
     // The installation folder first (the source itself lies in the TWAIN folder), then the
     // source's own folder (a suite run from its build or copied as a whole).
-    for (const std::wstring& folder : {InstallationFolder(), OwnFolder()}) {
-        if (!folder.empty() && HasFile(folder, L"Orbel.dll")) return folder;
+    const std::wstring installed = InstallationFolder();
+    std::vector<std::wstring> folders;
+    if constexpr (sizeof(void*) == 8) {
+        if (!installed.empty()) folders.push_back(installed + L"x64\\");
+    }
+    for (const std::wstring& folder : {installed, OwnFolder()}) {
+        if (!folder.empty()) folders.push_back(folder);
+    }
+    return folders;
+}
+
+std::wstring SuiteFolder() {
+    for (const std::wstring& folder : SuiteFolderCandidates()) {
+        if (HasFile(folder, L"Orbel.dll")) return folder;
     }
     TheLogFile().Write(LOG_WARN, "SuiteFolder: neither InstalPath nor the source's own folder holds Orbel.dll; "
                                  "install the QOR driver suite again.\n");
