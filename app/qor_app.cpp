@@ -610,15 +610,19 @@ bool CQorApp::SaveImagesBeforeEnd(const char* when) {
                                  unsaved);
         return true;
     }
-    char folder[MAX_PATH * 3] = {};
-    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
-                        nullptr, nullptr);
     TheLogFile().WriteFormat(LOG_FATAL,
                              "%s: %d image(s) could not be saved into %s; QOR APP keeps running "
                              "so that they are not lost. Free disk space or make the folder "
                              "writable.\n",
-                             when, left, folder);
+                             when, left, ImageFolderForLog().c_str());
     return false;
+}
+
+std::string CQorApp::ImageFolderForLog() {
+    char folder[MAX_PATH * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
+                        nullptr, nullptr);
+    return folder;
 }
 
 bool CQorApp::TellStoreNotices() {
@@ -647,14 +651,11 @@ bool CQorApp::TellStoreNotices() {
 }
 
 void CQorApp::TellStoreWriteFailure() {
-    char folder[MAX_PATH * 3] = {};
-    WideCharToMultiByte(CP_UTF8, 0, m_ImageQueue.ImageFolder(), -1, folder, sizeof(folder),
-                        nullptr, nullptr);
     TheLogFile().WriteFormat(LOG_FATAL,
                              "HandleNewImage: the image file could not be written into %s; the "
                              "image is kept in memory. Free disk space or make the folder "
                              "writable.\n",
-                             folder);
+                             ImageFolderForLog().c_str());
     // A balloon, not a box: images keep arriving while the user reads it. The text comes from
     // the language; the folder follows on its own line.
     ShowStoreBalloon(IDS_IMAGE_NOT_SAVED_BALLOON, m_ImageQueue.ImageFolder());

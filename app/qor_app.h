@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "app/acquisition_thread.h"
 #include "app/app_messages.h"
@@ -98,6 +99,7 @@ private:
     void RelabelMenuItem(HMENU menu, UINT id, const wchar_t* text);
     void ShowPopup(HMENU menu, int x, int y);
     void TellStoreWriteFailure();
+    std::string ImageFolderForLog();  // UTF-8, for log lines
     // Logs what the store reported and turns its notices into balloons; true when a balloon
     // was shown.
     bool TellStoreNotices();
