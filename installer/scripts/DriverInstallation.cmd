@@ -226,6 +226,9 @@ goto :twaincopy
 set "TWAINDIR=%WINDIR%\%TWAINWIDTH%"
 set "TWAINFILE=sane.ds"
 :twaincopy
+rem (A Windows without a 64-bit TWAIN manager may lack twain_64 itself.)
+set "NEWTWAINPARENT="
+if not exist "%WINDIR%\%TWAINWIDTH%\" set "NEWTWAINPARENT=1"
 set "NEWTWAINDIR="
 if not exist "%TWAINDIR%\" set "NEWTWAINDIR=1"
 if not exist "%TWAINDIR%\" mkdir "%TWAINDIR%" >nul 2>&1
@@ -250,4 +253,6 @@ set "ITEM=restore %TWAINDIR%\%TWAINFILE%"
 if exist "%KEPT%" call :record
 set "ITEM=folder %TWAINDIR%"
 if defined NEWTWAINDIR call :record
+set "ITEM=folder %WINDIR%\%TWAINWIDTH%"
+if defined NEWTWAINPARENT call :record
 goto :eof
