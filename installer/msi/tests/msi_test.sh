@@ -46,7 +46,7 @@ snapshot() {  # drive C: (without profiles, temporary files and the installer's 
     local view
     (cd "$c" && find . -path ./users -prune -o -path ./windows/temp -prune \
         -o -path ./windows/Installer -prune -o -print | sort)
-    (cd "$c/windows" && find twain_32 twain_64 -type f -exec md5sum {} + 2>/dev/null | sort)
+    (cd "$c/windows" && find twain_32 twain_64 -type f -exec md5sum {} + 2>/dev/null | sort) || true
     for view in "${views[@]}"; do
         # shellcheck disable=SC2046
         wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s $(view_flag "$view") || true
