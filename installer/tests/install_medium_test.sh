@@ -20,7 +20,8 @@ export LC_ALL=C.UTF-8
 src=$1 bin=$2 work=$3 made=$4 x64bin=${5:-}
 arch=${QOR_WINE_ARCH:-win64}
 # QOR_WINE_SCRATCH may name a faster folder for the private prefix (the guest's memory disk).
-state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine
+# (One per prefix architecture: the guest runs the 32-bit and the 64-bit prefix's test at once.)
+state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine-${QOR_WINE_ARCH:-win64}
 failures=0
 check() {  # check "what" command...: counts a failure instead of stopping
     local what=$1; shift

@@ -34,7 +34,8 @@ cp "${QOR_TWAIN_CLIENT:-$bin/twain_client.exe}" "$work/client/twain_client.exe"
 
 # A prefix of its own, which has never seen QOR.
 # QOR_WINE_SCRATCH may name a faster folder for it (the guest's memory disk).
-export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine
+# (One per prefix architecture: the guest runs the 32-bit and the 64-bit prefix's road at once.)
+export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine-${QOR_WINE_ARCH:-win64}
 rm -rf "$QOR_WINE_STATE"
 stop_harness() {
     # The source's and QOR APP's logs stay with the results.
