@@ -8,6 +8,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 objdump=$1
 shift
 allowed=$root/scripts/windows-floor-imports.txt
+# 64-bit binaries (the x86_64 objdump reads them) may also import what only 64-bit Windows has.
+allowed_lists=("$allowed")
+case "$objdump" in *x86_64*) allowed_lists+=("$root/scripts/windows-floor-imports-x64.txt") ;; esac
 own='^(QOR\.DLL|QORIMG\.DLL|ORBEL\.DLL|STAVIK\.DLL|LTKRN13N\.DLL|LTDIS13N\.DLL|QORICONS\.DLL) '
 status=0
 for binary in "$@"; do
@@ -16,7 +19,7 @@ for binary in "$@"; do
         /^$/ { next }
         dll != "" && NF == 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print dll, $3 }
         /The Export Tables/ { exit }' | sort -u | grep -Ev "$own" || true)
-    missing=$(comm -23 <(printf '%s\n' "$imports" | sed '/^$/d') <(grep -v '^#' "$allowed" | sort -u))
+    missing=$(comm -23 <(printf '%s\n' "$imports" | sed '/^$/d') <(cat "${allowed_lists[@]}" | grep -v '^#' | sort -u))
     if [ -n "$missing" ]; then
         echo "check-imports: $(basename "$binary") imports what Windows Vista may lack:" >&2
         printf '  %s\n' $missing | paste - - >&2

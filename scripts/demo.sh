@@ -39,7 +39,15 @@ if [ "$mode" != in-guest ]; then
     bash "$root/scripts/setup.sh"
     cmake -S "$root" -B "$build/native" -G Ninja >/dev/null
     cmake --build "$build/native" -j "$jobs" --target qorctl
-    cmake -S "$root" -B "$winbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+    x64_parts=()
+    if [ "$mode" = shipped ]; then
+        # The shipped medium carries the 64-bit TWAIN source: the x86_64 build's parts first.
+        cmake -S "$root" -B "$build/win64" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
+        cmake --build "$build/win64" -j "$jobs" --target qorsrc Orbel Stavik german french
+        x64_parts=(-DQOR_X64_PARTS="$build/win64/bin")
+    fi
+    cmake -S "$root" -B "$winbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${x64_parts[@]}" >/dev/null
     cmake --build "$winbuild" -j "$jobs" --target qorctl Qor qorimg wine_warmup
     cmake --build "$winbuild" -j "$jobs" --target qor_app QorIcons Orbel german french
     cmake --build "$winbuild" -j "$jobs" --target qorsrc Stavik twain_client qorsim_dll \

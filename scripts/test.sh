@@ -79,8 +79,10 @@ i686_log=$build/i686-build.log
     exec setsid nice -n 19 bash -c '
         set -euo pipefail
         root=$1 build=$2 jobs=$3
+        # Its medium and packages carry the x86_64 build'"'"'s TWAIN source, built above.
         cmake -S "$root" -B "$build/win32" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/tools/qorctl" \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+            -DQOR_X64_PARTS="$build/win64/bin" >/dev/null
         cmake --build "$build/win32" -j "$jobs"
         cmake --build "$build/win32" -j "$jobs" --target installation_medium' i686 "$root" "$build" "$jobs"
 ) >"$i686_log" 2>&1 &
@@ -174,15 +176,22 @@ medium="$build/win32/medium/QOR Medium"
 "$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$medium"
 "$root/scripts/check-no-test-hooks.sh" "$build/win32/bin/test-hooks/QOR APP.exe" \
     "$build/win32/bin/QOR APP.exe" "$medium"
-# Every shipped binary (what the medium carries): nothing Windows Vista lacks.
-shipped=()
-while IFS= read -r -d '' f; do shipped+=("$f"); done < <(find "$medium" -type f \
-    \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.ds' \) -print0)
+# Every shipped binary (what the medium carries, the 64-bit ones in Files/x64): nothing Windows
+# Vista lacks.
+[ -f "$medium/Files/x64/QORSRC.ds" ] || { echo "test: the medium carries no 64-bit TWAIN source" >&2; exit 1; }
+shipped=() shipped64=()
+while IFS= read -r -d '' f; do shipped+=("$f"); done < <(find "$medium" -path "$medium/Files/x64" -prune \
+    -o -type f \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.ds' \) -print0)
+while IFS= read -r -d '' f; do shipped64+=("$f"); done < <(find "$medium/Files/x64" -type f \
+    \( -iname '*.dll' -o -iname '*.ds' \) -print0)
 [ ${#shipped[@]} -ge 10 ] || { echo "test: the medium holds only ${#shipped[@]} binaries" >&2; exit 1; }
 "$root/scripts/check-imports.sh" i686-w64-mingw32-objdump "${shipped[@]}"
+"$root/scripts/check-imports.sh" x86_64-w64-mingw32-objdump "${shipped64[@]}"
 # The source runs inside other programs: it may import nothing but Windows' own libraries.
 bash "$root/twain_source/tests/qorsrc_imports_only_windows.sh" i686-w64-mingw32-objdump \
     "$build/win32/bin/QORSRC.ds"
+bash "$root/twain_source/tests/qorsrc_imports_only_windows.sh" x86_64-w64-mingw32-objdump \
+    "$medium/Files/x64/QORSRC.ds"
 "$root/scripts/check-boundaries.sh" "$root/driver/win" "$root/imageproc" "$root/app" "$root/common" \
     "$root/twain_source" "$root/wrapper" "$root/welcome" "$root/external"
 

@@ -1,10 +1,18 @@
 #!/usr/bin/env python3
 """Builds the silent-installation package (MSI) of the QOR driver suite with wixl (msitools).
 
-    make-msi.py --bin BIN_DIR --out QOR.msi [--version 5.5.0] [--arch x86|x64]
+    make-msi.py --bin BIN_DIR --out QOR.msi [--version 5.5.0] [--arch x86|x64] [--x64-bin DIR]
 
 The files are those of the installation medium (suite_files.txt beside this folder; missing
-optional ones are left out and named). Per machine, into %ProgramFiles%\\Halvex Imaging\\QOR:
+optional ones are left out and named). Two packages ship, both made by the i686 build: the x86
+package (--arch x86) holds the 32-bit suite; the x64 package (--arch x64 --x64-bin, for 64-bit
+Windows) holds the same 32-bit components and, as 64-bit components, the x86_64 build's TWAIN
+source and the libraries it loads (the list's "x64\\" names) in the installation folder's "x64"
+folder, that source in twain_64, and the registry values in both views as well. (A 32-bit
+package may hold no 64-bit component.) --arch x64 without --x64-bin packs a suite built for
+x86_64 alone (the x86_64 build's own package, which does not ship).
+Per machine, into %ProgramFiles%\\Halvex Imaging\\QOR (the 32-bit Program Files folder when the
+suite is 32-bit):
     msiexec /i QOR.msi /qn        install, or upgrade an earlier version in place
     msiexec /x QOR.msi /qn        remove (also from the Windows list of programs)
 It writes the registry values the medium's script writes (an existing "LanguageID", "LogLevel"
@@ -38,7 +46,7 @@ def guid(*parts):
 
 
 def suite_files(listing):
-    """(name, optional) for each line of suite_files.txt."""
+    """(name, optional) for each line of suite_files.txt; "x64\\" names keep their folder."""
     for line in pathlib.Path(listing).read_text().splitlines():
         line = line.strip()
         if not line or line.startswith("#"):
@@ -51,11 +59,59 @@ def identifier(name):
     return "F_" + re.sub(r"[^A-Za-z0-9_]", "_", name)
 
 
+def layout(arch, two_widths):
+    """(win64, program files folder) of the suite's own components."""
+    if arch == "x64" and not two_widths:
+        return "yes", "ProgramFiles64Folder"
+    return "no", "ProgramFilesFolder"
+
+
+def twain_components(add, components, width, source, suffix, win64):
+    """The TWAIN source of one width: sane.ds for Wine, Halvex\\QORSRC.ds for Windows. Every
+    package that puts a source into the same folder shares the component."""
+    arch = "x64" if width == "64" else "x86"
+    folder = f"TwainFolder{suffix}"
+    add(f'<Directory Id="{folder}" Name="twain_{width}">')
+    components.append(f"CTwainWine{suffix}")
+    add(f'<Component Id="CTwainWine{suffix}" Guid="{guid("twain-wine", arch)}" '
+        f'Win64="{win64}"><File Id="TwainSane{suffix}" Name="sane.ds" Source={quoteattr(source)} '
+        'KeyPath="yes"/></Component>')
+    add(f'<Directory Id="TwainHalvexFolder{suffix}" Name="Halvex">')
+    components.append(f"CTwainWindows{suffix}")
+    add(f'<Component Id="CTwainWindows{suffix}" Guid="{guid("twain-windows", arch)}" '
+        f'Win64="{win64}"><File Id="TwainQorsrc{suffix}" Name="QORSRC.ds" '
+        f'Source={quoteattr(source)} KeyPath="yes"/></Component>')
+    add('</Directory></Directory>')
+
+
+def registry_component(add, components, cid, component_guid, win64, remove_folder):
+    """The suite's registry values in one view ("InstalPath" without a trailing backslash, as
+    the medium's script writes it)."""
+    components.append(cid)
+    add(f'<Component Id="{cid}" Guid="{component_guid}" Win64="{win64}">'
+        f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="InstalPath" Type="string" '
+        'Value="[HalvexFolder]QOR" KeyPath="yes"/>'
+        f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="LanguageID" Type="string" '
+        'Value="[LANGUAGEID]"/>'
+        f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="LogLevel" Type="string" '
+        'Value="[LOGLEVEL]"/>'
+        f'<RegistryValue Root="HKLM" Key={quoteattr(EXPOSURE_KEY)} Name="Exposure Level" '
+        'Type="string" Value="[EXPOSURELEVEL]"/>'
+        # The "Halvex Imaging" folder goes with the suite when nothing else is left in it.
+        + ('<RemoveFolder Id="RemoveHalvexFolder" Directory="HalvexFolder" On="uninstall"/>'
+           if remove_folder else '') +
+        '</Component>')
+
+
 def wxs(files, version, arch):
-    """The package's WiX source; file sources are relative to the suite's folder."""
-    win64 = "yes" if arch == "x64" else "no"
-    program_files = "ProgramFiles64Folder" if arch == "x64" else "ProgramFilesFolder"
-    twain = "twain_64" if arch == "x64" else "twain_32"
+    """The package's WiX source; file sources are relative to the staging folder (the suite's
+    files, and the 64-bit ones in its "x64" folder)."""
+    suite = [name for name in files if not name.startswith("x64\\")]
+    x64_parts = [name[4:] for name in files if name.startswith("x64\\")]
+    two_widths = bool(x64_parts)
+    win64, program_files = layout(arch, two_widths)
+    # Components of the 32-bit suite share their GUIDs between the x86 and the x64 package.
+    suite_arch = "x64" if win64 == "yes" else "x86"
     product_code = guid("product", version, arch)
     out = []
     add = out.append
@@ -73,7 +129,8 @@ def wxs(files, version, arch):
     add('<Property Id="WINE"><RegistrySearch Id="WineBus" Root="HKLM" '
         r'Key="System\CurrentControlSet\Services\winebus" Name="DisplayName" Type="raw"/></Property>')
     # Values set before (by the TWAIN source, a technician or an earlier version) are kept:
-    # a raw search gives a DWORD as "#n", which is also how the package writes one.
+    # a raw search gives a DWORD as "#n", which is also how the package writes one. They are
+    # read where the suite's own programs read them.
     for prop, key, name, default in (("LANGUAGEID", KEY, "LanguageID", 1033),
                                      ("LOGLEVEL", KEY, "LogLevel", 1),
                                      ("EXPOSURELEVEL", EXPOSURE_KEY, "Exposure Level", 1023)):
@@ -84,40 +141,34 @@ def wxs(files, version, arch):
     add('<Directory Id="TARGETDIR" Name="SourceDir">')
     add(f'<Directory Id="{program_files}"><Directory Id="HalvexFolder" Name="Halvex Imaging">'
         '<Directory Id="QorFolder" Name="QOR">')
-    for name in files:
+    for name in suite:
         cid = "C" + identifier(name)[1:]
         components.append(cid)
-        add(f'<Component Id="{cid}" Guid="{guid("file", arch, name)}" Win64="{win64}">'
+        add(f'<Component Id="{cid}" Guid="{guid("file", suite_arch, name)}" Win64="{win64}">'
             f'<File Id="{identifier(name)}" Name={quoteattr(name)} '
             f'Source={quoteattr(name)} KeyPath="yes"/></Component>')
-    # "InstalPath" without a trailing backslash, as the medium's script writes it.
-    components.append("CRegistry")
-    add(f'<Component Id="CRegistry" Guid="{guid("registry", arch)}" Win64="{win64}">'
-        f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="InstalPath" Type="string" '
-        'Value="[HalvexFolder]QOR" KeyPath="yes"/>'
-        f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="LanguageID" Type="string" '
-        'Value="[LANGUAGEID]"/>'
-        f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="LogLevel" Type="string" '
-        'Value="[LOGLEVEL]"/>'
-        f'<RegistryValue Root="HKLM" Key={quoteattr(EXPOSURE_KEY)} Name="Exposure Level" '
-        'Type="string" Value="[EXPOSURELEVEL]"/>'
-        # The "Halvex Imaging" folder goes with the suite when nothing else is left in it.
-        '<RemoveFolder Id="RemoveHalvexFolder" Directory="HalvexFolder" On="uninstall"/>'
-        '</Component>')
+    if two_widths:
+        add('<Directory Id="QorX64Folder" Name="x64">')
+        for name in x64_parts:
+            cid = "CX64" + identifier(name)[1:]
+            components.append(cid)
+            add(f'<Component Id="{cid}" Guid="{guid("file", "x64", "x64", name)}" Win64="yes">'
+                f'<File Id="X64{identifier(name)}" Name={quoteattr(name)} '
+                f'Source={quoteattr("x64/" + name)} KeyPath="yes"/></Component>')
+        add('</Directory>')
+    registry_component(add, components, "CRegistry", guid("registry", suite_arch), win64, True)
+    if two_widths:
+        # The 64-bit source reads its own view when the 32-bit one lacks a value.
+        registry_component(add, components, "CRegistry64", guid("registry", "x64", "view64"),
+                           "yes", False)
     add('</Directory></Directory></Directory>')
     # The Windows folder is always in the tree: the removal's commands run in it.
     add('<Directory Id="WindowsFolder">')
-    if "QORSRC.ds" in files:
-        source = quoteattr("QORSRC.ds")
-        add(f'<Directory Id="TwainFolder" Name="{twain}">')
-        components.append("CTwainWine")
-        add(f'<Component Id="CTwainWine" Guid="{guid("twain-wine", arch)}" Win64="{win64}">'
-            f'<File Id="TwainSane" Name="sane.ds" Source={source} KeyPath="yes"/></Component>')
-        add('<Directory Id="TwainHalvexFolder" Name="Halvex">')
-        components.append("CTwainWindows")
-        add(f'<Component Id="CTwainWindows" Guid="{guid("twain-windows", arch)}" Win64="{win64}">'
-            f'<File Id="TwainQorsrc" Name="QORSRC.ds" Source={source} KeyPath="yes"/></Component>')
-        add('</Directory></Directory>')
+    if "QORSRC.ds" in suite:
+        twain_components(add, components, "64" if win64 == "yes" else "32", "QORSRC.ds", "",
+                         win64)
+    if "QORSRC.ds" in x64_parts:
+        twain_components(add, components, "64", "x64/QORSRC.ds", "64", "yes")
     add('</Directory>')
     add('</Directory>')
     add('<Feature Id="Suite" Title="QOR driver suite" Level="1">')
@@ -128,8 +179,9 @@ def wxs(files, version, arch):
     return "\n".join(out) + "\n"
 
 
-def finishing_queries(with_twain_source, arch):
-    """What wixl cannot write, as queries on the finished package."""
+def finishing_queries(twain_suffixes, arch):
+    """What wixl cannot write, as queries on the finished package. twain_suffixes: those of the
+    TWAIN source components the package holds ("" for the suite's own, "64" for the x64 part)."""
     system = "System64Folder" if arch == "x64" else "SystemFolder"  # cmd.exe of the package's width
     cmd = f'"[{system}]cmd.exe" /c '
     # RemoveFolder lands on the component's own folder; it is meant for the parent.
@@ -165,24 +217,25 @@ def finishing_queries(with_twain_source, arch):
     queries += custom_action_queries(
         "UnmarkUpgradeForDeliveredRecord", f'{cmd}del /f /q {marker}',
         "WIX_UPGRADE_DETECTED", 1402, deferred=False)  # after RemoveExistingProducts
-    if not with_twain_source:
-        return queries
-    # The TWAIN source's components: one for Windows, one for Wine.
-    for component, condition in (("CTwainWine", "WINE"), ("CTwainWindows", "NOT WINE")):
-        queries.append(f"UPDATE `Component` SET `Condition` = '{condition}' "
-                       f"WHERE `Component` = '{component}'")
-    # Under Wine the source replaces the sane.ds that is there (Wine's own scanner source): a
-    # copy is kept beside it when none is kept yet and put back at the removal, not when an
-    # upgrade removes the older version (Wine's installer does not tell that removal apart; the
-    # copy it puts back is then kept again by the newer version).
-    sane = '"[TwainFolder]sane.ds"'
-    kept = '"[TwainFolder]sane.ds.before-qor"'
-    queries += custom_action_queries(
-        "KeepWineSource", cmd + f"if exist {sane} if not exist {kept} copy /y {sane} {kept}",
-        "WINE AND NOT Installed", 3990)  # before InstallFiles
-    queries += custom_action_queries(
-        "RestoreWineSource", cmd + f"if exist {kept} move /y {kept} {sane}",
-        'WINE AND REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE', 3510)  # after RemoveFiles
+    for n, suffix in enumerate(twain_suffixes):
+        # Each TWAIN source has two components: one for Windows, one for Wine.
+        for component, condition in ((f"CTwainWine{suffix}", "WINE"),
+                                     (f"CTwainWindows{suffix}", "NOT WINE")):
+            queries.append(f"UPDATE `Component` SET `Condition` = '{condition}' "
+                           f"WHERE `Component` = '{component}'")
+        # Under Wine the source replaces the sane.ds that is there (Wine's own scanner source):
+        # a copy is kept beside it when none is kept yet and put back at the removal, not when
+        # an upgrade removes the older version (Wine's installer does not tell that removal
+        # apart; the copy it puts back is then kept again by the newer version).
+        sane = f'"[TwainFolder{suffix}]sane.ds"'
+        kept = f'"[TwainFolder{suffix}]sane.ds.before-qor"'
+        queries += custom_action_queries(
+            f"KeepWineSource{suffix}",
+            cmd + f"if exist {sane} if not exist {kept} copy /y {sane} {kept}",
+            "WINE AND NOT Installed", 3990 + n)  # before InstallFiles
+        queries += custom_action_queries(
+            f"RestoreWineSource{suffix}", cmd + f"if exist {kept} move /y {kept} {sane}",
+            'WINE AND REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE', 3510 + n)  # after RemoveFiles
     return queries
 
 
@@ -208,13 +261,25 @@ def main():
     parser.add_argument("--out", required=True, help="the package to write")
     parser.add_argument("--version", default="5.5.0", help="product version a.b.c")
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86")
+    parser.add_argument("--x64-bin", help="the x86_64 build's bin folder (with --arch x64): "
+                        "its TWAIN source and libraries join the 32-bit suite")
     parser.add_argument("--files", default=str(here.parent / "suite_files.txt"))
     args = parser.parse_args()
     if not re.fullmatch(r"\d{1,3}\.\d{1,3}\.\d{1,5}", args.version):
         sys.exit(f"make-msi: version {args.version!r} is not a.b.c (numbers)")
+    if args.x64_bin and args.arch != "x64":
+        sys.exit("make-msi: --x64-bin needs --arch x64 (a 32-bit package holds no 64-bit part)")
     files, missing = [], []
     for name, optional in suite_files(args.files):
-        if (pathlib.Path(args.bin) / name).is_file():
+        if name.startswith("x64\\"):
+            # The 64-bit parts, all required when asked for.
+            if args.x64_bin is None:
+                continue
+            if (pathlib.Path(args.x64_bin) / name[4:]).is_file():
+                files.append(name)
+            else:
+                missing.append(f"{name[4:]} (in {args.x64_bin})")
+        elif (pathlib.Path(args.bin) / name).is_file():
             files.append(name)
         elif optional:
             print(f"make-msi: {name} is not built; the package goes without it", file=sys.stderr)
@@ -228,16 +293,27 @@ def main():
                      "(Debian packages msitools, wixl)")
     out = os.path.abspath(args.out)
     with tempfile.TemporaryDirectory() as work:
+        # wixl finds the files only by paths relative to its working folder: they are linked
+        # into one, the 64-bit parts into its "x64" folder.
+        stage = pathlib.Path(work) / "files"
+        (stage / "x64").mkdir(parents=True)
+        for name in files:
+            if name.startswith("x64\\"):
+                origin, link = pathlib.Path(args.x64_bin) / name[4:], stage / "x64" / name[4:]
+            else:
+                origin, link = pathlib.Path(args.bin) / name, stage / name
+            link.symlink_to(origin.resolve())
         source = pathlib.Path(work) / "qor.wxs"
         source.write_text(wxs(files, args.version, args.arch))
         if os.environ.get("QOR_MSI_KEEP_WXS"):
             shutil.copy(source, os.environ["QOR_MSI_KEEP_WXS"])
-        # wixl finds the files only by paths relative to its working folder.
         result = subprocess.run(["wixl", "-a", args.arch, "-o", out, str(source)],
-                                capture_output=True, text=True, cwd=args.bin)
+                                capture_output=True, text=True, cwd=stage)
         if result.returncode != 0:
             sys.exit(f"make-msi: wixl failed: {result.stderr.strip()}")
-    for query in finishing_queries("QORSRC.ds" in files, args.arch):
+    twain_suffixes = [suffix for suffix, name in (("", "QORSRC.ds"), ("64", "x64\\QORSRC.ds"))
+                      if name in files]
+    for query in finishing_queries(twain_suffixes, args.arch):
         result = subprocess.run(["msibuild", out, "-q", query], capture_output=True, text=True)
         if result.returncode != 0:
             os.remove(out)

@@ -5,16 +5,23 @@
 # from "InstalPath"), installed a second time, then removed; afterwards the prefix's files and
 # registry must be as they were before. Then the same into and from folders whose names hold
 # & ! ^ ( ) and letters beyond ASCII. The prefix's architecture follows QOR_WINE_ARCH (see
-# scripts/wine-harness.sh).
-#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR MEDIUM_DIR
+# scripts/wine-harness.sh): in a 64-bit prefix both TWAIN sources are installed (twain_32 and,
+# from the medium's "x64" files, twain_64) and the registry values in both views; in a 32-bit
+# one the "x64" files are left out.
+#   install_medium_test.sh SOURCE_DIR BIN_DIR WORK_DIR MEDIUM_DIR [X64_BIN_DIR]
 # (MEDIUM_DIR holds "QOR Medium" and its zip, made from BIN_DIR; the test guest has no groff, so
-# the medium is made where the suite is built.)
+# the medium is made where the suite is built.) X64_BIN_DIR is an x86_64 build's bin folder: its
+# twain_probe.exe asks Wine's 64-bit manager too; when the medium has no "x64" files (the x86_64
+# build's own medium, on a machine that runs no 32-bit code) they are added from there, and the
+# test's placeholder stands in for the 32-bit source.
 set -euo pipefail
 # Wine turns the arguments and environment into Windows text by the locale.
 export LC_ALL=C.UTF-8
-src=$1 bin=$2 work=$3 made=$4
+src=$1 bin=$2 work=$3 made=$4 x64bin=${5:-}
+arch=${QOR_WINE_ARCH:-win64}
 # QOR_WINE_SCRATCH may name a faster folder for the private prefix (the guest's memory disk).
-state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine
+# (One per prefix architecture: the guest runs the 32-bit and the 64-bit prefix's test at once.)
+state=${QOR_WINE_SCRATCH:-$work}/install-medium-wine-${QOR_WINE_ARCH:-win64}
 failures=0
 check() {  # check "what" command...: counts a failure instead of stopping
     local what=$1; shift
@@ -31,15 +38,51 @@ cp -r "$made/QOR Medium" "$work/"
 medium="$work/QOR Medium"
 check "the medium's zip holds the folder" test -s "$made/QOR Medium.zip"
 check "the instructions are a PDF" grep -q '^%PDF-' "$medium/InstallationInstructions.pdf"
+pe_width() {  # 32 or 64: the pointer width a Windows program is built for (its PE machine field)
+    local pe
+    pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    [ "$(od -An -tu2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')" = 34404 ] && echo 64 || echo 32
+}
 # The real TWAIN source when it is built, otherwise the test's placeholder.
 if [ ! -f "$medium/Files/QORSRC.ds" ]; then
     cp "$bin/qorsrc_placeholder.ds" "$medium/Files/QORSRC.ds"
-    printf 'twain_%s\r\n' "$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)" \
-        >"$medium/Files/TwainFolder.txt"
+    printf 'twain_%s\r\n' "$(pe_width "$medium/Files/QORSRC.ds")" >"$medium/Files/TwainFolder.txt"
 fi
 check "the medium names the TWAIN folder of its source's pointer width" \
-    grep -qx "twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)"$'\r' \
-    "$medium/Files/TwainFolder.txt"
+    grep -qx "twain_$(pe_width "$medium/Files/QORSRC.ds")"$'\r' "$medium/Files/TwainFolder.txt"
+if [ -d "$medium/Files/x64" ]; then
+    check "the medium's x64 source is a 64-bit library" test "$(pe_width "$medium/Files/x64/QORSRC.ds")" = 64
+elif [ "$arch" = win64 ] && [ -n "$x64bin" ]; then
+    # Both widths on a machine that runs 64-bit code only: the x86_64 build's parts as the
+    # medium's "x64" files, the placeholder in the 32-bit source's place.
+    mkdir "$medium/Files/x64"
+    while IFS= read -r name; do
+        cp "$x64bin/${name#x64\\}" "$medium/Files/x64/"
+        printf '%s\r\n' "$name" >>"$medium/Files/suite_files.txt"
+    done < <(sed -nE 's/^(x64\\[^[:space:]]+).*/\1/p' "$src/installer/suite_files.txt")
+    cp "$bin/qorsrc_placeholder.ds" "$medium/Files/QORSRC.ds"
+    printf 'twain_32\r\n' >"$medium/Files/TwainFolder.txt"
+fi
+# What goes where: "Files/NAME" of the medium into the installation folder; the 64-bit parts
+# ("x64\NAME") only into a 64-bit Windows.
+installed_names() {
+    local name
+    while IFS= read -r name; do
+        name=${name%$'\r'}
+        [[ "$name" == 'x64\'* ]] && [ "$arch" != win64 ] && continue
+        echo "${name//\\//}"
+    done <"$medium/Files/suite_files.txt"
+}
+# The TWAIN sources: "folder file-on-the-medium", one a line.
+twain_table=$(
+    echo "$(tr -d '\r' <"$medium/Files/TwainFolder.txt") QORSRC.ds"
+    [ "$arch" = win64 ] && [ -f "$medium/Files/x64/QORSRC.ds" ] && echo "twain_64 x64/QORSRC.ds"
+    true
+)
+# The registry views the installation writes: both on a 64-bit Windows.
+views=(native)
+[ "$arch" = win64 ] && views=(32 64)
+view_flag() { [ "$1" = native ] || echo "/reg:$1"; }
 
 cleanup() {
     "$src/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1 || true
@@ -57,26 +100,38 @@ c=$WINEPREFIX/drive_c
 wine reg delete 'HKLM\SOFTWARE\Halvex Imaging' /f >/dev/null || true
 
 snapshot() {  # files of drive C: (without profiles and temporary files) and the suite's keys
+    local view
     (cd "$c" && find . -path ./users -prune -o -path ./windows/temp -prune -o -print | sort)
-    wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s || true
-    wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s || true
+    for view in "${views[@]}"; do
+        # shellcheck disable=SC2046
+        wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s $(view_flag "$view") || true
+        # shellcheck disable=SC2046
+        wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s $(view_flag "$view") || true
+    done
 }
+# The folder of 32-bit programs, whichever width of cmd installs.
+programs_folder='Program Files'
+[ "$arch" = win64 ] && programs_folder='Program Files (x86)'
 # A medium without the driver library: a clear reason in the result file, nothing installed.
 broken="$work/Broken Medium"
 cp -r "$medium" "$broken"
 rm "$broken/Files/Qor.dll"
 wine cmd /c "$(wine winepath -w "$broken")\\DriverInstallation.cmd" >/dev/null
 check "an incomplete medium is reported" grep -q "The installation medium is incomplete: .*Qor.dll" "$c/qor/result.txt"
-check "an incomplete medium installs nothing" test ! -e "$c/Program Files/Halvex Imaging"
+check "an incomplete medium installs nothing" test ! -e "$c/$programs_folder/Halvex Imaging"
 rm -rf "$broken" "$c/qor/result.txt"  # seen; the next installation replaces it anyway
 
 snapshot >"$work/before.txt"
 
 medium_win=$(wine winepath -w "$medium")
 install() { wine cmd /c "$medium_win\\DriverInstallation.cmd" >"$work/install.log"; }
-target="$c/Program Files/Halvex Imaging/QOR"
+target="$c/$programs_folder/Halvex Imaging/QOR"
 key='HKLM\SOFTWARE\Halvex Imaging\QOR'
-value() { wine reg query "$1" /v "$2" | awk -v name="$2" '$1 == name || index($0, name) { sub(/^.*REG_[A-Z_]+[ \t]+/, ""); print; exit }'; }
+value() {  # value KEY NAME [VIEW]
+    # shellcheck disable=SC2046
+    wine reg query "$1" /v "$2" $(view_flag "${3:-native}") |
+        awk -v name="$2" '$1 == name || index($0, name) { sub(/^.*REG_[A-Z_]+[ \t]+/, ""); print; exit }'
+}
 
 # The first installation as a person makes it: the welcome screen's button.
 (cd "$bin" && QOR_TEST_ARTEFACTS=${QOR_TEST_ARTEFACTS:-$work/artefacts} \
@@ -86,9 +141,8 @@ check "the welcome screen ran the installation" test -f "$target/InstalledItems.
 # Only files the medium lacks may be reported; each of them with its own line.
 expected_result=""
 while IFS= read -r name; do
-    name=${name%$'\r'}
-    [ -f "$medium/Files/$name" ] || expected_result+="$name is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."$'\n'
-done <"$medium/Files/suite_files.txt"
+    [ -f "$medium/Files/$name" ] || expected_result+="${name//\//\\} is missing on the installation medium: the part of QOR it belongs to will not work. Use a complete installation medium."$'\n'
+done < <(installed_names)
 actual_result=$(tr -d '\r' 2>/dev/null <"$c/qor/result.txt" || true)
 check "the result file names exactly the files the medium lacks" \
     test "$actual_result" = "${expected_result%$'\n'}"
@@ -99,23 +153,34 @@ else
     check "the welcome screen showed no box" grep -qx "no box" "$work/robot.out"
 fi
 while IFS= read -r name; do
-    name=${name%$'\r'}
     [ -f "$medium/Files/$name" ] || continue
     check "$name installed" cmp -s "$medium/Files/$name" "$target/$name"
-done <"$medium/Files/suite_files.txt"
-check "InstalPath names the installation folder" \
-    test "$(value "$key" InstalPath)" = 'C:\Program Files\Halvex Imaging\QOR'
-check "LanguageID is 1033" test "$(value "$key" LanguageID)" = 0x409
-check "LogLevel is 1" test "$(value "$key" LogLevel)" = 0x1
-check "Exposure Level is 1023" \
-    test "$(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level')" = 0x3ff
+done < <(installed_names)
+[ "$arch" = win64 ] || check "a 32-bit Windows gets no 64-bit parts" test ! -e "$target/x64"
+for view in "${views[@]}"; do
+    check "[$view] InstalPath names the installation folder" \
+        test "$(value "$key" InstalPath "$view")" = "C:\\$programs_folder\\Halvex Imaging\\QOR"
+    check "[$view] LanguageID 1033, LogLevel 1, Exposure Level 1023" \
+        test "$(value "$key" LanguageID "$view") $(value "$key" LogLevel "$view") $(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level' "$view")" = "0x409 0x1 0x3ff"
+done
 # Wine's manager loads "sane.ds" from twain_32 for 32-bit programs, from twain_64 for 64-bit ones.
-twain_dir=$c/windows/twain_$([ "${QOR_WINE_ARCH:-win64}" = win32 ] && echo 32 || echo 64)
-check "the TWAIN source is where Wine's manager loads it" \
-    cmp -s "$medium/Files/QORSRC.ds" "$twain_dir/sane.ds"
-source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
-# The real source names itself "QOR SOURCE"; a build without it installs a placeholder.
-check "the TWAIN manager finds the source ($source_name)" grep -Eq "QOR SOURCE|QORSRC placeholder" <<<"$source_name"
+while read -r folder file; do
+    check "the source $file is in $folder, where Wine's manager loads it" \
+        cmp -s "$medium/Files/$file" "$c/windows/$folder/sane.ds"
+done <<<"$twain_table"
+grep -q twain_64 <<<"$twain_table" || check "no source of ours in twain_64" test ! -e "$c/windows/twain_64/sane.ds"
+# Each width's manager finds its source: the build's own probe, and the x86_64 build's.
+probes=("$bin/twain_probe.exe")
+[ -n "$x64bin" ] && [ "$x64bin" != "$bin" ] && probes+=("$x64bin/twain_probe.exe")
+for probe in "${probes[@]}"; do
+    # From a folder of its own (the test guest runs no program from its shared folder).
+    mkdir -p "$work/probe" && cp "$probe" "$work/probe/"
+    source_name=$(cd "$work/probe" && wine ./twain_probe.exe || true)
+    rm -r "$work/probe"
+    # The real source names itself "QOR SOURCE"; a build without it installs a placeholder.
+    check "the $(pe_width "$probe")-bit TWAIN manager finds the source ($source_name)" \
+        grep -Eq "QOR SOURCE|QORSRC placeholder" <<<"$source_name"
+done
 cp "$target/InstalledItems.txt" "$work/items-first.txt"
 
 # QOR APP started from the installation folder, as the TWAIN source starts it.
@@ -150,7 +215,7 @@ check "uninstall takes the record of delivered images" test ! -e "$target/Images
 left=$(wine reg query "$delivered_key" | grep -c 120000001.bmp || true)
 check "uninstall takes the user's record of delivered images ($left left)" test "$left" = 0
 # The image kept its folders; they go by hand here.
-rm -r "$c/Program Files/Halvex Imaging"
+rm -r "$c/$programs_folder/Halvex Imaging"
 snapshot >"$work/after.txt"
 check "uninstall leaves nothing behind" diff "$work/before.txt" "$work/after.txt"
 
@@ -169,6 +234,8 @@ for name in "Dental & Co" "Smile! (Praxis) ^ 2" "Zahnärzte Müller" "Řepy Stom
     folder="C:\\$name\\QOR"
     run_script "C:\\$name Medium\\DriverInstallation.cmd" "$folder" >"$work/install-names.log"
     check "[$name] installed" cmp -s "$medium/Files/Qor.dll" "$c/$name/QOR/Qor.dll"
+    [ "$arch" = win64 ] && [ -d "$medium/Files/x64" ] &&
+        check "[$name] the 64-bit source installed" cmp -s "$medium/Files/x64/QORSRC.ds" "$c/$name/QOR/x64/QORSRC.ds"
     check "[$name] the record names the folders it made" \
         test "$(tr -d '\r' <"$c/$name/QOR/InstalledItems.txt" | grep -cE '^folder \.\.?$')" = 2
     check "[$name] no failure reported" \

@@ -11,7 +11,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1 workers=$2
 shift 2
 # The longest runs under emulation, measured; the others follow in the build's order.
-long_first=(installation_medium_tests twain_e2e twain_habits fault_matrix soak_short
+long_first=(installation_medium_tests twain_e2e twain_e2e_wow64 installation_medium_wow64
+    twain_habits fault_matrix soak_short
     qor_app_e2e_tests driver_sensor_tests qorctl_diagnose_verdicts qorsrc_triplet_fuzz
     corrected_frames_match_native_build qor_app_preview_tests get_kelvo_bitmap_tests
     host_robustness_tests pipe_server_tests msi_install_repair_upgrade_remove store_safety_tests

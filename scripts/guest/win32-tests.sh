@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Inside the test guest: every Windows test of the shipped i686 build (build/win32) under 32-bit
 # Wine: the test programs, QOR APP's end-to-end runs, the preview, the welcome screen, the whole
-# TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium.
+# TWAIN road through Wine's 32-bit TWAIN_32.DLL, and the installation medium; and, in a 64-bit
+# (WoW64) prefix (label wow64, when the build carries the x86_64 build's parts: QOR_X64_PARTS),
+# the medium's installation of both sources and the whole road from the shipped 32-bit QOR APP
+# through the 64-bit source to the x86_64 build's TWAIN client.
 #   scripts/guest/run.sh bash scripts/guest/win32-tests.sh [full|quick] [CTEST ARGS...]
 # full (the default, what scripts/test.sh runs): every Windows test of the build (the short soak
 # and the triplet fuzzer with a fifth of their work).
@@ -9,7 +12,8 @@
 # decorations and record layouts callers see (the driver, the enhancement, the icons and language
 # libraries, the application's bindings, the Stavik queue), the floating-point guard, the
 # source's 32-bit TWAIN structures, QOR APP's end-to-end runs, the welcome screen, and the whole
-# road installed from the medium through Wine's 32-bit TWAIN_32.DLL.
+# road installed from the medium through Wine's 32-bit TWAIN_32.DLL, and both wow64 tests.
+# Only the 64-bit prefix's tests: scripts/guest/run.sh bash scripts/guest/win32-tests.sh full -L wow64
 # Tests labelled build-machine need the cross compilers and binutils, which only the host has
 # (scripts/test.sh runs them there).
 set -euo pipefail
@@ -22,7 +26,8 @@ if [ "$set_name" = quick ]; then
 ^(twain_e2e|qor_app_e2e_tests|host_robustness_tests|sensor_cycle_tests|driver_api_tests
 |win32_device_io_tests|qorimg_dll_tests|qorimg_unload_tests|qor_icons_dll_tests|language_tests
 |app_binding_tests|app_binding_nodll_tests|app_binding_partial_tests|qorsrc_ds_tests
-|qorsrc_host_habits_tests|stavik_queue_tests|welcome_screen_tests)$
+|qorsrc_host_habits_tests|stavik_queue_tests|welcome_screen_tests|installation_medium_wow64
+|twain_e2e_wow64)$
 LIST
 )")
 fi
@@ -53,6 +58,8 @@ bring_home() {
     mkdir -p "$results"
     cp -r "$build/twain_e2e" "$results/" 2>/dev/null || true
     cp -r "$build/installer/tests/run" "$results/installation" 2>/dev/null || true
+    cp -r "$build/twain_e2e_wow64" "$results/" 2>/dev/null || true
+    cp -r "$build/installer/tests/run-wow64" "$results/installation-wow64" 2>/dev/null || true
     cp -r "$build/Testing/Temporary" "$results/ctest" 2>/dev/null || true
 }
 export QOR_TEST_ARTEFACTS=$root/build/artefacts-win32

@@ -10,7 +10,9 @@
 # WORK_DIR/out. QOR_E2E_WAIT_EXPOSURES sets the exposures of the state-5 wait (5).
 # Usage: twain_e2e.sh BIN_DIR WORK_DIR   (BIN_DIR: a built suite with qorsim.dll, qorctl.exe,
 # twain_client.exe and wine_warmup.exe, and beside it the medium the build made, BIN_DIR/../medium
-# (target installation_medium); QOR_WINE_ARCH chooses the prefix, as for the harness)
+# (target installation_medium); QOR_WINE_ARCH chooses the prefix, as for the harness;
+# QOR_TWAIN_CLIENT names another build's twain_client.exe, e.g. the x86_64 one beside the shipped
+# suite in a 64-bit prefix, where it reaches the 64-bit source through Wine's 64-bit manager)
 set -euo pipefail
 bin=$(cd "${1:?bin dir}" && pwd)
 work=${2:?work dir}
@@ -29,11 +31,12 @@ cp -r "$made" "$work/"
 medium="$work/QOR Medium"
 [ -f "$medium/Files/QORSRC.ds" ] || fail "the medium has no QORSRC.ds: build the TWAIN source first"
 # The imaging program has a folder of its own: nothing of the suite lies beside it.
-cp "$bin/twain_client.exe" "$work/client/"
+cp "${QOR_TWAIN_CLIENT:-$bin/twain_client.exe}" "$work/client/twain_client.exe"
 
 # A prefix of its own, which has never seen QOR.
 # QOR_WINE_SCRATCH may name a faster folder for it (the guest's memory disk).
-export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine
+# (One per prefix architecture: the guest runs the 32-bit and the 64-bit prefix's road at once.)
+export QOR_WINE_STATE=${QOR_WINE_SCRATCH:-$work}/twain-e2e-wine-${QOR_WINE_ARCH:-win64}
 rm -rf "$QOR_WINE_STATE"
 stop_harness() {
     # The source's and QOR APP's logs stay with the results.
@@ -52,10 +55,18 @@ trap stop_harness EXIT
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sane.ds=n"
 c=$WINEPREFIX/drive_c
 "$WINE" reg delete 'HKLM\SOFTWARE\Halvex Imaging' /f </dev/null >/dev/null 2>&1 || true
+# A 64-bit Windows has two registry views; the installation writes both.
+views=("")
+[ "$QOR_WINE_ARCH" = win64 ] && views=(/reg:32 /reg:64)
 snapshot() {  # files of drive C: (without profiles and temporary files) and the suite's keys
+    local view
     (cd "$c" && find . -path ./users -prune -o -path ./windows/temp -prune -o -print | sort)
-    "$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging' /s </dev/null 2>/dev/null | tr -d '\r' || true
-    "$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s </dev/null 2>/dev/null | tr -d '\r' || true
+    for view in "${views[@]}"; do
+        # shellcheck disable=SC2086
+        "$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging' /s $view </dev/null 2>/dev/null | tr -d '\r' || true
+        # shellcheck disable=SC2086
+        "$WINE" reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s $view </dev/null 2>/dev/null | tr -d '\r' || true
+    done
 }
 snapshot >"$work/before.txt"
 
@@ -63,7 +74,9 @@ echo "== installation from the medium =="
 medium_win=$("$WINE" winepath -w "$medium" 2>/dev/null)
 "$WINE" cmd /c "$medium_win\\DriverInstallation.cmd" </dev/null >"$work/install.log" 2>&1
 [ ! -f "$c/qor/result.txt" ] || fail "the installation reported: $(tr -d '\r' <"$c/qor/result.txt")"
+# The suite is 32-bit: on a 64-bit Windows it goes into the folder of 32-bit programs.
 install="$c/Program Files/Halvex Imaging/QOR"
+[ "$QOR_WINE_ARCH" = win64 ] && install="$c/Program Files (x86)/Halvex Imaging/QOR"
 [ -f "$install/QOR APP.exe" ] || fail "the installation put no QOR APP.exe into $install"
 # The test bench's sensor: the simulated one, plugged in beside the installed driver library.
 cp "$bin/qorsim.dll" "$install/"

@@ -5,6 +5,10 @@
 # command the Windows list of programs runs, which keeps the images stored meanwhile and removes
 # QOR APP's record of delivered images (an upgrade keeps it). Afterwards
 # the prefix's files and the suite's registry keys must be as they were before.
+# From an x86_64 build (a machine that runs no 32-bit code) the package is the x64 one for 64-bit
+# Windows, with the build's own files in the 32-bit suite's place: both TWAIN sources (twain_32,
+# and twain_64 from the "x64" folder) and both registry views are checked, the 64-bit source is
+# loaded. From an i686 build it is the x86 package.
 #   msi_test.sh SOURCE_DIR BIN_DIR WORK_DIR
 set -euo pipefail
 src=$1 bin=$2 work=$3
@@ -15,11 +19,13 @@ check() {  # check "what" command...: counts a failure instead of stopping
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what" >&2; failures=$((failures + 1)); fi
 }
 rm -rf "$work" && mkdir -p "$work"
+# The TWAIN sources ("folder file", the file relative to BIN_DIR) and the registry views.
 case "$(x86_64-w64-mingw32-objdump -f "$bin/Qor.dll" | sed -n 's/.*file format pei\?-//p')" in
-    x86-64) arch=x64 twain=twain_64 ;;
-    *) arch=x86 twain=twain_32 ;;
+    x86-64) arch=x64 x64_args=(--x64-bin "$bin") twain_table=$'twain_32 QORSRC.ds\ntwain_64 QORSRC.ds' views=(32 64) ;;
+    *) arch=x86 x64_args=() twain_table='twain_32 QORSRC.ds' views=(native) ;;
 esac
-make_msi() { python3 "$src/installer/msi/make-msi.py" --bin "$bin" --arch "$arch" --version "$1" --out "$work/QOR-$1.msi" 2>>"$work/make-msi.log"; }
+view_flag() { [ "$1" = native ] || echo "/reg:$1"; }
+make_msi() { python3 "$src/installer/msi/make-msi.py" --bin "$bin" --arch "$arch" "${x64_args[@]}" --version "$1" --out "$work/QOR-$1.msi" 2>>"$work/make-msi.log"; }
 make_msi 5.5.0 || { cat "$work/make-msi.log" >&2; exit 1; }
 make_msi 5.5.1 || { cat "$work/make-msi.log" >&2; exit 1; }
 # The real TWAIN source when it is built; the medium's list names it optional.
@@ -37,18 +43,40 @@ c=$WINEPREFIX/drive_c
 wine reg delete 'HKLM\SOFTWARE\Halvex Imaging' /f >/dev/null || true  # the harness's seed
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 snapshot() {  # drive C: (without profiles, temporary files and the installer's cache), suite keys
+    local view
     (cd "$c" && find . -path ./users -prune -o -path ./windows/temp -prune \
         -o -path ./windows/Installer -prune -o -print | sort)
-    (cd "$c/windows" && find "$twain" -type f -exec md5sum {} + 2>/dev/null | sort)
-    wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s || true
-    wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s || true
+    (cd "$c/windows" && find twain_32 twain_64 -type f -exec md5sum {} + 2>/dev/null | sort) || true
+    for view in "${views[@]}"; do
+        # shellcheck disable=SC2046
+        wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s $(view_flag "$view") || true
+        # shellcheck disable=SC2046
+        wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s $(view_flag "$view") || true
+    done
     wine reg query "$uninstall_key" /s | grep -E 'DisplayName|DisplayVersion' | sort || true
 }
-value() { wine reg query "$1" /v "$2" | awk -v name="$2" 'index($0, name) { sub(/^.*REG_[A-Z_]+[ \t]+/, ""); print; exit }'; }
-type_of() { wine reg query "$1" /v "$2" | grep -o 'REG_[A-Z_]*' | head -1; }
+value() {  # value KEY NAME [VIEW]
+    # shellcheck disable=SC2046
+    wine reg query "$1" /v "$2" $(view_flag "${3:-native}") |
+        awk -v name="$2" 'index($0, name) { sub(/^.*REG_[A-Z_]+[ \t]+/, ""); print; exit }'
+}
+type_of() {  # type_of KEY NAME [VIEW]
+    # shellcheck disable=SC2046
+    wine reg query "$1" /v "$2" $(view_flag "${3:-native}") | grep -o 'REG_[A-Z_]*' | head -1
+}
 key='HKLM\SOFTWARE\Halvex Imaging\QOR'
 exposure_key='HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0'
-target="$c/Program Files/Halvex Imaging/QOR"
+# The suite's folder: the 32-bit Program Files folder of a 64-bit Windows for the x64 package.
+programs_folder='Program Files'
+[ "$arch" = x64 ] && programs_folder='Program Files (x86)'
+target="$c/$programs_folder/Halvex Imaging/QOR"
+# Every (view, value): "REG_DWORD 0x..." for each view, as one line.
+values_of() {  # values_of NAME...: "type value" of each named value of the suite's key in each view
+    local view name
+    for view in "${views[@]}"; do
+        for name in "$@"; do printf '%s %s;' "$(type_of "$key" "$name" "$view")" "$(value "$key" "$name" "$view")"; done
+    done
+}
 # The entries of the Windows list of programs named "QOR driver suite": "version uninstall-command"
 programs() {
     local k
@@ -69,29 +97,43 @@ while IFS= read -r name; do
 done < <(grep -E '^[^#]' "$src/installer/suite_files.txt" | sed -E 's/[[:space:]]+optional[[:space:]]*$//; s/[[:space:]]+$//' |
          while IFS= read -r n; do [ -f "$bin/$n" ] && echo "$n"; done)
 check "every built file of the suite is in the installation folder" test "$all_files" -eq 1
-check "InstalPath names the folder without a trailing backslash" \
-    test "$(value "$key" InstalPath)" = 'C:\Program Files\Halvex Imaging\QOR'
-check "LanguageID is REG_DWORD 1033" test "$(type_of "$key" LanguageID) $(value "$key" LanguageID)" = "REG_DWORD 0x409"
-check "LogLevel is REG_DWORD 1" test "$(type_of "$key" LogLevel) $(value "$key" LogLevel)" = "REG_DWORD 0x1"
-check "Exposure Level is REG_DWORD 1023" \
-    test "$(type_of "$exposure_key" "Exposure Level") $(value "$exposure_key" "Exposure Level")" = "REG_DWORD 0x3ff"
-check "the TWAIN source is where Wine's manager loads it" cmp -s "$bin/QORSRC.ds" "$c/windows/$twain/sane.ds"
-check "the Windows place of the source is left alone under Wine" test ! -e "$c/windows/$twain/Halvex"
+if [ "$arch" = x64 ]; then
+    all_parts=1
+    while IFS= read -r name; do
+        cmp -s "$bin/$name" "$target/x64/$name" || { echo "missing or different: x64\\$name" >&2; all_parts=0; }
+    done < <(sed -nE 's/^x64\\([^[:space:]]+).*/\1/p' "$src/installer/suite_files.txt")
+    check "the 64-bit source and its libraries are in the x64 folder" test "$all_parts" -eq 1
+fi
+for view in "${views[@]}"; do
+    check "[$view] InstalPath names the folder without a trailing backslash" \
+        test "$(value "$key" InstalPath "$view")" = "C:\\$programs_folder\\Halvex Imaging\\QOR"
+    check "[$view] Exposure Level is REG_DWORD 1023" \
+        test "$(type_of "$exposure_key" "Exposure Level" "$view") $(value "$exposure_key" "Exposure Level" "$view")" = "REG_DWORD 0x3ff"
+done
+check "LanguageID REG_DWORD 1033, LogLevel REG_DWORD 1 in each view" \
+    test "$(values_of LanguageID LogLevel)" = "$(for _ in "${views[@]}"; do printf 'REG_DWORD 0x409;REG_DWORD 0x1;'; done)"
+while read -r folder file; do
+    check "the source $file is in $folder, where Wine's manager loads it" cmp -s "$bin/$file" "$c/windows/$folder/sane.ds"
+    check "the Windows place of the source in $folder is left alone under Wine" test ! -e "$c/windows/$folder/Halvex"
+done <<<"$twain_table"
 source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
 check "the TWAIN manager finds the source ($source_name)" grep -q "QOR SOURCE" <<<"$source_name"
 check "the list of programs shows version 5.5.0" test "$(programs | cut -d' ' -f1)" = "5.5.0"
 
 # Repair: a deleted library and value come back; a value a technician changed stays.
-wine reg add "$key" /v LogLevel /t REG_DWORD /d 2 /f >/dev/null
-wine reg add "$key" /v LanguageID /t REG_DWORD /d 1031 /f >/dev/null
+# (In the view the 32-bit suite reads: the package keeps what it finds there, in every view.)
+suite_view=$(view_flag "${views[0]}")
+wine reg add "$key" /v LogLevel /t REG_DWORD /d 2 /f $suite_view >/dev/null
+wine reg add "$key" /v LanguageID /t REG_DWORD /d 1031 /f $suite_view >/dev/null
 rm "$target/Qor.dll"
-wine reg delete "$key" /v InstalPath /f >/dev/null
+wine reg delete "$key" /v InstalPath /f $suite_view >/dev/null
 # (Wine's msiexec does not implement /f; REINSTALL is the same repair on Windows and Wine.)
 msiexec /i "$(wine winepath -w "$work/QOR-5.5.0.msi")" REINSTALL=ALL REINSTALLMODE=omus /qn && rc=0 || rc=$?
 check "msiexec /i REINSTALL=ALL REINSTALLMODE=omus repairs ($rc)" test "$rc" -eq 0
 check "the repair restores Qor.dll" cmp -s "$bin/Qor.dll" "$target/Qor.dll"
-check "the repair restores InstalPath" test "$(value "$key" InstalPath)" = 'C:\Program Files\Halvex Imaging\QOR'
-check "the repair keeps LogLevel 2" test "$(type_of "$key" LogLevel) $(value "$key" LogLevel)" = "REG_DWORD 0x2"
+check "the repair restores InstalPath" test "$(value "$key" InstalPath "${views[0]}")" = "C:\\$programs_folder\\Halvex Imaging\\QOR"
+check "the repair keeps LogLevel 2 in each view" \
+    test "$(values_of LogLevel)" = "$(for _ in "${views[@]}"; do printf 'REG_DWORD 0x2;'; done)"
 
 # Upgrade in place. QOR APP's record of delivered images (beside the images, and in the user's
 # registry) is kept by an upgrade and goes with the removal.
@@ -102,9 +144,11 @@ msiexec /i "$(wine winepath -w "$work/QOR-5.5.1.msi")" /qn && rc=0 || rc=$?
 check "the newer package installs over the older ($rc)" test "$rc" -eq 0
 check "the list of programs shows only version 5.5.1" test "$(programs | cut -d' ' -f1 | xargs)" = "5.5.1"
 check "the upgrade keeps the files" cmp -s "$bin/Qor.dll" "$target/Qor.dll"
-check "the upgrade keeps LogLevel 2 and LanguageID 1031" \
-    test "$(value "$key" LogLevel) $(value "$key" LanguageID)" = "0x2 0x407"
-check "the upgrade keeps the TWAIN source" cmp -s "$bin/QORSRC.ds" "$c/windows/$twain/sane.ds"
+check "the upgrade keeps LogLevel 2 and LanguageID 1031 in each view" \
+    test "$(values_of LogLevel LanguageID)" = "$(for _ in "${views[@]}"; do printf 'REG_DWORD 0x2;REG_DWORD 0x407;'; done)"
+while read -r folder file; do
+    check "the upgrade keeps the TWAIN source in $folder" cmp -s "$bin/$file" "$c/windows/$folder/sane.ds"
+done <<<"$twain_table"
 check "the upgrade keeps the record of delivered images" test -f "$target/Images/Delivered Images.txt"
 check "the upgrade leaves no mark beside it" test ! -e "$target/Images/Delivered Images.upgrading"
 check "the upgrade keeps the user's record of delivered images" \
@@ -133,7 +177,7 @@ check "the removal keeps the stored image" test -f "$target/Images/120000000.bmp
 check "the removal takes the record of delivered images" test ! -e "$target/Images/Delivered Images.txt"
 left=$(wine reg query "$delivered_key" | grep -c 120000001.bmp || true)
 check "the removal takes the user's record of delivered images ($left left)" test "$left" = 0
-rm -r "$c/Program Files/Halvex Imaging"
+rm -r "$c/$programs_folder/Halvex Imaging"
 snapshot >"$work/after.txt"
 check "the prefix is as before the installation" diff "$work/before.txt" "$work/after.txt"
 if [ "$failures" -ne 0 ]; then
