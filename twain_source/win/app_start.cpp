@@ -30,12 +30,25 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
+std::vector<REGSAM> SuiteRegistryViews() {
+    if constexpr (sizeof(void*) == 8) return {0, KEY_WOW64_32KEY};
+    return {0};
+}
+
+bool OpenSuiteKey(HKEY* key) {
+    for (const REGSAM view : SuiteRegistryViews()) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE | view, key) ==
+            ERROR_SUCCESS) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ReadInstalPath(wchar_t* folder, DWORD capacity) {
     folder[0] = 0;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return false;
-    }
+    if (!OpenSuiteKey(&key)) return false;
     DWORD size = (capacity - 1) * sizeof(wchar_t);
     DWORD type = 0;
     const LONG rc = RegQueryValueExW(key, L"InstalPath", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
@@ -56,7 +69,7 @@ std::wstring QorAppPath() {
 
 StartResult StartApplication() {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (!OpenSuiteKey(&key)) {
         TheLogFile().Write(LOG_WARN, "OnInitDialog: RegOpenKeyEx() failed!\n");
         ShowInternalError();
         return StartResult::NoInstallation;

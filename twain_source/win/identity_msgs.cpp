@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/core/log_file.h"
+#include "twain_source/win/app_start.h"
 #include "twain_source/win/manager_link.h"
 #include "twain_source/win/source_reports.h"
 #include "twain_source/win/suite_folder.h"
@@ -59,9 +60,21 @@ DWORD ReadLogLevel() {
     return level;
 }
 
+BOOL SetRegistryInView(WORD languageId, REGSAM view);
+
+// The language QOR APP shows; a 64-bit source also writes it where the 32-bit QOR APP reads it.
 BOOL SetRegistry(WORD languageId) {
+    BOOL ok = TRUE;
+    for (const REGSAM view : SuiteRegistryViews()) {
+        if (!SetRegistryInView(languageId, view)) ok = FALSE;
+    }
+    return ok;
+}
+
+BOOL SetRegistryInView(WORD languageId, REGSAM view) {
     HKEY key = nullptr;
-    LONG rc = RegCreateKeyW(HKEY_LOCAL_MACHINE, kRegistryKey, &key);
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                              nullptr);
     if (rc != ERROR_SUCCESS) {
         TheLogFile().WriteFormat(LOG_WARN, "SetRegistry :RegCreateKey Failed with error code = %d!\n", static_cast<int>(rc));
         return FALSE;
