@@ -124,7 +124,7 @@ QOR_INSTALL_DIR=$build/win64/bin "$root/scripts/wine-harness.sh" start "$QOR_WIN
 # can (the road through Wine's 64-bit TWAIN manager, the checks that need the cross tools) and
 # the statistical runs with their whole work, which leave the guest their expected bitmaps.
 x64_selection=()
-if [ "$guest" = full ]; then x64_selection=(-L 'pointer-width|build-machine|statistical'); fi
+if [ "$guest" = full ]; then x64_selection=(-L 'pointer-width|build-machine|statistical|x64-host'); fi
 step "Windows tests of the x86_64 build under Wine (${x64_selection[*]:-every test}; the i686 and sanitizer builds run beside them)"
 # Every window the tests drive leaves a PNG here.
 export QOR_TEST_ARTEFACTS=$build/artefacts
