@@ -9,7 +9,8 @@
 #   and the triplet fuzzer with a fifth of their work); of the x86_64 build the statistical runs
 #   with their whole work (fault matrix, short soak, triplet fuzzer: label statistical; their
 #   expected bitmaps then serve the guest), the road through Wine's 64-bit TWAIN manager (label
-#   pointer-width) and the checks that need the build machine's tools (label build-machine);
+#   pointer-width), the 64-bit road through the 2.x manager (label x64-host) and the checks that
+#   need the build machine's tools (label build-machine);
 #   QOR_GUEST=quick the guest's quick set (scripts/guest/win32-tests.sh) and every x86_64 test;
 #   QOR_GUEST=off no guest stage and every x86_64 test (the quick loop on any machine).
 set -euo pipefail
@@ -64,7 +65,8 @@ cmake -S "$root" -B "$build/win64" -G Ninja -DQOR_NATIVE_QORCTL="$build/native/t
 x64_targets=()
 case "$guest" in
 full) x64_targets=(--target installation_medium twain_client qorctl qorsim qorpipe wine_warmup
-    qorsrc_host_habits_tests qorsrc_triplet_fuzz fault_host fault_probe qor_app_test_hooks fake_qor_app twain_probe qorimg qorsrc sdk) ;;
+    qorsrc_host_habits_tests qorsrc_triplet_fuzz fault_host fault_probe qor_app_test_hooks fake_qor_app twain_probe qorimg qorsrc sdk
+    twaindsm) ;;
 esac
 cmake --build "$build/win64" -j "$jobs" "${x64_targets[@]}"
 # The installation medium, which the installation and whole-road tests install from.
