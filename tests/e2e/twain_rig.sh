@@ -45,7 +45,9 @@ rig_start() {
     "$WINE" cmd /c "$("$WINE" winepath -w "$medium" 2>/dev/null)\\DriverInstallation.cmd" </dev/null \
         >"$work/install.log" 2>&1
     [ ! -f "$c/qor/result.txt" ] || rig_fail "the installation reported: $(tr -d '\r' <"$c/qor/result.txt")"
+    # The suite is 32-bit: on a 64-bit Windows the installation puts it into Program Files (x86).
     install="$c/Program Files/Halvex Imaging/QOR"
+    [ "${QOR_WINE_ARCH:-win64}" = win64 ] && install="$c/Program Files (x86)/Halvex Imaging/QOR"
     [ -f "$install/QOR APP.exe" ] || rig_fail "the installation put no QOR APP.exe into $install"
     cp "$bin/qorsim.dll" "$install/"
     export QOR_SENSOR_SIMULATOR=$work/sim
