@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "common/core/catch_all.h"
 #include "common/core/image_record.h"
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
@@ -44,7 +45,7 @@ HANDLE g_hNewImageEvent = nullptr;
 HANDLE g_hNewImageWait = nullptr;
 
 void CALLBACK OnNewImageSignalled(PVOID dialog, BOOLEAN) {
-    PostMessageW(static_cast<HWND>(dialog), kNewImageMessage, 0, 0);
+    CatchAll([&] { PostMessageW(static_cast<HWND>(dialog), kNewImageMessage, 0, 0); });
 }
 
 // True when QOR APP had made its event already: it will signal every image.
