@@ -141,20 +141,19 @@ def wxs(files, version, arch):
     add('<Directory Id="TARGETDIR" Name="SourceDir">')
     add(f'<Directory Id="{program_files}"><Directory Id="HalvexFolder" Name="Halvex Imaging">'
         '<Directory Id="QorFolder" Name="QOR">')
-    for name in suite:
-        cid = "C" + identifier(name)[1:]
+    def file_component(prefix, name, component_guid, component_win64, source):
+        cid = "C" + prefix + identifier(name)[1:]
         components.append(cid)
-        add(f'<Component Id="{cid}" Guid="{guid("file", suite_arch, name)}" Win64="{win64}">'
-            f'<File Id="{identifier(name)}" Name={quoteattr(name)} '
-            f'Source={quoteattr(name)} KeyPath="yes"/></Component>')
+        add(f'<Component Id="{cid}" Guid="{component_guid}" Win64="{component_win64}">'
+            f'<File Id="{prefix}{identifier(name)}" Name={quoteattr(name)} '
+            f'Source={quoteattr(source)} KeyPath="yes"/></Component>')
+
+    for name in suite:
+        file_component("", name, guid("file", suite_arch, name), win64, name)
     if two_widths:
         add('<Directory Id="QorX64Folder" Name="x64">')
         for name in x64_parts:
-            cid = "CX64" + identifier(name)[1:]
-            components.append(cid)
-            add(f'<Component Id="{cid}" Guid="{guid("file", "x64", "x64", name)}" Win64="yes">'
-                f'<File Id="X64{identifier(name)}" Name={quoteattr(name)} '
-                f'Source={quoteattr("x64/" + name)} KeyPath="yes"/></Component>')
+            file_component("X64", name, guid("file", "x64", "x64", name), "yes", "x64/" + name)
         add('</Directory>')
     registry_component(add, components, "CRegistry", guid("registry", suite_arch), win64, True)
     if two_widths:
