@@ -38,7 +38,7 @@ int32_t GetImageData(SensorPort& port, const Calibration& calibration, DeviceHan
         threshold = services.exposureThreshold();
     }
     const CalibrationSet& set = calibration.set;
-    if (set.correctionMap && static_cast<int64_t>(bufferBytes) < int64_t{set.pixelCount} * 4) {
+    if (set.Corrects() && static_cast<int64_t>(bufferBytes) < int64_t{set.pixelCount} * 4) {
         return 0;
     }
     if (buffer == nullptr || bufferBytes < 0) {

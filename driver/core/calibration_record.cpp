@@ -228,11 +228,11 @@ bool LoadCalibration(Calibration& calibration, const uint8_t* image, const Notic
         return Reject(calibration);
     }
     const std::size_t count = static_cast<std::size_t>(set.pixelCount);
-    set.correctionMap = AllocateMap(count);
-    if (!set.correctionMap) {
-        return FailAllocation(calibration);
-    }
     if (set.formatVersion < 3) {
+        set.correctionMap = AllocateMap(count);
+        if (!set.correctionMap) {
+            return FailAllocation(calibration);
+        }
         FillGainMap(set.correctionMap.get(), image, set.pixelCount, set.gainReference);
     } else {
         set.gainMap = AllocateMap(count);

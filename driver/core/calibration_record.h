@@ -36,7 +36,7 @@ struct CalibrationSet {
     int32_t pixelCount = 0;
     int32_t width = 0;
     int32_t height = 0;
-    std::unique_ptr<float[]> correctionMap; // present == a calibration is loaded (for correction)
+    std::unique_ptr<float[]> correctionMap; // the one map of formats 1 and 2 and legacy images
     uint16_t gainReference = 0;
     std::unique_ptr<CalibrationHeader> header;
     int32_t word36 = 0; // header word at byte 36, kept but unused
@@ -47,8 +47,14 @@ struct CalibrationSet {
     int32_t sensorSetting = 0;
     int32_t formatVersion = 0;
     int32_t sensorSetting2 = 0;
-    std::unique_ptr<float[]> gainMap;
+    std::unique_ptr<float[]> gainMap;   // format 3 and later: the gain and offset maps instead
     std::unique_ptr<float[]> offsetMap;
+
+    // A calibration is loaded for correction: the maps of its format are present. (Format 3 once
+    // also held an all-zero correction map as this sign: 4 MB for nothing in every process.)
+    bool Corrects() const {
+        return formatVersion >= 3 ? gainMap && offsetMap : static_cast<bool>(correctionMap);
+    }
 };
 
 // How the core reaches the user: the Windows shell shows a message box, tests record the text.

@@ -112,7 +112,7 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
             // The frame is delivered even when the warning cannot be shown.
         }
     }
-    if (processFlag > 0 && set.correctionMap && MapsMatch(set, count)) {
+    if (processFlag > 0 && set.Corrects() && MapsMatch(set, count)) {
         Calibrate(frame, set, processFlag, services);
     }
     // One pass over the frame instead of two.

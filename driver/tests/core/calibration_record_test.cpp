@@ -189,9 +189,9 @@ TEST(LoadCalibration, FormatThreeCodePairs) {
     EXPECT_EQ(cal.set.gainMap[1], 0.5f);
     EXPECT_EQ(cal.set.offsetMap[2], 2032.0f);
     EXPECT_EQ(cal.set.gainMap[2], 2.0f);
-    // correctionMap is present (the sign of a loaded calibration) and all zero.
-    ASSERT_TRUE(cal.set.correctionMap);
-    EXPECT_EQ(cal.set.correctionMap[2], 0.0f);
+    // The gain and offset maps are the whole calibration: no third map is kept.
+    EXPECT_FALSE(cal.set.correctionMap);
+    EXPECT_TRUE(cal.set.Corrects());
 }
 
 TEST(LoadCalibration, MapsMatchTheLiteralReadingForRandomTables) {
@@ -369,8 +369,8 @@ float* FailingAllocator(std::size_t count) {
 }
 
 TEST(CalibrationUnsafeInput, MapAllocationFailureFailsTheLoadCleanly) {
-    // 1: correctionMap; 2, 3: gainMap and offsetMap of format 3.
-    for (int failAt : {1, 2, 3}) {
+    // 1, 2: gainMap and offsetMap of format 3.
+    for (int failAt : {1, 2}) {
         g_allocations = 0;
         g_failAt = failAt;
         SetMapAllocatorForTesting(FailingAllocator);

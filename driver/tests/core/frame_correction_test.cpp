@@ -356,6 +356,7 @@ TEST(CorrectionUnsafeInput, OddGainMapsStayInRange) {
     // Negative, tiny, huge and NaN gains (a legacy map seen by CorrectFrame, or a damaged set).
     Calibration cal = PlusThirtyTwo(8, 1);
     cal.set.formatVersion = 2;
+    cal.set.correctionMap = std::make_unique<float[]>(8);
     const float odd[8] = {-1.0f,
                           1e-30f,
                           1e30f,

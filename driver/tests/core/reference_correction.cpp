@@ -289,7 +289,7 @@ void CorrectFrame(std::vector<int32_t>& f, const Calibration& cal, uint32_t thre
         services.notify({"Warning ( " + std::to_string(static_cast<int64_t>(mean)) + ")",
                          "Image May be Under Exposed"});
     }
-    if (processFlag > 0 && s.correctionMap) {
+    if (processFlag > 0 && (s.formatVersion >= 3 ? s.gainMap && s.offsetMap : s.correctionMap != nullptr)) {
         if (s.formatVersion < 3) {
             GainCorrection(f, s);
             Format2Repair(f, s);

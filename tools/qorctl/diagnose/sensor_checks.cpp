@@ -193,7 +193,7 @@ void MeasureSensorFrames(Findings& f, TestFrames& frames, const qor::Calibration
     CheckDeadLines(f, raw, set);
 
     frames.calibrated = frames.raw;
-    if (set.correctionMap && set.formatVersion >= 3 && set.gainMap && set.offsetMap) {
+    if (set.formatVersion >= 3 && set.Corrects()) {
         qor::ApplyGainOffsetCorrection(frames.calibrated.data(), set);
     } else if (set.correctionMap && set.formatVersion < 3) {
         qor::ApplyGainCorrection(frames.calibrated.data(), set);
