@@ -3,6 +3,7 @@
 // waiting.
 #include "common/named_pipe.h"
 
+#include "common/core/catch_all.h"
 #include "common/core/log_file.h"
 #include "common/core/pipe_messages.h"
 
@@ -90,33 +91,37 @@ BOOL CNamedPipe::Create(const wchar_t* name, int client, const wchar_t* tag) {
 }
 
 DWORD WINAPI CNamedPipe::ConxThreadFunc(LPVOID object) {
-    auto* self = static_cast<CNamedPipe*>(object);
-    if (self == nullptr) {
-        TheLogFile().WriteFormat(LOG_WARN, "%s ConxThreadFunc: Unexpected Error!\n", "");
+    // Nothing may leave a thread function: it would end the whole process (QOR APP with images
+    // only in memory, or the imaging program hosting the source).
+    return CatchAll<DWORD>(0, [object]() -> DWORD {
+        auto* self = static_cast<CNamedPipe*>(object);
+        if (self == nullptr) {
+            TheLogFile().WriteFormat(LOG_WARN, "%s ConxThreadFunc: Unexpected Error!\n", "");
+            return 0;
+        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        BOOL connected = ConnectNamedPipe(self->m_hPipe, &overlapped);
+        DWORD error = connected ? ERROR_SUCCESS : GetLastError();
+        if (!connected && error == ERROR_IO_PENDING) {
+            DWORD ignored = 0;
+            connected = GetOverlappedResult(self->m_hPipe, &overlapped, &ignored, TRUE);
+            error = connected ? ERROR_SUCCESS : GetLastError();
+        }
+        if (overlapped.hEvent != nullptr) {
+            CloseHandle(overlapped.hEvent);
+        }
+        if (connected || error == ERROR_PIPE_CONNECTED) {
+            self->m_bConnected = 1;
+            TheLogFile().WriteFormat(LOG_WARN, "%s ConxThreadFunc: Connection established!\n",
+                                     self->m_szLogTag);
+        } else {
+            TheLogFile().WriteFormat(LOG_WARN,
+                                     "%s ConxThreadFunc: ConnectNamedPipe failed! Error code = %d\n",
+                                     self->m_szLogTag, static_cast<int>(error));
+        }
         return 0;
-    }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    BOOL connected = ConnectNamedPipe(self->m_hPipe, &overlapped);
-    DWORD error = connected ? ERROR_SUCCESS : GetLastError();
-    if (!connected && error == ERROR_IO_PENDING) {
-        DWORD ignored = 0;
-        connected = GetOverlappedResult(self->m_hPipe, &overlapped, &ignored, TRUE);
-        error = connected ? ERROR_SUCCESS : GetLastError();
-    }
-    if (overlapped.hEvent != nullptr) {
-        CloseHandle(overlapped.hEvent);
-    }
-    if (connected || error == ERROR_PIPE_CONNECTED) {
-        self->m_bConnected = 1;
-        TheLogFile().WriteFormat(LOG_WARN, "%s ConxThreadFunc: Connection established!\n",
-                                 self->m_szLogTag);
-    } else {
-        TheLogFile().WriteFormat(LOG_WARN,
-                                 "%s ConxThreadFunc: ConnectNamedPipe failed! Error code = %d\n",
-                                 self->m_szLogTag, static_cast<int>(error));
-    }
-    return 0;
+    });
 }
 
 BOOL CNamedPipe::Close() {

@@ -11,8 +11,9 @@ for dir in "$@"; do
     while IFS= read -r file; do
         awk -v file="$file" '
             # A definition starts at column 0 with WINAPI or CALLBACK before the name.
-            !inside && /^[A-Za-z_].*(WINAPI|CALLBACK) +[A-Za-z_0-9]+\(/ && !/;[ \t]*$/ {
-                match($0, /(WINAPI|CALLBACK) +[A-Za-z_0-9]+/)
+            # Members of a class count too (Class::Function).
+            !inside && /^[A-Za-z_].*(WINAPI|CALLBACK) +([A-Za-z_0-9]+::)?[A-Za-z_0-9]+\(/ && !/;[ \t]*$/ {
+                match($0, /(WINAPI|CALLBACK) +([A-Za-z_0-9]+::)?[A-Za-z_0-9]+/)
                 name = substr($0, RSTART, RLENGTH); sub(/.* /, "", name)
                 header = 1; guarded = 0
             }
