@@ -80,6 +80,16 @@ function(qor_windows_dll target table)
   add_library(${target}_implib INTERFACE)
   target_link_libraries(${target}_implib INTERFACE ${implib})
   add_dependencies(${target}_implib ${target}_implib_build)
+  # The same, loaded at the first call (`<target>_delayed`): a tool can then start without the
+  # DLL, find it where the suite is installed, and say so when it is nowhere.
+  set(delaylib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_delayed.a)
+  add_custom_command(OUTPUT ${delaylib}
+    COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${out_name}.dll -y ${delaylib}
+    DEPENDS ${def_file} VERBATIM)
+  add_custom_target(${target}_delayed_build DEPENDS ${delaylib})
+  add_library(${target}_delayed INTERFACE)
+  target_link_libraries(${target}_delayed INTERFACE ${delaylib} delayimp)
+  add_dependencies(${target}_delayed ${target}_delayed_build)
 endfunction()
 
 # An import library that binds every export of `table` (the format qor_windows_dll reads) BY

@@ -5,6 +5,7 @@
 #include "external/sensor_sim/tool/sim_commands.h"
 #if defined(_WIN32)
 #include "external/sensor_sim/win/device_change_broadcast.h"
+#include "tools/qorctl/suite_library.h"
 #endif
 
 #include <cstring>
@@ -51,6 +52,14 @@ int main(int argc, char** argv) {
     if (simCommand && (root = SimulatorRoot(argc, argv))) {
         before = qor::sim::SimulatorControl(*root).List();
     }
+#if defined(_WIN32)
+    // The driver library is bound at its first call: found here, or the command ends with advice.
+    std::string missing;
+    if (argc > 1 && qorctl::NeedsDriverLibrary(argv[1]) && !qorctl::LoadDriverLibrary(missing)) {
+        std::cerr << "qorctl: " << missing << '\n';
+        return 3;
+    }
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
