@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the installation medium: a folder and a zip of it.
-#   make-medium.sh BIN_DIR OUT_DIR [--sdk SDK_DIR] [--x64 X64_BIN_DIR]
+#   make-medium.sh BIN_DIR OUT_DIR [--sdk SDK_DIR] [--x64 X64_BIN_DIR] [--msi MSI_DIR]
 # BIN_DIR holds the built suite (programs and libraries side by side); OUT_DIR receives
 # "QOR Medium/" and "QOR Medium.zip". Files listed in suite_files.txt without "optional" must
 # exist; missing optional ones are named (the installation then reports them too).
@@ -9,15 +9,16 @@
 # the 32-bit source only.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-usage="usage: make-medium.sh BIN_DIR OUT_DIR [--sdk SDK_DIR] [--x64 X64_BIN_DIR]"
+usage="usage: make-medium.sh BIN_DIR OUT_DIR [--sdk SDK_DIR] [--x64 X64_BIN_DIR] [--msi MSI_DIR]"
 bin=${1:?$usage}
 out=${2:?$usage}
 shift 2
-sdk="" x64=""
+sdk="" x64="" msi=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --sdk) sdk=${2:?$usage}; shift 2 ;;
     --x64) x64=${2:?$usage}; shift 2 ;;
+    --msi) msi=${2:?$usage}; shift 2 ;;
     *) echo "$usage" >&2; exit 2 ;;
     esac
 done
@@ -102,6 +103,12 @@ printf '[autorun]\r\nopen=QorWelcomeScreen.exe\r\nicon=QorWelcomeScreen.exe\r\nl
     >"$medium/autorun.inf"
 # The integrators' SDK of Qor.dll (header, import libraries, sample), when it is built.
 if [ -n "$sdk" ] && [ -d "$sdk" ]; then cp -r "$sdk" "$medium/SDK"; fi
+# The silent-installation packages (msiexec /i QOR.msi /qn), for practices that deploy with them.
+if [ -n "$msi" ]; then
+    ls "$msi"/*.msi >/dev/null 2>&1 || { echo "make-medium: no .msi in $msi: build the msi target first" >&2; exit 1; }
+    mkdir -p "$medium/MSI"
+    cp "$msi"/*.msi "$medium/MSI/"
+fi
 groff -ms -Tpdf "$here/InstallationInstructions.ms" >"$medium/InstallationInstructions.pdf"
 
 (cd "$out" && rm -f "QOR Medium.zip" && zip -q -r -X "QOR Medium.zip" "QOR Medium")

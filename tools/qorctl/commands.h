@@ -19,6 +19,8 @@ void AddDriverCommands(CLI::App& app);
 void AddSensorCommands(CLI::App& app);
 // diagnose: the read-only health check of a workstation (Windows build only).
 void AddDiagnoseCommand(CLI::App& app);
+// app stop: ends a running QOR APP as its "Exit QOR" does (Windows build only).
+void AddAppCommands(CLI::App& app);
 #endif
 
 }  // namespace qorctl

@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     qorctl::AddDriverCommands(app);
     qorctl::AddSensorCommands(app);
     qorctl::AddDiagnoseCommand(app);
+    qorctl::AddAppCommands(app);
 #endif
     // Plugs and unplugs of simulated sensors reach running driver libraries as device-change
     // messages, as a real sensor's would.
