@@ -189,8 +189,19 @@ def finishing_queries(twain_suffixes, arch):
     # Wine's installer removes the installation folder only after its RemoveFolders step, which
     # therefore finds "Halvex Imaging" not empty yet: the two folders go at the end, each only
     # when empty (images and logs the suite wrote later stay, and with them their folders).
+    # A running QOR APP (of this package or of a medium's installation in the same folder) holds
+    # its files: asked to end as its "Exit QOR" does (images saved), ended when it has not within
+    # 30 s; before any file is removed or replaced.
+    tool = '"[QorFolder]qorctl.exe"'
+    queries += custom_action_queries("StopQorApp", f'{cmd}if exist {tool} {tool} app stop', "",
+                                     3410)  # before RemoveFiles
+    queries += custom_action_queries("EndQorApp", f'{cmd}taskkill /f /im "QOR APP.exe"', "", 3420)
+    # A medium's installation that this package replaced leaves its record and the welcome
+    # screen's result folder: both go with the package.
     queries += custom_action_queries("RemoveEmptyFolders",
-                                     f'{cmd}rmdir "[QorFolder]" & rmdir "[HalvexFolder]"',
+                                     f'{cmd}del /f /q "[QorFolder]InstalledItems.txt" & '
+                                     f'del /f /q "C:\\qor\\result.txt" & rmdir "C:\\qor" & '
+                                     f'rmdir "[QorFolder]" & rmdir "[HalvexFolder]"',
                                      'REMOVE="ALL"', 6590)  # before InstallFinalize
     # QOR APP's record of images that left it while their file could not be deleted goes with
     # the suite (the images stay), not when an upgrade removes the older version: beside the

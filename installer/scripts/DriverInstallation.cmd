@@ -44,6 +44,11 @@ if exist "%RESULT%" del /f /q "%RESULT%"
 if not exist "%MEDIUM%Files\suite_files.txt" goto :incomplete
 if not exist "%MEDIUM%Files\Qor.dll" goto :incomplete
 
+rem A QOR APP running from an earlier installation holds its files: it is asked to end as its
+rem "Exit QOR" does (images saved), and ended when it has not within 30 s.
+if exist "%MEDIUM%Files\qorctl.exe" "%MEDIUM%Files\qorctl.exe" app stop >nul 2>&1
+taskkill /f /im "QOR APP.exe" >nul 2>&1
+
 rem What exists before, so that only what this installation creates is recorded as created.
 set "NEWPARENT="
 if not exist "%TARGETPARENT%\" set "NEWPARENT=1"

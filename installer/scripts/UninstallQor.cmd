@@ -15,6 +15,18 @@ if "%TARGET:~-1%"=="\" set "TARGET=%TARGET:~0,-1%"
 set "ITEMS=%TARGET%\InstalledItems.txt"
 if not exist "%ITEMS%" goto :notinstalled
 
+rem A running QOR APP holds its files: it is asked to end as its "Exit QOR" does (images saved),
+rem and ended when it has not within 30 s (a box of it waiting for an answer; every image it keeps
+rem is on disk already). An installation without qorctl.exe gets the window's close request.
+if exist "%TARGET%\qorctl.exe" goto :stopwithtool
+taskkill /im "QOR APP.exe" >nul 2>&1
+ping -n 6 127.0.0.1 >nul 2>&1
+goto :stopped
+:stopwithtool
+"%TARGET%\qorctl.exe" app stop
+:stopped
+taskkill /f /im "QOR APP.exe" >nul 2>&1
+
 rem The record of images that left QOR APP while their file could not be deleted goes with the
 rem suite (the images themselves stay): beside the images, and in the user's registry, where
 rem earlier versions kept it and where it goes while the Images folder cannot be written.

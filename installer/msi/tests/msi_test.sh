@@ -170,9 +170,27 @@ check "after the refused downgrade 5.5.1 stays (the list shows: ${after_refusal:
 mkdir -p "$target/Images" && printf 'BM' >"$target/Images/120000000.bmp"
 uninstall=$(programs | cut -d' ' -f2-)
 check "the list of programs removes with msiexec ($uninstall)" grep -qi '^msiexec.exe /x{' <<<"$uninstall"
+# QOR APP runs, as in a practice: the removal ends it first (as its "Exit QOR" does) and then
+# takes every file, QOR APP.exe and the libraries it holds among them.
+check "the package installed qorctl.exe" test -f "$target/qorctl.exe"
+# Every line of its log, so that its orderly exit shows.
+for view in "${views[@]}"; do
+    # shellcheck disable=SC2046
+    wine reg add "$key" /v LogLevel /t REG_DWORD /d 0 /f $(view_flag "$view") >/dev/null
+done
+(cd "$target" && "$WINE" "./QOR APP.exe" </dev/null >/dev/null 2>&1) &
+app_pid=$!
+sleep $((4 * ${QOR_TEST_TIME_SCALE:-1}))
+check "QOR APP runs before the removal" kill -0 "$app_pid"
 # shellcheck disable=SC2086
 "$WINE" $uninstall /qn </dev/null >/dev/null 2>&1 && rc=0 || rc=$?
 check "the removal succeeds ($rc)" test "$rc" -eq 0
+for _ in $(seq 1 $((20 * ${QOR_TEST_TIME_SCALE:-1}))); do kill -0 "$app_pid" 2>/dev/null || break; sleep 1; done
+check "the removal ended QOR APP" bash -c "! kill -0 $app_pid 2>/dev/null"
+check "QOR APP ended as \"Exit QOR\" does (its log)" grep -q 'OnExitqor' "$target/QorAPPLog.txt"
+for file in "QOR APP.exe" Qor.dll qorimg.dll Orbel.dll german.dll qorctl.exe; do
+    check "the removal took $file although QOR APP ran" test ! -e "$target/$file"
+done
 check "the removal keeps the stored image" test -f "$target/Images/120000000.bmp"
 check "the removal takes the record of delivered images" test ! -e "$target/Images/Delivered Images.txt"
 left=$(wine reg query "$delivered_key" | grep -c 120000001.bmp || true)
