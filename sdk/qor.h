@@ -11,8 +11,12 @@
  *    handle return 0 on failure. No entry point throws or raises.
  *  - a device handle of 0 or INVALID_HANDLE_VALUE (-1) means "no device"; in demo mode
  *    QorInitSystem returns QOR_DEMO_HANDLE.
- *  - a rejected device handle sets the library's last error to QOR_ERR_INVALID_DEVICE, read with
- *    GetKelvoError(); nothing clears it.
+ *  - every call that fails leaves its cause (QOR_ERR_..., below) for GetKelvoError(): read it right
+ *    after the call that returned 0; nothing clears it.
+ *  - message boxes: the library shows a box for a weak exposure (closing itself after 5 s), a
+ *    calibration newer than the library and a damaged cache file. A program that runs unattended
+ *    sets the environment variable QOR_MESSAGE_BOXES to 0 first (SetEnvironmentVariableA(
+ *    "QOR_MESSAGE_BOXES", "0")): then no box is shown and the call goes on as after OK.
  *  - buffers (image, HWInfo, DriverVersion, the device status array) belong to the caller; every
  *    size that goes with an image buffer is in bytes.
  *  - the library keeps one sensor state per process and takes no lock: call it from one thread
@@ -36,6 +40,9 @@
  *
  * The corrected image is width x height int32 values, row-major, first row first, 0..4095 with
  * 0 for the strongest signal.
+ *
+ * The calls that write the sensor's flash (its calibration) are for service tools only and are
+ * declared in qor_service.h.
  */
 #ifndef QOR_H
 #define QOR_H
@@ -48,10 +55,24 @@ extern "C" {
 
 #define QORAPI __declspec(dllimport)
 
+/* The library version this header describes (QorGetDriverVersion reports the loaded one). */
+#define QOR_VERSION_MAJOR 5
+#define QOR_VERSION_MINOR 5
+#define QOR_VERSION_BUILD 0
+#define QOR_VERSION_STRING "5.5.0"
+
 /* The handle QorInitSystem returns in demo mode. */
 #define QOR_DEMO_HANDLE ((HANDLE)(INT_PTR)111)
-/* GetKelvoError() after an entry point rejected a device handle. */
-#define QOR_ERR_INVALID_DEVICE 4099
+/* GetKelvoError(): the cause of the last failing call, one code per cause. */
+#define QOR_ERR_INVALID_DEVICE 4099   /* the device handle was 0 or -1 */
+#define QOR_ERR_NO_SENSOR 4100        /* no sensor in that slot, or it did not open */
+#define QOR_ERR_NOT_INITIALISED 4101  /* no calibration loaded: call QorInitSystem first */
+#define QOR_ERR_TIMEOUT 4102          /* the sensor did not answer a command (unplugged?) */
+#define QOR_ERR_BUFFER_TOO_SMALL 4103 /* a buffer or result pointer missing, or too small */
+#define QOR_ERR_READOUT_FAILED 4104   /* the image transfer failed: arm again */
+#define QOR_ERR_NO_IMAGE_YET 4105     /* QorGetImgData: no captured image yet, poll on */
+#define QOR_ERR_NO_SIMULATOR 4106     /* QOR_SENSOR_SIMULATOR asks for the simulated sensors
+                                         (docs/sdk.md) but qorsim.dll is not beside Qor.dll */
 /* The image buffer the acquisition application passes; it holds every sensor's largest frame
    (1201 x 861 values of 4 bytes). */
 #define QOR_IMAGE_BUFFER_BYTES 4194304
@@ -94,34 +115,41 @@ QORAPI INT32 WINAPI QorSetDemoMode(INT32 on);
    cache file "<imagerId>[s].dat" in the current directory, else from the sensor's flash, which
    then writes that file) and sends its settings. The first call of a process starts the
    library's device-change thread and waits up to 1 s for the first enumeration. Returns the
-   device handle, QOR_DEMO_HANDLE in demo mode, 0 when no sensor could be opened. */
+   device handle, QOR_DEMO_HANDLE in demo mode, 0 when no sensor could be opened
+   (QOR_ERR_NO_SENSOR, or QOR_ERR_NO_SIMULATOR). */
 QORAPI HANDLE WINAPI QorInitSystem(INT32 index);
 
 /* Ordinal 26. Call after QorInitSystem: 1 when a calibration identity is loaded (always in demo
-   mode); 0 when not, or for a device of 0 (last error 4099). No sensor traffic. */
+   mode); 0 when not (QOR_ERR_NOT_INITIALISED), or for a device of 0 (QOR_ERR_INVALID_DEVICE).
+   No sensor traffic. */
 QORAPI INT32 WINAPI QorInitSensor(HANDLE device);
 
 /* Ordinal 25. Fills *info with geometry and identity of the loaded calibration (1201 x 861 in
-   demo mode). Returns 1; 0 with *info untouched when no calibration is loaded. */
+   demo mode). Returns 1; 0 with *info untouched when no calibration is loaded
+   (QOR_ERR_NOT_INITIALISED) or `info` is NULL (QOR_ERR_BUFFER_TOO_SMALL). */
 QORAPI INT32 WINAPI QorGetHWInfo(HANDLE device, HWInfo* info);
 
 /* Ordinal 30. Fills *version with 5, 5, 0 and returns `version`. */
 QORAPI DriverVersion* WINAPI QorGetDriverVersion(DriverVersion* version);
 
 /* Ordinal 21. Arms the sensor: it waits for the exposure and captures the image on its own.
-   Returns 1 (also in demo mode); 0 for a device of -1 (last error 4099). */
+   Returns 1 (also in demo mode); 0 for a device of -1 (QOR_ERR_INVALID_DEVICE), without a
+   loaded calibration (QOR_ERR_NOT_INITIALISED) or when the sensor did not take the command
+   (QOR_ERR_TIMEOUT). */
 QORAPI INT32 WINAPI QorAcquireImage(HANDLE device);
 
 /* Ordinal 22. Poll every 50 ms after QorAcquireImage: *status becomes 1 when a captured image
-   waits on the sensor, else 0. Returns 1; 0 when the sensor does not answer (unplugged) or the
-   device is 0 or -1 (last error 4099). */
+   waits on the sensor, else 0. Returns 1; 0 when the sensor does not answer (unplugged:
+   QOR_ERR_TIMEOUT), the device is 0 or -1 (QOR_ERR_INVALID_DEVICE) or `status` is NULL
+   (QOR_ERR_BUFFER_TOO_SMALL). */
 QORAPI INT32 WINAPI QorGetCapStatus(HANDLE device, INT32* status);
 
 /* Ordinal 23. Reads the captured image into `buffer` and corrects it (flat field, line repair,
    contrast enhancement, inversion). `bufferBytes` must hold width x height x 4 bytes (pass
    QOR_IMAGE_BUFFER_BYTES). Returns 1 with the image in `buffer`; 0 when the sensor has no image
-   yet, the buffer is too small or the read-out failed (then arm again). An exposure too weak
-   shows a warning box that closes itself after 5 s. */
+   yet (QOR_ERR_NO_IMAGE_YET: poll on), the buffer is too small (QOR_ERR_BUFFER_TOO_SMALL), the
+   sensor does not answer (QOR_ERR_TIMEOUT) or the read-out failed (QOR_ERR_READOUT_FAILED: arm
+   again). An exposure too weak shows a warning box that closes itself after 5 s. */
 QORAPI INT32 WINAPI QorGetImgData(HANDLE device, INT32* buffer, INT32 bufferBytes);
 
 /* Ordinal 29. Disarms a sensor armed by QorAcquireImage. Returns 0 on a sensor (information
@@ -177,7 +205,7 @@ QORAPI INT32 WINAPI GetImagerID(void);
 /* Ordinal 9. Same as QorGetDriverVersion. */
 QORAPI DriverVersion* WINAPI GetDriverVersion(DriverVersion* version);
 
-/* Ordinal 10. The last error: 0 until an entry point rejected a device handle, then 4099. */
+/* Ordinal 10. The cause of the last failing call (QOR_ERR_...), 0 before any failure. */
 QORAPI INT32 WINAPI GetKelvoError(void);
 
 /* Ordinal 14. The sensor firmware's first version byte, or -1 when no open sensor answers. */
@@ -242,14 +270,6 @@ QORAPI INT32 WINAPI KelvoReadFlashFile(BYTE* buffer, INT32 size, INT32 imagerId)
 /* Ordinal 41. Copies the sensor's 2 MiB flash into the file `path`. Returns 0 when written, -1
    when memory ran short, -2 when the file did not open, -3 when it was written short. */
 QORAPI INT32 WINAPI readFlashAndWriteToFile(HANDLE device, const char* path);
-
-/* Ordinal 31. Service only: WRITES the sensor's flash (its calibration) from `image`, one byte
-   per INT32 element, QOR_FLASH_BYTES elements. Returns 1. */
-QORAPI INT32 WINAPI KelvoInitMcs(HANDLE device, const INT32* image, INT32 ignored);
-
-/* Ordinal 33. Service only: writes `image` (QOR_FLASH_BYTES INT32 elements) to
-   "C:\DemoFlash.dat". Returns 1. */
-QORAPI INT32 WINAPI KelvoInitDemoMcs(INT32 ignored, const INT32* image, INT32 ignored2);
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,12 @@ bool Rejected(DeviceHandle device) {
     return device == kNoDevice || device == kInvalidDevice;
 }
 
+// A failed call: its cause for GetKelvoError, and the 0 it returns.
+int32_t Fail(SensorPort& port, int32_t cause) {
+    port.lastError = cause;
+    return 0;
+}
+
 // False when the arm command itself could not be sent: the sensor is then not armed, and a
 // caller told otherwise would wait for an image that never comes.
 bool SendArm(SensorPort& port, DeviceHandle device, uint32_t byteCount) {
@@ -25,13 +31,15 @@ int32_t GetImageData(SensorPort& port, const Calibration& calibration, DeviceHan
                      int32_t bufferBytes, int32_t* buffer, int32_t processFlag,
                      const AcquisitionServices& services, Pipeline pipeline) {
     if (Rejected(device)) {
-        port.lastError = ErrInvalidDevice;
-        return 0;
+        return Fail(port, ErrInvalidDevice);
     }
     // Preset non-zero: a missing or short reply reads as "no frame yet".
     int32_t status = 1;
-    if (QueryCaptureStatus(port, device, status) != 0 || status != 0) {
-        return 0;
+    if (QueryCaptureStatus(port, device, status) != 0) {
+        return Fail(port, ErrTimeout);
+    }
+    if (status != 0) {
+        return Fail(port, ErrNoImageYet);
     }
     uint32_t threshold = kDefaultExposureThreshold;
     if (pipeline == Pipeline::Current && services.exposureThreshold) {
@@ -39,14 +47,14 @@ int32_t GetImageData(SensorPort& port, const Calibration& calibration, DeviceHan
     }
     const CalibrationSet& set = calibration.set;
     if (set.Corrects() && static_cast<int64_t>(bufferBytes) < int64_t{set.pixelCount} * 4) {
-        return 0;
+        return Fail(port, ErrBufferTooSmall);
     }
     if (buffer == nullptr || bufferBytes < 0) {
-        return 0;
+        return Fail(port, ErrBufferTooSmall);
     }
     const int32_t pixels = bufferBytes / 4;
     if (ReadImagePixels(port, device, pixels, buffer) != 0) {
-        return 0;
+        return Fail(port, ErrReadoutFailed);
     }
     MarkStage("readout");
     const auto values = static_cast<std::size_t>(pixels);
@@ -55,7 +63,7 @@ int32_t GetImageData(SensorPort& port, const Calibration& calibration, DeviceHan
             ? CorrectFrame(buffer, values, calibration, threshold, processFlag, services.correction)
             : CorrectLegacyFrame(buffer, values, calibration, processFlag, services.correction);
     MarkStage("corrected");
-    return corrected ? 1 : 0;
+    return corrected ? 1 : Fail(port, ErrBufferTooSmall);
 }
 
 } // namespace
@@ -77,31 +85,29 @@ int32_t Arm(SensorPort& port, const Calibration& calibration, DeviceHandle devic
     HardwareInfo info;
     const bool haveInfo = LookupHardwareInfo(calibration, info);
     if (device == kInvalidDevice) {
-        port.lastError = ErrInvalidDevice;
-        return 0;
+        return Fail(port, ErrInvalidDevice);
     }
     int64_t pixels = int64_t{info.width} * info.height;
     if (!haveInfo) {
         // No identity: a loaded calibration still knows the frame; without one there is no
         // byte count to arm with.
         if (!calibration.loaded || calibration.set.pixelCount <= 0) {
-            return 0;
+            return Fail(port, ErrNotInitialised);
         }
         pixels = calibration.set.pixelCount;
     }
-    return SendArm(port, device, static_cast<uint32_t>(pixels * 2)) ? 1 : 0;
+    return SendArm(port, device, static_cast<uint32_t>(pixels * 2)) ? 1 : Fail(port, ErrTimeout);
 }
 
 int32_t ArmTestImage(SensorPort& port, const Calibration& calibration, DeviceHandle device) {
     if (device == kInvalidDevice) {
-        port.lastError = ErrInvalidDevice;
-        return 0;
+        return Fail(port, ErrInvalidDevice);
     }
     if (calibration.set.pixelCount <= 0) {
-        return 0;
+        return Fail(port, ErrNotInitialised);
     }
     if (!SendArm(port, device, static_cast<uint32_t>(calibration.set.pixelCount) * 2)) {
-        return 0;
+        return Fail(port, ErrTimeout);
     }
     SendSimpleCommand(port, device, SimpleCommand(CmdTestImage), ReplyLength(CmdTestImage));
     return 1;
@@ -109,18 +115,17 @@ int32_t ArmTestImage(SensorPort& port, const Calibration& calibration, DeviceHan
 
 int32_t QorGetCapStatus(SensorPort& port, DeviceHandle device, int32_t* status) {
     if (status == nullptr) {
-        return 0;
+        return Fail(port, ErrBufferTooSmall);
     }
     *status = 0;
     if (Rejected(device)) {
-        port.lastError = ErrInvalidDevice;
-        return 0;
+        return Fail(port, ErrInvalidDevice);
     }
     // Preset 0: a missing or short reply reads as captured; the image-data call, which queries
     // again with a non-zero preset, then finds no frame and returns 0.
     int32_t raw = 0;
     if (QueryCaptureStatus(port, device, raw) != 0) {
-        return 0;
+        return Fail(port, ErrTimeout);
     }
     if (raw == 0) {
         *status = 1;
@@ -130,13 +135,12 @@ int32_t QorGetCapStatus(SensorPort& port, DeviceHandle device, int32_t* status) 
 
 int32_t GetKelvoCapStatus(SensorPort& port, DeviceHandle device, int32_t* rawStatus) {
     if (Rejected(device)) {
-        port.lastError = ErrInvalidDevice;
-        return 0;
+        return Fail(port, ErrInvalidDevice);
     }
     if (rawStatus == nullptr) {
-        return 0;
+        return Fail(port, ErrBufferTooSmall);
     }
-    return QueryCaptureStatus(port, device, *rawStatus) != 0 ? 0 : 1;
+    return QueryCaptureStatus(port, device, *rawStatus) != 0 ? Fail(port, ErrTimeout) : 1;
 }
 
 int32_t KelvoGetImgData(SensorPort& port, const Calibration& calibration, DeviceHandle device,
@@ -156,9 +160,11 @@ int32_t NewKelvoGetImgData(SensorPort& port, const Calibration& calibration, Dev
 int32_t KelvoGetRawImgData(SensorPort& port, DeviceHandle device, int32_t bufferBytes,
                            int32_t* buffer) {
     if (buffer == nullptr || bufferBytes < 0) {
-        return 0;
+        return Fail(port, ErrBufferTooSmall);
     }
-    return ReadImagePixels(port, device, bufferBytes / 4, buffer) == 0 ? 1 : 0;
+    return ReadImagePixels(port, device, bufferBytes / 4, buffer) == 0
+               ? 1
+               : Fail(port, ErrReadoutFailed);
 }
 
 int32_t QorCancelAcquireImage(SensorPort& port, DeviceHandle device) {

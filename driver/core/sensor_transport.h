@@ -17,7 +17,16 @@
 
 namespace qor {
 
-inline constexpr int32_t ErrInvalidDevice = 4099;
+// What a failing entry point leaves for GetKelvoError: each failing call sets the one cause of
+// its failure; nothing clears it (a caller reads it right after the call that returned 0).
+inline constexpr int32_t ErrInvalidDevice = 4099;  // the device handle was 0 or -1
+inline constexpr int32_t ErrNoSensor = 4100;       // no sensor in that slot, or it did not open
+inline constexpr int32_t ErrNotInitialised = 4101; // no calibration loaded: open the sensor first
+inline constexpr int32_t ErrTimeout = 4102;        // the sensor did not answer a command in time
+inline constexpr int32_t ErrBufferTooSmall = 4103; // a buffer missing, negative or too small
+inline constexpr int32_t ErrReadoutFailed = 4104;  // the image transfer failed: arm again
+inline constexpr int32_t ErrNoImageYet = 4105;     // no captured image on the sensor yet: poll on
+inline constexpr int32_t ErrNoSimulator = 4106;    // QOR_SENSOR_SIMULATOR is set, qorsim.dll missing
 
 // Where the Windows shell joins in; every hook may be left empty (natively they are no-ops).
 struct TransportHooks {

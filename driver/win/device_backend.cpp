@@ -15,6 +15,7 @@ namespace {
 std::mutex g_backendMutex;
 qor::DeviceIo* g_backend = nullptr;
 QorSimDestroyDeviceIoFn g_destroySimulator = nullptr;
+bool g_simulatorMissing = false;
 
 template <typename Fn>
 Fn Resolve(HMODULE library, const char* name) {
@@ -38,6 +39,7 @@ qor::DeviceIo* LoadSimulator() {
     HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) {
         OutputDebugStringA("Qor: QOR_SENSOR_SIMULATOR is set but qorsim.dll is missing\n");
+        g_simulatorMissing = true;
         return nullptr;
     }
     const auto create = Resolve<QorSimCreateDeviceIoFn>(library, "QorSimCreateDeviceIo");
@@ -45,6 +47,7 @@ qor::DeviceIo* LoadSimulator() {
     qor::DeviceIo* io = create != nullptr && destroy != nullptr ? create() : nullptr;
     if (io == nullptr) {
         FreeLibrary(library);
+        g_simulatorMissing = true;
         return nullptr;
     }
     g_destroySimulator = destroy;
@@ -66,6 +69,11 @@ void EnsureDeviceBackend() {
     Driver().port.io = io;
 }
 
+bool SimulatorMissing() {
+    std::lock_guard<std::mutex> lock(g_backendMutex);
+    return g_simulatorMissing;
+}
+
 void ReleaseDeviceBackend() {
     std::lock_guard<std::mutex> lock(g_backendMutex);
     Driver().port.io = nullptr;
@@ -76,4 +84,5 @@ void ReleaseDeviceBackend() {
     }
     g_backend = nullptr;
     g_destroySimulator = nullptr;
+    g_simulatorMissing = false;
 }

@@ -5,6 +5,10 @@
 
 // Makes sure Driver().port.io is set; safe from any thread.
 void EnsureDeviceBackend();
+// True when QOR_SENSOR_SIMULATOR asks for the simulator and qorsim.dll is missing or unusable: a
+// developer's or integrator's setup fault, reported (ErrNoSimulator) rather than hidden behind
+// whatever sensors or demo images there are.
+bool SimulatorMissing();
 // Releases the backend object at library unload (the simulator library itself stays mapped:
 // freeing a library from DllMain is not allowed).
 void ReleaseDeviceBackend();

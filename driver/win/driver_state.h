@@ -49,8 +49,13 @@ DriverState& Driver();
 inline qor::DeviceHandle ToDevice(HANDLE handle) { return reinterpret_cast<qor::DeviceHandle>(handle); }
 inline HANDLE ToHandle(qor::DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
 
-// Records a rejected device handle (4099, kept until the next rejection).
-inline void RejectDevice() { Driver().port.lastError = qor::ErrInvalidDevice; }
+// Records why a call fails, for GetKelvoError (kept until the next failure); `fallback` is the
+// call's failure result.
+template <typename T> T Fail(int32_t cause, T fallback) {
+    Driver().port.lastError = cause;
+    return fallback;
+}
+inline void RejectDevice() { Fail(qor::ErrInvalidDevice, 0); }
 
 // Creation and release at library load and unload (DllMain). The state depends on no other part
 // of the library: DllMain installs the device-event hooks after InitialiseDriverState and

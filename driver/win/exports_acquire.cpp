@@ -10,7 +10,7 @@ namespace {
 int32_t DeliverDemoImage(int32_t* buffer, int32_t bufferBytes) {
     constexpr size_t kDemoBytes = qor::kDemoPixelCount * sizeof(int32_t);
     if (buffer == nullptr || bufferBytes < 0 || static_cast<size_t>(bufferBytes) < kDemoBytes) {
-        return 0;
+        return Fail(qor::ErrBufferTooSmall, 0);
     }
     DriverState& state = Driver();
     qor::FillDemoImage(state.demoPattern, buffer);
@@ -47,7 +47,7 @@ QOR_API int32_t WINAPI QorGetCapStatus(HANDLE device, int32_t* status) {
     return Guarded<int32_t>(0, [&]() -> int32_t {
         if (Driver().demoActive != 0) {
             if (status == nullptr) {
-                return 0;
+                return Fail(qor::ErrBufferTooSmall, 0);
             }
             *status = 1;
             return 1;

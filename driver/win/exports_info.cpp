@@ -27,8 +27,11 @@ QOR_API int32_t WINAPI GetImagerID() {
 QOR_API int32_t WINAPI GetKelvoHWInfo(HANDLE, HWInfo* info) {
     return Guarded<int32_t>(0, [&]() -> int32_t {
         qor::HardwareInfo hardware;
-        if (info == nullptr || !qor::LookupHardwareInfo(Driver().calibration, hardware)) {
-            return 0;
+        if (info == nullptr) {
+            return Fail(qor::ErrBufferTooSmall, 0);
+        }
+        if (!qor::LookupHardwareInfo(Driver().calibration, hardware)) {
+            return Fail(qor::ErrNotInitialised, 0);
         }
         info->width = hardware.width;
         info->height = hardware.height;
@@ -42,7 +45,7 @@ QOR_API int32_t WINAPI QorGetHWInfo(HANDLE device, HWInfo* info) {
     return Guarded<int32_t>(0, [&]() -> int32_t {
         if (Driver().demoActive != 0) {
             if (info == nullptr) {
-                return 0;
+                return Fail(qor::ErrBufferTooSmall, 0);
             }
             // The demo geometry is the sensor type 2 row, which is what DemoImagerId's type reads as.
             info->width = qor::kDemoWidth;

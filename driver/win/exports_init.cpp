@@ -60,8 +60,12 @@ QOR_API HANDLE WINAPI QorInitSystem(int32_t index) {
         if (state.demoActive != 0) {
             return reinterpret_cast<HANDLE>(static_cast<intptr_t>(qor::kDemoHandle));
         }
+        EnsureDeviceBackend();
+        if (SimulatorMissing()) {
+            return Fail<HANDLE>(qor::ErrNoSimulator, nullptr);
+        }
         if (!EnsureNotificationThread() || index < 0) {
-            return nullptr;
+            return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
         }
         return InitialiseSensor(IndexedDeviceName(index).c_str(), InitKind::Standard);
     });
@@ -70,7 +74,7 @@ QOR_API HANDLE WINAPI QorInitSystem(int32_t index) {
 QOR_API HANDLE WINAPI QorInitRawSystem(int32_t index) {
     return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
         if (!EnsureNotificationThread() || index < 0) {
-            return nullptr;
+            return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
         }
         return InitialiseSensor(IndexedDeviceName(index).c_str(), InitKind::Raw);
     });
@@ -79,7 +83,7 @@ QOR_API HANDLE WINAPI QorInitRawSystem(int32_t index) {
 QOR_API HANDLE WINAPI NewQorInitSystem(int32_t mustBeZero) {
     return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
         if (mustBeZero != 0) {
-            return nullptr;
+            return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
         }
         return InitialiseSensor("mivonusb-0", InitKind::Legacy);
     });
@@ -89,7 +93,7 @@ QOR_API HANDLE WINAPI InitQorSystem(int32_t index) {
     return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
         OutputDebugStringA("InitQorSystem\n");
         if (index != 0 && index != 1) {
-            return nullptr;
+            return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
         }
         return InitialiseSensor(IndexedDeviceName(index).c_str(), InitKind::Standard);
     });
@@ -98,7 +102,7 @@ QOR_API HANDLE WINAPI InitQorSystem(int32_t index) {
 QOR_API HANDLE WINAPI InitKelvoSystem(const char* deviceName) {
     return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
         if (deviceName == nullptr) {
-            return nullptr;
+            return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
         }
         return InitialiseSensor(deviceName, InitKind::Standard);
     });
@@ -107,7 +111,7 @@ QOR_API HANDLE WINAPI InitKelvoSystem(const char* deviceName) {
 QOR_API HANDLE WINAPI KelvoInitRawSystem(const char* deviceName) {
     return Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
         if (deviceName == nullptr) {
-            return nullptr;
+            return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
         }
         return InitialiseSensor(deviceName, InitKind::Raw);
     });
@@ -119,7 +123,7 @@ QOR_API int32_t WINAPI InitKelvoSensor(HANDLE device) {
             RejectDevice();
             return 0;
         }
-        return Driver().calibration.set.imagerId != 0 ? 1 : 0;
+        return Driver().calibration.set.imagerId != 0 ? 1 : Fail(qor::ErrNotInitialised, 0);
     });
 }
 

@@ -1,4 +1,5 @@
-// The few message boxes the driver library shows a user.
+// The few message boxes the driver library shows a user; none when the environment says
+// QOR_MESSAGE_BOXES=0 (a program that runs unattended).
 #pragma once
 
 #include "driver/core/calibration_record.h"

@@ -18,10 +18,13 @@ void ShowNoticeBox(const qor::UserNotice& notice) { ShowMessageBox(notice); }
 
 HANDLE InitialiseSensor(const char* deviceName, InitKind kind) {
     EnsureDeviceBackend();
+    if (SimulatorMissing()) {
+        return Fail<HANDLE>(qor::ErrNoSimulator, nullptr);
+    }
     DriverState& state = Driver();
     const qor::DeviceHandle device = qor::OpenDevice(state.port, deviceName);
     if (device == qor::kNoDevice) {
-        return nullptr;
+        return Fail<HANDLE>(qor::ErrNoSensor, nullptr);
     }
     if (kind != InitKind::Raw) {
         const auto loader =

@@ -70,7 +70,8 @@ static int WriteGreyBmp(const char* path, const INT32* image, INT32 width, INT32
 }
 
 /* Arms the sensor, polls its status every 50 ms and reads the corrected image. Returns 1 with
-   the image in `buffer`, 0 when none came within `waitSeconds` or the sensor stopped answering. */
+   the image in `buffer`, 0 when none came within `waitSeconds`, the sensor stopped answering or
+   the image was lost on the way (each failing call leaves its cause in GetKelvoError()). */
 static int TakeImage(HANDLE device, INT32* buffer, int waitSeconds) {
     const DWORD start = GetTickCount();
     if (!QorAcquireImage(device)) {
@@ -87,8 +88,16 @@ static int TakeImage(HANDLE device, INT32* buffer, int waitSeconds) {
             return 0;
         }
         /* A captured image is read; 0 after status 1 means "not yet": keep polling. */
-        if (status == 1 && QorGetImgData(device, buffer, QOR_IMAGE_BUFFER_BYTES)) {
-            return 1;
+        if (status == 1) {
+            if (QorGetImgData(device, buffer, QOR_IMAGE_BUFFER_BYTES)) {
+                return 1;
+            }
+            if (GetKelvoError() == QOR_ERR_READOUT_FAILED) {
+                fprintf(stderr, "acquire: the image was lost on the way from the sensor: "
+                                "check its cable, then take it again\n");
+                return 0;
+            }
+            /* QOR_ERR_NO_IMAGE_YET: not captured after all; keep polling. */
         }
         if (GetTickCount() - start > (DWORD)waitSeconds * 1000u) {
             QorCancelAcquireImage(device);
@@ -131,6 +140,12 @@ int main(int argc, char** argv) {
         printf(" %s", slots[i] ? "present" : "-");
     }
     printf("\n");
+    if (!demo && device == NULL && GetKelvoError() == QOR_ERR_NO_SIMULATOR) {
+        /* The simulated sensors were asked for: demo images would hide the mistake. */
+        fprintf(stderr, "acquire: QOR_SENSOR_SIMULATOR is set, but qorsim.dll is not beside "
+                        "Qor.dll: copy it there, or clear the variable to use a real sensor\n");
+        return 1;
+    }
     if (device == NULL || device == INVALID_HANDLE_VALUE) {
         int present = 0;
         for (i = 0; i < 8; ++i) {

@@ -16,6 +16,9 @@ work=${3:-$(mktemp -d)}
 cache=${4:-$work}
 mkdir -p "$work" "$cache"
 header=$sdk/qor.h
+# The service calls (they write the sensor's flash) have a header of their own beside it.
+headers=("$header")
+[ -f "$sdk/qor_service.h" ] && headers+=("$sdk/qor_service.h")
 failures=0
 fail() { echo "check-header: $*" >&2; failures=$((failures + 1)); }
 
@@ -26,20 +29,20 @@ declared=$(awk '
     /^QORAPI / {
         line = $0; sub(/\(.*/, "", line); n = split(line, words, /[ *]+/)
         print ordinal, words[n]; ordinal = "?"
-    }' "$header" | sort -k2)
+    }' "${headers[@]}" | sort -k2)
 if [ "$(awk '{ print $1, $2 }' <<<"$expected")" != "$declared" ]; then
-    fail "the declarations of $header (ordinal, name) differ from $table:"
+    fail "the declarations of ${headers[*]} (ordinal, name) differ from $table:"
     diff <(awk '{ print $1, $2 }' <<<"$expected") <(echo "$declared") >&2 || true
 fi
 
 {
-    echo '#include "qor.h"'
+    for h in "${headers[@]}"; do echo "#include \"$(basename "$h")\""; done
     echo 'typedef void (*QorAnyEntry)(void);'
     echo 'QorAnyEntry qor_every_entry[] = {'
     awk '{ printf "    (QorAnyEntry)&%s,\n", $2 }' <<<"$declared"
     echo '};'
 } >"$work/every_entry.c"
-key=$(cat "$header" "$work/every_entry.c" | md5sum | cut -c1-16)
+key=$(cat "${headers[@]}" "$work/every_entry.c" | md5sum | cut -c1-16)
 compile() {  # compile NAME COMPILER ARGS...: $cache/NAME-KEY.o, or the compiler's messages in $work/NAME.log
     local name=$1; shift
     [ -f "$cache/$name-$key.o" ] && return 0

@@ -28,6 +28,7 @@ drift removed-export '/^18 +KelvoCleanup/d'
 drift renamed-export 's/^(14 +)GetLowLevelDriverVer/\1GetLowLevelDriverVersion/'
 header_drift() {  # header_drift NAME SED_SCRIPT: the check must reject the changed header
     mkdir -p "$work/$1-sdk" && sed -E "$2" "$sdk/qor.h" >"$work/$1-sdk/qor.h"
+    cp "$sdk/qor_service.h" "$work/$1-sdk/"
     if cmp -s "$sdk/qor.h" "$work/$1-sdk/qor.h"; then
         echo "FAILED: the mutation $1 changed nothing" >&2; failures=$((failures + 1)); return
     fi

@@ -2,7 +2,9 @@
 # The SDK as a vendor gets it: the sample is built from the SDK folder alone (-I SDK -L SDK, no
 # project header), linked by name and by ordinal, for this build's architecture and for the
 # shipped i686 one (import tables read back with objdump), and run under Wine beside Qor.dll:
-# demo mode, no sensor (falls back to demo mode), a simulated sensor with an exposure.
+# demo mode, no sensor (falls back to demo mode), a simulated sensor with an exposure, the
+# simulator asked for but missing (an error, not demo mode); and the second sample, which
+# provokes every cause a failing call leaves for GetKelvoError.
 #   sample_test.sh SOURCE_DIR BIN_DIR SDK_DIR WORK_DIR      (the Wine harness must be running)
 set -euo pipefail
 src=$1 bin=$2 sdk_built=$3 work=$4
@@ -55,6 +57,8 @@ for toolchain in "$prefix" i686-w64-mingw32; do
     check "$toolchain: the sample builds against libqor.a with -I SDK -L SDK -lqor" \
         "$toolchain-gcc" "${cflags[@]}" -I "$lib_dir" "$sdk/sample/acquire.c" -L "$lib_dir" -lqor -o "$out/acquire.exe"
     check "$toolchain: libqor.a imports by name" by_name_ok "$out/acquire.exe" "$toolchain"
+    check "$toolchain: the causes sample builds the same way" \
+        "$toolchain-gcc" "${cflags[@]}" -I "$lib_dir" "$sdk/sample/error_causes.c" -L "$lib_dir" -lqor -o "$out/error_causes.exe"
     check "$toolchain: the sample links with qor.lib" \
         "$toolchain-gcc" "${cflags[@]}" -I "$lib_dir" "$sdk/sample/acquire.c" "$lib_dir/qor.lib" -o "$out/acquire_lib.exe"
     check "$toolchain: qor.lib imports by name" by_name_ok "$out/acquire_lib.exe" "$toolchain"
@@ -96,6 +100,36 @@ check "a simulated sensor is listed in slot 0" grep -q '^sensor slots: present' 
 check "the sensor's identity is reported" grep -qx 'sensor: 999 x 664, type 3, imager ID 3149925' sensor.out
 check "the exposure is saved as a 999 x 664 image" bmp_ok sensor.bmp 999 664
 check "the sensor image is not the demo image" bash -c '! cmp -s sensor.bmp nosensor.bmp'
+
+# The simulator asked for, but qorsim.dll not beside Qor.dll: an error, not demo images.
+mkdir -p "$work/nosim" && cp "$work/run/acquire.exe" "$work/run/Qor.dll" "$work/run/qorimg.dll" "$work/nosim/"
+(cd "$work/nosim" && "$src/scripts/wine-run.sh" ./acquire.exe nosim.bmp </dev/null >nosim.out 2>nosim.err) && rc=0 || rc=$?
+check "a missing simulator is an error ($rc) that says what to do, not demo mode" \
+    bash -c "[ $rc -ne 0 ] && grep -q 'qorsim.dll is not beside Qor.dll: copy it there' '$work/nosim/nosim.err' && [ ! -e '$work/nosim/nosim.bmp' ]"
+
+# Every cause, as the second sample provokes it: the sensor's second status query fails once,
+# its first image read-out fails; the exposure comes once the sample is armed.
+cp "$work/$prefix/error_causes.exe" "$work/run/"
+qorctl sim faults sensor0 12:command:fail:1:1 11:data:fail
+(wine ./error_causes.exe --wait 60 >causes.out) &
+causes=$!
+for _ in $(seq 1 $((300 * ${QOR_TEST_TIME_SCALE:-1}))); do grep -q '^armed' causes.out 2>/dev/null && break; sleep 0.1; done
+sleep 1
+qorctl sim expose sensor0 --seed 8
+wait "$causes" || true
+expected='QorGetCapStatus with no device: QOR_ERR_INVALID_DEVICE (4099): pass the handle QorInitSystem returned
+QorInitSystem of the empty slot 7: QOR_ERR_NO_SENSOR (4100): plug the sensor in, or use another slot
+QorInitSystem of slot 0: ok
+QorGetCapStatus without a place for the status: QOR_ERR_BUFFER_TOO_SMALL (4103): pass a buffer of QOR_IMAGE_BUFFER_BYTES
+QorAcquireImage: ok
+armed: waiting for the exposure
+QorGetImgData before the exposure: QOR_ERR_NO_IMAGE_YET (4105): no exposure yet: keep polling
+QorGetCapStatus: QOR_ERR_TIMEOUT (4102): the sensor did not answer: check its cable, then open it again
+QorGetImgData of 16 bytes: QOR_ERR_BUFFER_TOO_SMALL (4103): pass a buffer of QOR_IMAGE_BUFFER_BYTES
+QorGetImgData: QOR_ERR_READOUT_FAILED (4104): the image was lost on the way: arm again and repeat the exposure
+QorAcquireImage after QorShutDown: QOR_ERR_NOT_INITIALISED (4101): call QorInitSystem first
+QorGetHWInfo after QorShutDown: QOR_ERR_NOT_INITIALISED (4101): call QorInitSystem first'
+check "each failing call leaves its own cause" diff <(echo "$expected") causes.out
 if [ "$failures" -ne 0 ]; then
     echo "sample_test: $failures check(s) failed; outputs in $work" >&2
     exit 1

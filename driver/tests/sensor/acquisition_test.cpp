@@ -2,6 +2,8 @@
 #include "driver/core/acquisition.h"
 #include "sensor_test_support.h"
 
+#include <optional>
+
 namespace qor::sensortest {
 namespace {
 
@@ -61,7 +63,7 @@ TEST_F(AcquisitionTest, ArmWithoutIdentityUsesALoadedCalibrationOrRefuses) {
     const uint32_t arms = Sensor(0)->CommandCount(CmdArm);
     EXPECT_EQ(Arm(port_, calibration, h), 0);
     EXPECT_EQ(Sensor(0)->CommandCount(CmdArm), arms);
-    EXPECT_EQ(port_.lastError, 0) << "not a handle rejection";
+    EXPECT_EQ(port_.lastError, ErrNotInitialised) << "no calibration, not a handle rejection";
 }
 
 TEST_F(AcquisitionTest, CapStatusFollowsTheSensor) {
@@ -186,6 +188,53 @@ TEST_F(AcquisitionTest, BufferChecksComeAfterTheStatusAndBeforeAnyTransfer) {
         EXPECT_EQ(NewKelvoGetImgData(port_, calibration, bad, bytes, buffer.data(), 1, {}), 0);
         EXPECT_EQ(port_.lastError, ErrInvalidDevice);
     }
+}
+
+// Each way the image-data call fails leaves the one cause a program acts on (poll on, pass a
+// bigger buffer, arm again, check the cable); a later success leaves it as it was.
+TEST_F(AcquisitionTest, EachFailureOfTheImageDataCallLeavesItsCause) {
+    PlugSensors(1);
+    Calibration calibration;
+    const DeviceHandle h = Initialise(calibration);
+    std::vector<int32_t> buffer(1201 * 861);
+    const auto bytes = static_cast<int32_t>(buffer.size() * 4);
+    struct Case {
+        const char* what;
+        bool expose;
+        std::optional<qor::sim::InjectedFault> fault;
+        int32_t bufferBytes;
+        int32_t cause;
+    };
+    const Case cases[] = {
+        {"no exposure yet", false, std::nullopt, bytes, ErrNoImageYet},
+        {"status command lost", true, qor::sim::InjectedFault{CmdGetStatus, FaultStep::Command,
+                                                              FaultKind::FailTransfer},
+         bytes, ErrTimeout},
+        {"buffer a pixel short", true, std::nullopt, bytes - 4, ErrBufferTooSmall},
+        {"read-out lost", true, qor::sim::InjectedFault{CmdReadImage, FaultStep::Data,
+                                                        FaultKind::FailTransfer},
+         bytes, ErrReadoutFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        port_.lastError = 0;
+        ASSERT_EQ(Arm(port_, calibration, h), 1);
+        if (c.expose) {
+            ASSERT_TRUE(Sensor(0)->Expose(2));
+        }
+        if (c.fault) {
+            Sensor(0)->InjectFault(*c.fault);
+        }
+        EXPECT_EQ(KelvoGetImgData(port_, calibration, h, c.bufferBytes, buffer.data(), 1, Services()),
+                  0);
+        EXPECT_EQ(port_.lastError, c.cause);
+        Sensor(0)->SetFaults({});
+        QorCancelAcquireImage(port_, h);
+    }
+    ASSERT_EQ(Arm(port_, calibration, h), 1);
+    ASSERT_TRUE(Sensor(0)->Expose(2));
+    EXPECT_EQ(KelvoGetImgData(port_, calibration, h, bytes, buffer.data(), 1, Services()), 1);
+    EXPECT_EQ(port_.lastError, ErrReadoutFailed) << "nothing clears the cause";
 }
 
 TEST_F(AcquisitionTest, WithoutCalibrationOnlyTheBuffersShareIsRead) {

@@ -43,7 +43,7 @@ TEST(QorLibrary, FirstInitialisationWithoutSensorWaitsAboutASecondAndFails) {
     // The thread runs now: a second call does not wait again, and -1 is refused.
     EXPECT_EQ(nullptr, QorInitSystem(-1));
     EXPECT_EQ(nullptr, QorInitSystem(12));
-    EXPECT_EQ(0, GetKelvoError()) << "a failed open leaves the last error alone";
+    EXPECT_EQ(4100, GetKelvoError()) << "a failed open names its cause: no sensor";
 }
 
 TEST(QorLibrary, BeforeAnyCalibrationTheSensorReadsAsTypeOne) {

@@ -1,6 +1,6 @@
 // The message boxes of Qor.dll as a user meets them, with a UI robot answering them: the cache
 // checksum boxes (then the flash is read and the cache rewritten) and the under-exposure warning
-// that closes itself after five seconds.
+// that closes itself after five seconds, and none of them for a program that asks for none.
 #include "driver/win/qor_api.h"
 
 #include "driver/core/calibration_record.h"
@@ -137,6 +137,22 @@ TEST_F(MessageBoxes, TheUnderExposureWarningClosesItselfAfterFiveSeconds) {
         MSG message;
         EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
     }
+    // A program that runs unattended asks for no boxes: the image comes at once, without one.
+    SetEnvironmentVariableW(L"QOR_MESSAGE_BOXES", L"0");
+    {
+        ASSERT_EQ(1, Entry<decltype(&::QorAcquireImage)>("QorAcquireImage")(device));
+        std::string error;
+        ASSERT_TRUE(qor::sim::SimulatorControl(s_root).Expose("boxes", 3u, error)) << error;
+        BoxWatcher robot(L"Warning ( ", 0);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(1, Entry<decltype(&::QorGetImgData)>("QorGetImgData")(device, buffer.data(),
+                                                                         4194304));
+        const auto took = std::chrono::steady_clock::now() - start;
+        robot.Join();
+        EXPECT_FALSE(robot.Seen()) << "QOR_MESSAGE_BOXES=0 shows no box";
+        EXPECT_LT(took, std::chrono::milliseconds(qor::test::Patience(3000)));
+    }
+    SetEnvironmentVariableW(L"QOR_MESSAGE_BOXES", nullptr);
     SetExposureLevel(1023);
     ShutDown(device);
 }
