@@ -5,7 +5,8 @@
 // "fake_mode.txt" beside it: store N | store-dropconfirm N | size S | dribble 1 | silent MS (ends
 // after MS without a pipe) | late MS (one image, its pipe after MS: a slow start) | earlier N (a
 // QOR APP of the first protocol: 0x01 and 0x02 only, every other byte ignored) | withdraw N (the
-// dentist deletes the first image right after it was lent)
+// dentist deletes the first image right after it was lent) | mute 0 (its pipe opens but never
+// answers: a hung server)
 #include <windows.h>
 
 #include <cstdio>
@@ -158,6 +159,11 @@ void Serve(HANDLE pipe) {
     qor::pipe::RequestReader reader;
     uint8_t buffer[64];
     DWORD n = 0;
+    if (g_mode == "mute") {
+        while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        }
+        return;
+    }
     while (ReadFile(pipe, buffer, static_cast<DWORD>(reader.Room() < sizeof buffer ? reader.Room() : sizeof buffer), &n,
                     nullptr) &&
            n > 0) {

@@ -6,6 +6,7 @@
 #include "tools/qorctl/diagnose/system_checks.h"
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -32,29 +33,51 @@ void WritePicture(const std::filesystem::path& dir, const char* name,
     }
 }
 
-void WriteReport(const std::filesystem::path& dir, const Findings& findings,
+// Who made the report, where and when: a hand-over needs all three.
+nlohmann::json ReportHeader() {
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(computer, &length)) {
+        length = 0;
+    }
+    const std::time_t now = std::time(nullptr);
+    char time[32] = {};
+    if (const std::tm* utc = std::gmtime(&now)) {
+        std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", utc);
+    }
+    return {{"time", time},
+            {"tool", {{"name", "qorctl"}, {"version", QORCTL_VERSION}}},
+            {"computer", Utf8(std::wstring(computer, length))}};
+}
+
+// The frame's size and statistics. A demo frame is a drawn pattern, not a sensor's picture:
+// its uniform rows are no dead lines, so only its levels are measured.
+nlohmann::json FrameReport(const TestFrames& frames) {
+    nlohmann::json stats = nlohmann::json::object();
+    const bool lines = !frames.demo;
+    if (!frames.raw.empty()) {
+        stats["raw"] = ToJson(MeasureFrame(frames.raw, frames.width, frames.height, 65535), lines);
+        stats["calibrated"] = ToJson(
+            MeasureFrame(frames.calibrated, frames.width, frames.height, 4095), lines);
+    }
+    if (!frames.corrected.empty()) {
+        stats["corrected"] = ToJson(
+            MeasureFrame(frames.corrected, frames.width, frames.height, 4095), lines);
+    }
+    return {{"width", frames.width},
+            {"height", frames.height},
+            {"demo", frames.demo},
+            {"statistics", stats}};
+}
+
+void WriteReport(const std::filesystem::path& dir, nlohmann::json report,
                  const TestFrames& frames) {
     std::filesystem::create_directories(dir);
-    nlohmann::json report = findings.ToJson();
     nlohmann::json pictures = nlohmann::json::object();
-    nlohmann::json stats = nlohmann::json::object();
     WritePicture(dir, "raw", frames.raw, frames, pictures);
     WritePicture(dir, "calibrated", frames.calibrated, frames, pictures);
     WritePicture(dir, "corrected", frames.corrected, frames, pictures);
-    if (!frames.raw.empty()) {
-        stats["raw"] = ToJson(MeasureFrame(frames.raw, frames.width, frames.height, 65535));
-        stats["calibrated"] =
-            ToJson(MeasureFrame(frames.calibrated, frames.width, frames.height, 4095));
-    }
-    if (!frames.corrected.empty()) {
-        stats["corrected"] =
-            ToJson(MeasureFrame(frames.corrected, frames.width, frames.height, 4095));
-    }
-    report["frame"] = {{"width", frames.width},
-                       {"height", frames.height},
-                       {"demo", frames.demo},
-                       {"statistics", stats},
-                       {"pictures", pictures}};
+    report["frame"]["pictures"] = pictures;
     std::ofstream out(dir / "report.json");
     out << report.dump(2) << "\n";
     if (!out) {
@@ -62,15 +85,27 @@ void WriteReport(const std::filesystem::path& dir, const Findings& findings,
     }
 }
 
-int RunDiagnose(const std::string& reportDir) {
+int RunDiagnose(const std::string& reportDir, bool json) {
+    nlohmann::json report = ReportHeader();
+    if (!json) {
+        std::cout << "qorctl " << QORCTL_VERSION << " diagnose on "
+                  << report["computer"].get<std::string>() << ", "
+                  << report["time"].get<std::string>() << "\n";
+    }
     Findings findings;
     const SystemFacts system = CheckSystem(findings);
     const TestFrames frames = CheckSensor(findings, system);
-    findings.Print(std::cout);
+    report.update(findings.ToJson());
+    report["frame"] = FrameReport(frames);
+    if (json) {
+        std::cout << report.dump(2) << "\n";
+    } else {
+        findings.Print(std::cout);
+    }
     if (!reportDir.empty()) {
         try {
-            WriteReport(reportDir, findings, frames);
-            std::cout << "report: " << reportDir << "\n";
+            WriteReport(reportDir, report, frames);
+            (json ? std::cerr : std::cout) << "report: " << reportDir << "\n";
         } catch (const std::exception& error) {
             std::cerr << "qorctl: " << error.what() << ": choose a folder you can write to\n";
             return 1;
@@ -83,12 +118,15 @@ int RunDiagnose(const std::string& reportDir) {
 
 void AddDiagnoseCommand(CLI::App& app) {
     auto* cmd = app.add_subcommand(
-        "diagnose", "read-only health check: versions, registry, QOR APP and its pipe, TWAIN "
-                    "source, sensor, calibration, a test image; exit 2 when anything is at fault");
+        "diagnose", "read-only health check: versions, registry, QOR APP and who serves its pipe, "
+                    "TWAIN source, sensor, calibration, a test image; exit 2 when anything is at "
+                    "fault");
     auto report = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
     cmd->add_option("--report", *report, "folder for report.json and the frames as PNG");
-    cmd->callback([report] {
-        const int code = RunDiagnose(*report);
+    cmd->add_flag("--json", *json, "the report as JSON on stdout instead of lines");
+    cmd->callback([report, json] {
+        const int code = RunDiagnose(*report, *json);
         if (code != 0) {
             throw CLI::RuntimeError(code);
         }

@@ -95,12 +95,14 @@ FrameStats MeasureFrame(const std::vector<int32_t>& f, int32_t width, int32_t he
     return s;
 }
 
-nlohmann::json ToJson(const FrameStats& s) {
-    return {{"mean", s.mean},
-            {"noise", s.noise},
-            {"saturated_fraction", s.saturatedFraction},
-            {"dead_rows", s.deadRows},
-            {"dead_columns", s.deadColumns}};
+nlohmann::json ToJson(const FrameStats& s, bool lines) {
+    nlohmann::json json = {
+        {"mean", s.mean}, {"noise", s.noise}, {"saturated_fraction", s.saturatedFraction}};
+    if (lines) {
+        json["dead_rows"] = s.deadRows;
+        json["dead_columns"] = s.deadColumns;
+    }
+    return json;
 }
 
 bool WriteGreyPng(const std::filesystem::path& path, const std::vector<int32_t>& frame,

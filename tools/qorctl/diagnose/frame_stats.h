@@ -23,7 +23,8 @@ struct FrameStats {
 // samples, 4095 for corrected values).
 FrameStats MeasureFrame(const std::vector<int32_t>& frame, int32_t width, int32_t height,
                         int32_t saturation);
-nlohmann::json ToJson(const FrameStats& stats);
+// `lines`: with the dead rows and columns (not for a drawn demo pattern, whose rows are uniform).
+nlohmann::json ToJson(const FrameStats& stats, bool lines = true);
 
 // An 8-bit grey PNG of the frame, `low`..`high` spread over 0..255 (values outside clamped).
 bool WriteGreyPng(const std::filesystem::path& path, const std::vector<int32_t>& frame,

@@ -155,8 +155,58 @@ bool CheckApplication(Findings& f) {
     return running;
 }
 
-// Asks the pipe for its count of waiting images: 1 byte out, 8 bytes back.
-void CheckPipe(Findings& f, bool appRunning) {
+// The program at the server end of a pipe (its full path); empty when Windows does not say.
+std::wstring ServingProgram(HANDLE pipe, DWORD* processId) {
+    *processId = 0;
+    if (!GetNamedPipeServerProcessId(pipe, processId) || *processId == 0) {
+        return {};
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *processId);
+    if (process == nullptr) {
+        return {};
+    }
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const bool named = QueryFullProcessImageNameW(process, 0, path, &size) != 0;
+    CloseHandle(process);
+    return named ? std::wstring(path, size) : std::wstring();
+}
+
+// Who serves the pipe: QOR APP (of the installation, or from another folder), or a foreign
+// program that took its name.
+struct PipeServer {
+    std::string description; // "QOR APP (process 12)", "C:\x\hub.exe (process 12)"
+    bool foreign = false;
+    bool elsewhere = false;  // QOR APP, but not the one in the installation folder
+};
+
+PipeServer IdentifyServer(HANDLE pipe, const std::optional<std::filesystem::path>& folder) {
+    DWORD processId = 0;
+    const std::wstring program = ServingProgram(pipe, &processId);
+    PipeServer server;
+    if (program.empty()) {
+        server.description = processId ? "process " + std::to_string(processId) : "";
+        return server;
+    }
+    const std::filesystem::path path(program);
+    server.foreign = _wcsicmp(path.filename().c_str(), L"QOR APP.exe") != 0;
+    std::error_code ec;
+    server.elsewhere = !server.foreign && folder &&
+                       !std::filesystem::equivalent(path, *folder / "QOR APP.exe", ec);
+    server.description = (server.foreign || server.elsewhere ? Utf8(program) : "QOR APP") +
+                         " (process " + std::to_string(processId) + ")";
+    return server;
+}
+
+constexpr char kRestartApp[] =
+    "exit QOR APP (tray icon, Exit QOR) and start the imaging program again";
+constexpr char kForeignAdvice[] =
+    "another program holds the name QOR APP needs: end it (Task Manager) or uninstall it, then "
+    "start the imaging program again";
+
+// Asks the pipe for its count of waiting images: 1 byte out, 8 bytes back; and names who
+// answers.
+void CheckPipe(Findings& f, bool appRunning, const std::optional<std::filesystem::path>& folder) {
     const wchar_t* name = L"\\\\.\\PIPE\\QOR COMM";
     HANDLE pipe =
         CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -168,36 +218,51 @@ void CheckPipe(Findings& f, bool appRunning) {
     if (pipe == INVALID_HANDLE_VALUE) {
         if (appRunning) {
             f.Add("app", "pipe \"QOR COMM\"", "QOR APP runs but its pipe does not open",
-                  Verdict::Fault,
-                  "exit QOR APP (tray icon, Exit QOR) and start the imaging program again");
+                  Verdict::Fault, kRestartApp);
         } else {
             f.Add("app", "pipe \"QOR COMM\"", "not open (QOR APP not running)");
         }
         return;
     }
-    const BYTE command = 0x01;
-    DWORD written = 0;
-    int32_t reply[2] = {};
-    DWORD got = 0;
+    const PipeServer server = IdentifyServer(pipe, folder);
     bool answered = false;
-    if (WriteFile(pipe, &command, 1, &written, nullptr) && written == 1) {
-        // Wait for the answer without blocking for ever on a server that hangs.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        DWORD available = 0;
-        while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) &&
-               available < sizeof reply && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int32_t reply[2] = {};
+    if (!server.foreign) {
+        // A foreign server is not sent QOR APP's commands: who knows what a byte does there.
+        const BYTE command = 0x01;
+        DWORD written = 0;
+        DWORD got = 0;
+        if (WriteFile(pipe, &command, 1, &written, nullptr) && written == 1) {
+            // Wait for the answer without blocking for ever on a server that hangs.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            DWORD available = 0;
+            while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) &&
+                   available < sizeof reply && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            answered = available >= sizeof reply &&
+                       ReadFile(pipe, reply, sizeof reply, &got, nullptr) && got == sizeof reply;
         }
-        answered = available >= sizeof reply &&
-                   ReadFile(pipe, reply, sizeof reply, &got, nullptr) && got == sizeof reply;
     }
     CloseHandle(pipe);
-    if (answered) {
+    const std::string by =
+        server.description.empty() ? "" : "; served by " + server.description;
+    if (server.foreign) {
+        f.Add("app", "pipe \"QOR COMM\"", "served by " + server.description + ", not QOR APP",
+              Verdict::Fault, kForeignAdvice);
+    } else if (!answered) {
+        f.Add("app", "pipe \"QOR COMM\"", "opens but does not answer" + by, Verdict::Fault,
+              kRestartApp);
+    } else if (server.elsewhere) {
         f.Add("app", "pipe \"QOR COMM\"",
-              "answers: " + std::to_string(reply[0]) + " image(s) waiting");
+              "answers: " + std::to_string(reply[0]) + " image(s) waiting, served by " +
+                  server.description + ", not the installed QOR APP",
+              Verdict::Warning,
+              "exit that QOR APP (tray icon, Exit QOR); the imaging program starts the installed "
+              "one");
     } else {
-        f.Add("app", "pipe \"QOR COMM\"", "opens but does not answer", Verdict::Fault,
-              "exit QOR APP (tray icon, Exit QOR) and start the imaging program again");
+        f.Add("app", "pipe \"QOR COMM\"",
+              "answers: " + std::to_string(reply[0]) + " image(s) waiting" + by);
     }
 }
 
@@ -258,7 +323,7 @@ SystemFacts CheckSystem(Findings& findings) {
     CheckVersions(findings);
     facts.installFolder = CheckRegistry(findings);
     facts.appRunning = CheckApplication(findings);
-    CheckPipe(findings, facts.appRunning);
+    CheckPipe(findings, facts.appRunning, facts.installFolder);
     CheckTwainSource(findings, facts.installFolder);
     return facts;
 }

@@ -114,11 +114,45 @@ check "app: the sensor is left to QOR APP" has "$work/app.out" warning "sensor t
 finish
 trap 'rm -f "$cache"' EXIT
 
+# Who serves the pipe when QOR APP does not: a foreign program that took its name (answering
+# or not, it is not asked), and a QOR APP from elsewhere that hangs. Both are faults that name
+# the program.
+serve() {  # serve FOLDER PROGRAM MODE: the test's pipe server under that name, in that mode
+    mkdir -p "$work/$1" && cp "$bin/fake_qor_app.exe" "$work/$1/$2" && echo "$3" >"$work/$1/fake_mode.txt"
+    (cd "$work/$1" && "$WINE" "./$2" </dev/null >/dev/null 2>&1 &)
+    for _ in $(seq 1 $((100 * ${QOR_TEST_TIME_SCALE:-1}))); do [ -f "$work/$1/fake_state.txt" ] && break; sleep 0.1; done
+    sleep 1
+}
+serve foreign ScanHub.exe "store 1"
+run foreign
+"$WINE" taskkill /f /im ScanHub.exe </dev/null >/dev/null 2>&1 || true
+server_pid() { tr -d '\r' <"$work/$1/fake_state.txt" | sed -n 's/^pid=//p'; }
+check "foreign: the pipe's server is named by its file and process" \
+    has "$work/foreign.out" fault "pipe \"QOR COMM\": served by .*ScanHub.exe \(process $(server_pid foreign)\), not QOR APP  -> another program holds the name QOR APP needs"
+check "foreign: it was sent nothing" grep -qx 'commands=' <(tr -d '\r' <"$work/foreign/fake_state.txt")
+serve hung "QOR APP.exe" "mute 0"
+run hung
+"$WINE" taskkill /f /im "QOR APP.exe" </dev/null >/dev/null 2>&1 || true
+check "hung: a silent server is a fault that names it" \
+    has "$work/hung.out" fault "pipe \"QOR COMM\": opens but does not answer; served by .*hung.QOR APP.exe \(process $(server_pid hung)\)  -> exit QOR APP"
+
 # Pulled out again: the same as no sensor.
 qorctl sim unplug sensor0 >/dev/null
 run unplugged
 check "unplugged: exit 0, no sensor, demo frame" \
     bash -c "[ \"\$(cat '$work/unplugged.rc')\" = 0 ] && grep -q 'no sensor' '$work/unplugged.out' && grep -q 'demo frame' '$work/unplugged.out'"
+
+# The report as JSON on stdout (no sensor again): who, where and when, the same lines as the
+# text; a demo frame has levels, not dead lines.
+qorctl diagnose --json >"$work/json.out" || true
+check "json: tool, version, computer and time" \
+    test "$(json "$work/json.out" "d['tool']['name'], d['tool']['version'], bool(d['computer']), d['time'][:2], d['time'][-1]")" = "('qorctl', '5.5.0', True, '20', 'Z')"
+check "json: the findings of a text run" \
+    test "$(json "$work/json.out" "len(d['findings'])")" -eq "$(grep -cE '^(ok|warning|fault) ' "$work/unplugged.out")"
+check "json: a demo frame is not measured for dead lines" \
+    test "$(json "$work/json.out" "d['frame']['demo'], 'dead_rows' in d['frame']['statistics']['corrected']")" = "(True, False)"
+check "the text names tool, computer and time first" \
+    grep -qE '^qorctl 5\.5\.0 diagnose on .+, 20[0-9-]+T[0-9:]+Z$' "$work/nosensor.out"
 
 # A faulty sensor: one byte of its flash damaged, and its read-out failing.
 qorctl gen-calibration --format 3 --imager-id 2101349 --out "$work/damaged.cal" >/dev/null
@@ -131,6 +165,14 @@ check "faulty: the damaged flash is a fault with advice" has "$work/faulty.out" 
 check "faulty: the failed read-out is a fault with advice" has "$work/faulty.out" fault "test image: the read-out failed  -> .*USB"
 check "faulty: the overall verdict" grep -q '^verdict: fault' "$work/faulty.out"
 check "faulty: report.json says fault" test "$(json "$work/faulty/report.json" "d['verdict']")" = fault
+
+# Every run: exit 2 exactly when a line says fault.
+for rc in "$work"/*.rc; do
+    name=$(basename "$rc" .rc)
+    expected=0
+    grep -q '^fault ' "$work/$name.out" && expected=2
+    check "$name: exit $expected as its verdicts say" test "$(cat "$rc")" = "$expected"
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "diagnose_test: $failures check(s) failed; outputs in $work" >&2
