@@ -7,28 +7,15 @@
 #include "app/core/image_list.h"
 #include "app/disk_store_medium.h"
 #include "common/core/crc32.h"
+#include "common/suite_key.h"
 
 namespace {
 
-// "InstalPath" of the suite's key; empty when the key or a text value is missing.
+// "InstalPath" without a trailing backslash (an installation into a folder of the
+// administrator's choosing writes one); empty when the key or a text value is missing.
 std::wstring InstallPathFromRegistry() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvex Imaging\\QOR", 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS) {
-        return {};
-    }
     wchar_t value[MAX_PATH + 1] = {};
-    DWORD type = 0;
-    DWORD bytes = MAX_PATH * sizeof(wchar_t);
-    const LONG result = RegQueryValueExW(key, L"InstalPath", nullptr, &type,
-                                         reinterpret_cast<BYTE*>(value), &bytes);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return {};
-    }
-    // A stored value need not end in a terminator.
-    value[bytes / sizeof(wchar_t)] = L'\0';
-    return value;
+    return ReadInstalPath(value, MAX_PATH + 1) ? std::wstring(value) : std::wstring();
 }
 
 // The folder of the running program: where the store lives without "InstalPath".

@@ -46,7 +46,7 @@ if(WIN32)
     endforeach()
   endfunction()
   set_source_files_properties(${qor_app_dir}/resources/app.rc PROPERTIES OBJECT_DEPENDS
-    "${QOR_APP_ICON_FILES};${qor_app_dir}/resources/strings_en.rc;${qor_app_dir}/resources/image_view.rc;${qor_app_dir}/resources/app_resource.h")
+    "${QOR_APP_ICON_FILES};${qor_app_dir}/resources/strings_en.rc;${qor_app_dir}/resources/image_view.rc;${qor_app_dir}/resources/app_resource.h;${qor_app_dir}/resources/qor_app.manifest")
 
   # What ships: no fault points (app/fault_point.h).
   qor_app_program(qor_app qor_app_controller)

@@ -11,7 +11,7 @@ packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 libwine-dev
+  wine wine64 libwine-dev fonts-wine
   xvfb xauth imagemagick xdotool
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libstb-dev

@@ -178,6 +178,7 @@ medium="$build/win32/medium/QOR Medium"
 "$root/scripts/check-no-simulator.sh" "$build/win32/bin/Qor.dll" "$medium"
 "$root/scripts/check-no-test-hooks.sh" "$build/win32/bin/test-hooks/QOR APP.exe" \
     "$build/win32/bin/QOR APP.exe" "$medium"
+"$root/scripts/check-manifest.sh" "$medium/Files/QOR APP.exe"
 # Every shipped binary (what the medium carries, the 64-bit ones in Files/x64): nothing Windows
 # Vista lacks.
 [ -f "$medium/Files/x64/QORSRC.ds" ] || { echo "test: the medium carries no 64-bit TWAIN source" >&2; exit 1; }

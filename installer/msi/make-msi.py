@@ -14,6 +14,7 @@ x86_64 alone (the x86_64 build's own package, which does not ship).
 Per machine, into %ProgramFiles%\\Halvex Imaging\\QOR (the 32-bit Program Files folder when the
 suite is 32-bit):
     msiexec /i QOR.msi /qn        install, or upgrade an earlier version in place
+    msiexec /i QOR.msi /qn INSTALLFOLDER="D:\\Dental\\QOR"   install into a folder of one's choosing
     msiexec /x QOR.msi /qn        remove (also from the Windows list of programs)
 It writes the registry values the medium's script writes (an existing "LanguageID", "LogLevel"
 or "Exposure Level" is kept) and puts the TWAIN source where the manager of the package's
@@ -34,10 +35,13 @@ from xml.sax.saxutils import quoteattr
 
 # Fixed for the life of the product: every version of the package shares it, so that a newer
 # one replaces an older one in place.
+SUPPORT_TELEPHONE = "1-800-555-0142"  # as the welcome screen gives it
+HELP_FILE = "InstallationInstructions.pdf"
 UPGRADE_CODE = "5B0E3C6A-6F2D-4C1B-9A57-0C9D3E1F4A21"
 NAMESPACE = uuid.UUID(UPGRADE_CODE)
 KEY = r"SOFTWARE\Halvex Imaging\QOR"
 EXPOSURE_KEY = r"SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0"
+RUN_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 
 
 def guid(*parts):
@@ -85,12 +89,12 @@ def twain_components(add, components, width, source, suffix, win64):
 
 
 def registry_component(add, components, cid, component_guid, win64, remove_folder):
-    """The suite's registry values in one view ("InstalPath" without a trailing backslash, as
-    the medium's script writes it)."""
+    """The suite's registry values in one view. "InstalPath" is the installation folder as the
+    package resolved it, with a trailing backslash (the suite's programs read it without)."""
     components.append(cid)
     add(f'<Component Id="{cid}" Guid="{component_guid}" Win64="{win64}">'
         f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="InstalPath" Type="string" '
-        'Value="[HalvexFolder]QOR" KeyPath="yes"/>'
+        'Value="[INSTALLFOLDER]" KeyPath="yes"/>'
         f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="LanguageID" Type="string" '
         'Value="[LANGUAGEID]"/>'
         f'<RegistryValue Root="HKLM" Key={quoteattr(KEY)} Name="LogLevel" Type="string" '
@@ -103,9 +107,9 @@ def registry_component(add, components, cid, component_guid, win64, remove_folde
         '</Component>')
 
 
-def wxs(files, version, arch):
+def wxs(files, version, arch, size_kb=0, icon=None, help_file=False):
     """The package's WiX source; file sources are relative to the staging folder (the suite's
-    files, and the 64-bit ones in its "x64" folder)."""
+    files, and the 64-bit ones in its "x64" folder, the icon of the list of programs)."""
     suite = [name for name in files if not name.startswith("x64\\")]
     x64_parts = [name[4:] for name in files if name.startswith("x64\\")]
     two_widths = bool(x64_parts)
@@ -125,6 +129,17 @@ def wxs(files, version, arch):
         'installed already."/>')
     add('<Media Id="1" Cabinet="qor.cab" EmbedCab="yes"/>')
     add('<Property Id="ARPNOMODIFY" Value="1"/>')
+    add('<Property Id="STARTATLOGON" Value="1"/>')
+    # The entry in the Windows list of programs: who helps, the icon, the size in KB.
+    add(f'<Property Id="ARPCONTACT" Value="Halvex Imaging Technical Support, {SUPPORT_TELEPHONE}"/>')
+    add(f'<Property Id="ARPHELPTELEPHONE" Value="{SUPPORT_TELEPHONE}"/>')
+    add(f'<Property Id="ARPSIZE" Value="{size_kb}"/>')
+    if icon:
+        add(f'<Icon Id="QorApp.ico" SourceFile={quoteattr(icon)}/>')
+        add('<Property Id="ARPPRODUCTICON" Value="QorApp.ico"/>')
+    # The suite uses what Windows Vista brought (the C++ runtime's GetTickCount64 among it).
+    add('<Condition Message="The QOR driver suite needs Windows Vista or newer. Install it on a '
+        'computer with Windows Vista, 7 or newer.">Installed OR VersionNT &gt;= 600</Condition>')
     # Wine: its TWAIN manager loads only sane.ds. Its HID bus service marks a Wine system.
     add('<Property Id="WINE"><RegistrySearch Id="WineBus" Root="HKLM" '
         r'Key="System\CurrentControlSet\Services\winebus" Name="DisplayName" Type="raw"/></Property>')
@@ -137,10 +152,14 @@ def wxs(files, version, arch):
         add(f'<Property Id="{prop}" Value="#{default}"><RegistrySearch Id="Old{prop}" '
             f'Root="HKLM" Key={quoteattr(key)} Name={quoteattr(name)} Type="raw" '
             f'Win64="{win64}"/></Property>')
+    # The folder chosen at the installation, for the later repair and removal (the installer
+    # does not keep INSTALLFOLDER): read back from "InstalPath" of an installed suite.
+    add('<Property Id="INSTALLEDFOLDER"><RegistrySearch Id="InstalledFolder" Root="HKLM" '
+        f'Key={quoteattr(KEY)} Name="InstalPath" Type="raw" Win64="{win64}"/></Property>')
     components = []
     add('<Directory Id="TARGETDIR" Name="SourceDir">')
     add(f'<Directory Id="{program_files}"><Directory Id="HalvexFolder" Name="Halvex Imaging">'
-        '<Directory Id="QorFolder" Name="QOR">')
+        '<Directory Id="INSTALLFOLDER" Name="QOR">')
     def file_component(prefix, name, component_guid, component_win64, source):
         cid = "C" + prefix + identifier(name)[1:]
         components.append(cid)
@@ -150,12 +169,20 @@ def wxs(files, version, arch):
 
     for name in suite:
         file_component("", name, guid("file", suite_arch, name), win64, name)
+    if help_file:
+        file_component("", HELP_FILE, guid("file", suite_arch, HELP_FILE), win64, HELP_FILE)
     if two_widths:
         add('<Directory Id="QorX64Folder" Name="x64">')
         for name in x64_parts:
             file_component("X64", name, guid("file", "x64", "x64", name), "yes", "x64/" + name)
         add('</Directory>')
     registry_component(add, components, "CRegistry", guid("registry", suite_arch), win64, True)
+    # QOR APP starts at every log-on (unless STARTATLOGON=0), so that the tray shows the sensor
+    # before an imaging program opens the source; the 32-bit view's Run key on a 64-bit Windows.
+    components.append("CLogonStart")
+    add(f'<Component Id="CLogonStart" Guid="{guid("logon-start", suite_arch)}" Win64="{win64}">'
+        f'<RegistryValue Root="HKLM" Key={quoteattr(RUN_KEY)} Name="QOR APP" Type="string" '
+        'Value="&quot;[INSTALLFOLDER]QOR APP.exe&quot;" KeyPath="yes"/></Component>')
     if two_widths:
         # The 64-bit source reads its own view when the 32-bit one lacks a value.
         registry_component(add, components, "CRegistry64", guid("registry", "x64", "view64"),
@@ -178,7 +205,7 @@ def wxs(files, version, arch):
     return "\n".join(out) + "\n"
 
 
-def finishing_queries(twain_suffixes, arch):
+def finishing_queries(twain_suffixes, arch, help_file=False):
     """What wixl cannot write, as queries on the finished package. twain_suffixes: those of the
     TWAIN source components the package holds ("" for the suite's own, "64" for the x64 part)."""
     system = "System64Folder" if arch == "x64" else "SystemFolder"  # cmd.exe of the package's width
@@ -192,16 +219,38 @@ def finishing_queries(twain_suffixes, arch):
     # A running QOR APP (of this package or of a medium's installation in the same folder) holds
     # its files: asked to end as its "Exit QOR" does (images saved), ended when it has not within
     # 30 s; before any file is removed or replaced.
-    tool = '"[QorFolder]qorctl.exe"'
+    tool = '"[INSTALLFOLDER]qorctl.exe"'
     queries += custom_action_queries("StopQorApp", f'{cmd}if exist {tool} {tool} app stop', "",
                                      3410)  # before RemoveFiles
     queries += custom_action_queries("EndQorApp", f'{cmd}taskkill /f /im "QOR APP.exe"', "", 3420)
+    if help_file:
+        # The list of programs' help link opens the installed instructions (no network needed);
+        # a formatted value needs the folder resolved, after CostFinalize.
+        queries += ["INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                    f"VALUES ('SetHelpLink', 51, 'ARPHELPLINK', '[INSTALLFOLDER]{HELP_FILE}')",
+                    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+                    "VALUES ('SetHelpLink', '', 1005)"]
+    queries += ["INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                "VALUES ('UseInstalledFolder', 51, 'INSTALLFOLDER', '[INSTALLEDFOLDER]')",
+                "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+                "VALUES ('UseInstalledFolder', 'Installed AND INSTALLEDFOLDER', 995)"]  # before CostFinalize
+    queries.append("UPDATE `Component` SET `Condition` = 'STARTATLOGON=\"1\"' "
+                   "WHERE `Component` = 'CLogonStart'")
+    # QOR APP runs as whoever is logged on and stores the images in the installation folder: the
+    # practice's standard users (the Users group by its SID, the same in every language) may
+    # change files in its Images folder. (Only while empty does the folder go at the removal.)
+    images_folder = '"[INSTALLFOLDER]Images"'
+    queries += custom_action_queries(
+        "LetUsersStoreImages",
+        f'{cmd}(if not exist {images_folder} mkdir {images_folder}) & '
+        f'icacls {images_folder} /grant *S-1-5-32-545:(OI)(CI)M', 'NOT REMOVE="ALL"',
+        4010)  # after InstallFiles
     # A medium's installation that this package replaced leaves its record and the welcome
     # screen's result folder: both go with the package.
     queries += custom_action_queries("RemoveEmptyFolders",
-                                     f'{cmd}del /f /q "[QorFolder]InstalledItems.txt" & '
+                                     f'{cmd}del /f /q "[INSTALLFOLDER]InstalledItems.txt" & '
                                      f'del /f /q "C:\\qor\\result.txt" & rmdir "C:\\qor" & '
-                                     f'rmdir "[QorFolder]" & rmdir "[HalvexFolder]"',
+                                     f'rmdir "[INSTALLFOLDER]Images" & rmdir "[INSTALLFOLDER]" & rmdir "[HalvexFolder]"',
                                      'REMOVE="ALL"', 6590)  # before InstallFinalize
     # QOR APP's record of images that left it while their file could not be deleted goes with
     # the suite (the images stay), not when an upgrade removes the older version: beside the
@@ -209,7 +258,7 @@ def finishing_queries(twain_suffixes, arch):
     # QOR APP does while the Images folder cannot be written), so that one runs as that user.
     # Wine's installer does not tell an upgrade's removal apart (no UPGRADINGPRODUCTCODE), so the
     # newer package marks the upgrade beside the record while the older version goes.
-    images = '[QorFolder]Images\\'
+    images = '[INSTALLFOLDER]Images\\'
     marker = f'"{images}Delivered Images.upgrading"'
     unless_upgrading = f'if not exist {marker} '
     removal = 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE'
@@ -274,7 +323,13 @@ def main():
     parser.add_argument("--x64-bin", help="the x86_64 build's bin folder (with --arch x64): "
                         "its TWAIN source and libraries join the 32-bit suite")
     parser.add_argument("--files", default=str(here.parent / "suite_files.txt"))
+    parser.add_argument("--icon", help="the icon the list of programs shows (.ico)")
+    parser.add_argument("--help-file", help="the installation instructions (PDF): installed "
+                        f"as {HELP_FILE}, opened by the list of programs' help link")
     args = parser.parse_args()
+    for given in (args.icon, args.help_file):
+        if given and not pathlib.Path(given).is_file():
+            sys.exit(f"make-msi: {given} does not exist: build the suite (icons) first")
     if not re.fullmatch(r"\d{1,3}\.\d{1,3}\.\d{1,5}", args.version):
         sys.exit(f"make-msi: version {args.version!r} is not a.b.c (numbers)")
     if args.x64_bin and args.arch != "x64":
@@ -313,8 +368,17 @@ def main():
             else:
                 origin, link = pathlib.Path(args.bin) / name, stage / name
             link.symlink_to(origin.resolve())
+        size = sum((stage / name.replace("\\", "/")).stat().st_size for name in files)
+        icon = None
+        if args.icon:
+            (stage / "QorApp.ico").symlink_to(pathlib.Path(args.icon).resolve())
+            icon = "QorApp.ico"
+        if args.help_file:
+            (stage / HELP_FILE).symlink_to(pathlib.Path(args.help_file).resolve())
+            size += (stage / HELP_FILE).stat().st_size
         source = pathlib.Path(work) / "qor.wxs"
-        source.write_text(wxs(files, args.version, args.arch))
+        source.write_text(wxs(files, args.version, args.arch, (size + 1023) // 1024, icon,
+                              bool(args.help_file)))
         if os.environ.get("QOR_MSI_KEEP_WXS"):
             shutil.copy(source, os.environ["QOR_MSI_KEEP_WXS"])
         result = subprocess.run(["wixl", "-a", args.arch, "-o", out, str(source)],
@@ -323,7 +387,7 @@ def main():
             sys.exit(f"make-msi: wixl failed: {result.stderr.strip()}")
     twain_suffixes = [suffix for suffix, name in (("", "QORSRC.ds"), ("64", "x64\\QORSRC.ds"))
                       if name in files]
-    for query in finishing_queries(twain_suffixes, args.arch):
+    for query in finishing_queries(twain_suffixes, args.arch, bool(args.help_file)):
         result = subprocess.run(["msibuild", out, "-q", query], capture_output=True, text=True)
         if result.returncode != 0:
             os.remove(out)

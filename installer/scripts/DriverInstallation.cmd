@@ -19,6 +19,7 @@ set "MEDIUM=%~dp0"
 set "RESULT=C:\qor\result.txt"
 set "KEY=HKLM\SOFTWARE\Halvex Imaging\QOR"
 set "EXPOSUREKEY=HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0"
+set "RUNKEY=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 set "TARGET=%ProgramFiles%\Halvex Imaging\QOR"
 if defined ProgramFiles(x86) set "TARGET=%ProgramFiles(x86)%\Halvex Imaging\QOR"
 if not "%~1"=="" set "TARGET=%~1"
@@ -40,6 +41,14 @@ set "NEWQOR="
 if not exist "C:\qor\" set "NEWQOR=1"
 if not exist "C:\qor\" mkdir "C:\qor"
 if exist "%RESULT%" del /f /q "%RESULT%"
+
+rem The suite needs Windows Vista (NT 6.0) or newer: an older Windows is refused before anything
+rem changes.
+set "NTVERSION="
+for /f "tokens=1,2,*" %%A in ('reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentVersion 2^>nul') do if /i "%%A"=="CurrentVersion" set "NTVERSION=%%C"
+set "NTMAJOR=6"
+for /f "delims=." %%M in ("%NTVERSION%") do set "NTMAJOR=%%M"
+if %NTMAJOR% LSS 6 goto :tooold
 
 if not exist "%MEDIUM%Files\suite_files.txt" goto :incomplete
 if not exist "%MEDIUM%Files\Qor.dll" goto :incomplete
@@ -71,13 +80,45 @@ if not exist "%ITEMS%" (
 rem The suite's files, one by one, so that every file that cannot be copied is named.
 for /f "usebackq eol=# delims=" %%L in ("%MEDIUM%Files\suite_files.txt") do call :copyfile "%%L"
 
+rem QOR APP runs as whoever is logged on and stores the images here: the practice's standard users
+rem (the Users group, named by its SID, the same in every language) may change files in it.
+set "NEWIMAGES="
+if not exist "%TARGET%\Images\" set "NEWIMAGES=1"
+if not exist "%TARGET%\Images\" mkdir "%TARGET%\Images" >nul 2>&1
+set "MSG=Cannot let the practice's users write into %TARGET%\Images: QOR APP may not store images for them. Run the installation as an administrator."
+icacls "%TARGET%\Images" /grant *S-1-5-32-545:(OI)(CI)M >nul 2>&1
+if errorlevel 1 call :fail
+
+rem QOR APP starts at every log-on, so that the tray shows the sensor before an imaging program
+rem opens the source (32-bit programs' view on a 64-bit Windows, which Windows starts as well).
+set "REGFLAG="
+set "SUFFIX="
+if defined WIN64 set "REGFLAG=/reg:32"
+if defined WIN64 set "SUFFIX=32"
+set "MSG=Cannot let QOR APP start at log-on. Run the installation as an administrator, or start QOR APP by hand."
+set "ITEM=value%SUFFIX% QOR APP@%RUNKEY%"
+rem The value is the quoted path. The folder reaches reg as a for variable, whose value is not
+rem parsed again, so that its & ( ) ^ ! need no care.
+set "RUNFAILED=1"
+for /f "eol=| delims=" %%T in ("%TARGET%") do (
+    reg add "%RUNKEY%" /v "QOR APP" /t REG_SZ /d "\"%%T\QOR APP.exe\"" /f %REGFLAG% >nul 2>&1
+    if not errorlevel 1 set "RUNFAILED="
+)
+if defined RUNFAILED (
+    call :fail
+) else (
+    call :record
+)
+
 rem Registry values of QOR APP, the TWAIN sources and Qor.dll, in each registry view.
 for %%V in (%VIEWS%) do call :registry %%V
 
 rem The TWAIN sources, where the TWAIN managers look for sources.
 call :twain
 
-rem Created folders, innermost first.
+rem Created folders, innermost first (the images folder only while empty).
+set "ITEM=subfolder Images"
+if defined NEWIMAGES if exist "%TARGET%\Images\" call :record
 set "ITEM=subfolder x64"
 if defined NEWX64 if exist "%TARGET%\x64\" call :record
 rem The installation folder and its parent are named relative to the installation folder: the
@@ -91,6 +132,11 @@ set "ITEM=path %RESULT%"
 call :record
 set "ITEM=folder C:\qor"
 if defined NEWQOR call :record
+goto :end
+
+:tooold
+set "MSG=The QOR driver suite needs Windows Vista or newer; this computer runs Windows NT %NTVERSION%. Nothing was installed: install it on a computer with Windows Vista, 7 or newer."
+call :fail
 goto :end
 
 :incomplete

@@ -107,8 +107,13 @@ snapshot() {  # files of drive C: (without profiles and temporary files) and the
         wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s $(view_flag "$view") || true
         # shellcheck disable=SC2046
         wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s $(view_flag "$view") || true
+        # shellcheck disable=SC2046
+        wine reg query "$run_key" $(view_flag "$view") | grep -F 'QOR APP' || true
     done
 }
+run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+# The view of 32-bit programs, where the installation lets QOR APP start at log-on.
+run_view=${views[0]}
 # The folder of 32-bit programs, whichever width of cmd installs.
 programs_folder='Program Files'
 [ "$arch" = win64 ] && programs_folder='Program Files (x86)'
@@ -132,6 +137,21 @@ value() {  # value KEY NAME [VIEW]
     wine reg query "$1" /v "$2" $(view_flag "${3:-native}") |
         awk -v name="$2" '$1 == name || index($0, name) { sub(/^.*REG_[A-Z_]+[ \t]+/, ""); print; exit }'
 }
+# Windows XP (NT 5.1) is refused with a reason, before anything changes.
+nt_key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
+nt_version=$(wine reg query "$nt_key" /v CurrentVersion | awk '$1 == "CurrentVersion" { print $3 }')
+for view in "${views[@]}"; do
+    # shellcheck disable=SC2046
+    wine reg add "$nt_key" /v CurrentVersion /t REG_SZ /d 5.1 /f $(view_flag "$view") >/dev/null
+done
+wine cmd /c "$(wine winepath -w "$medium")\\DriverInstallation.cmd" >/dev/null
+check "Windows XP is refused with a reason" grep -q "needs Windows Vista or newer; this computer runs Windows NT 5.1. Nothing was installed" "$c/qor/result.txt"
+check "Windows XP gets nothing installed" test ! -e "$c/$programs_folder/Halvex Imaging"
+for view in "${views[@]}"; do
+    # shellcheck disable=SC2046
+    wine reg add "$nt_key" /v CurrentVersion /t REG_SZ /d "$nt_version" /f $(view_flag "$view") >/dev/null
+done
+rm -f "$c/qor/result.txt"
 
 # The first installation as a person makes it: the welcome screen's button.
 (cd "$bin" && QOR_TEST_ARTEFACTS=${QOR_TEST_ARTEFACTS:-$work/artefacts} \
@@ -163,6 +183,9 @@ for view in "${views[@]}"; do
     check "[$view] LanguageID 1033, LogLevel 1, Exposure Level 1023" \
         test "$(value "$key" LanguageID "$view") $(value "$key" LogLevel "$view") $(value 'HKLM\SOFTWARE\Halvex Imaging Corp.\QOR CD\5.5.0' 'Exposure Level' "$view")" = "0x409 0x1 0x3ff"
 done
+check "QOR APP starts at log-on (the Run key of 32-bit programs)" \
+    test "$(value "$run_key" "QOR APP" "$run_view")" = "\"C:\\$programs_folder\\Halvex Imaging\\QOR\\QOR APP.exe\""
+check "the images folder is there for the practice's users" test -d "$target/Images"
 # Wine's manager loads "sane.ds" from twain_32 for 32-bit programs, from twain_64 for 64-bit ones.
 while read -r folder file; do
     check "the source $file is in $folder, where Wine's manager loads it" \
@@ -247,6 +270,8 @@ for name in "Dental & Co" "Smile! (Praxis) ^ 2" "Zahnärzte Müller" "Řepy Stom
         out=$(run_script "C:\\$name Medium\\UninstallQor.cmd" "$folder") ;;
     *)
         check "[$name] InstalPath" test "$(value "$key" InstalPath)" = "$folder"
+        check "[$name] the log-on start names the folder" \
+            test "$(value "$run_key" "QOR APP" "$run_view")" = "\"$folder\\QOR APP.exe\""
         out=$(run_script "C:\\$name Medium\\UninstallQor.cmd") ;;
     esac
     check "[$name] the uninstallation names the folder" grep -qF "QOR has been removed from C:" <<<"$out"

@@ -16,7 +16,7 @@ release=bookworm
 # debootstrap's first stage and the base system.
 base_packages=linux-image-amd64,udev,kmod,procps,xvfb,xauth,x11-utils,xdotool
 # Installed in the chroot once the i386 architecture is added. cmake brings ctest.
-packages=(wine wine32:i386 wine64 libwine:i386 fonts-liberation python3 imagemagick cmake file
+packages=(wine wine32:i386 wine64 libwine:i386 fonts-wine fonts-liberation python3 imagemagick cmake file
           unzip zip)
 image_size=6G
 needed_mb=4500

@@ -30,7 +30,7 @@ constexpr ControlLayout kControls[] = {
     {ControlId::PDF, ControlKind::PushButton, u"Installation Instructions", 5880, 1200, 1455, 495},
     {ControlId::installQor, ControlKind::PushButton, u"Install QOR Drivers", 7560, 1200, 1455, 495},
     {ControlId::exit, ControlKind::PushButton, u"Exit", 9240, 1200, 1455, 495},
-    {ControlId::Label2, ControlKind::Label, u"For use on: Windows 7 x64, 7, Vista, XP", 6000, 600,
+    {ControlId::Label2, ControlKind::Label, u"For use on: Windows 11, 10, 8.1, 7, Vista", 6000, 600,
      4815, 255},
     {ControlId::Label1, ControlKind::Label, kSupportLine, 5880, 2160, 5055, 255},
 };

@@ -265,7 +265,7 @@ void QOR_Welcome::Paint() {
     EndPaint(m_hWnd, &paint);
 }
 
-bool QOR_Welcome::StartScript(const wchar_t* script, int show) {
+bool QOR_Welcome::StartScript(const wchar_t* script, int show, HANDLE* running) {
     // Batch files run through the command interpreter; the path is quoted because the medium
     // may sit in a folder with blanks in its name.
     wchar_t interpreter[MAX_PATH] = {};
@@ -292,7 +292,11 @@ bool QOR_Welcome::StartScript(const wchar_t* script, int show) {
         return false;
     }
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (running != nullptr) {
+        *running = process.hProcess;
+    } else {
+        CloseHandle(process.hProcess);
+    }
     return true;
 }
 
@@ -303,24 +307,23 @@ void QOR_Welcome::OnInstallQor() {
     if (m_bInstalling) {
         return;
     }
-    if (!StartScript(L"DriverInstallation.cmd", SW_HIDE)) {
+    HANDLE script = nullptr;
+    if (!StartScript(L"DriverInstallation.cmd", SW_HIDE, &script)) {
         return;  // nothing runs, so no result can come: waiting would only suggest success
     }
     m_bInstalling = true;
     EnableWindow(GetDlgItem(m_hWnd, static_cast<int>(ControlId::installQor)), FALSE);
-    bool showResult = false;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (!Delay(5)) {
-            return;  // the window has been closed
-        }
-        if (!ReadResultFile()) {
-            break;
-        }
-        if (!m_szResultText.empty()) {
-            showResult = true;
-            break;
-        }
+    // The result is complete only when the script has ended (ending a running QOR APP alone may
+    // take half a minute): an empty result file then, and only then, means success.
+    const bool ended = WaitFor(script);
+    CloseHandle(script);
+    if (!ended) {
+        return;  // the window has been closed
     }
+    // Only lines this installation wrote make a failure; the box then shows them after those of
+    // earlier runs, as the text has always grown.
+    const size_t before = m_szResultText.size();
+    const bool showResult = ReadResultFile() && m_szResultText.size() > before;
     m_bInstalling = false;
     EnableWindow(GetDlgItem(m_hWnd, static_cast<int>(ControlId::installQor)), TRUE);
     if (showResult) {
@@ -332,15 +335,25 @@ void QOR_Welcome::OnInstallQor() {
 void QOR_Welcome::OnExit() { DestroyWindow(m_hWnd); }
 
 bool QOR_Welcome::Delay(double seconds) {
+    return PumpMessages(nullptr, static_cast<DWORD>(seconds * 1000.0));
+}
+
+bool QOR_Welcome::WaitFor(HANDLE process) { return PumpMessages(process, INFINITE); }
+
+bool QOR_Welcome::PumpMessages(HANDLE handle, DWORD span) {
     // A monotonic clock: a change of the wall clock must not stretch or cut the wait.
     const DWORD start = GetTickCount();
-    const DWORD span = static_cast<DWORD>(seconds * 1000.0);
     for (;;) {
         const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= span) {
+        if (span != INFINITE && elapsed >= span) {
             return !m_bQuitting;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, span - elapsed, QS_ALLINPUT);
+        const DWORD wait = MsgWaitForMultipleObjects(handle != nullptr ? 1 : 0, &handle, FALSE,
+                                                     span == INFINITE ? INFINITE : span - elapsed,
+                                                     QS_ALLINPUT);
+        if (handle != nullptr && (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED)) {
+            return !m_bQuitting;
+        }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {

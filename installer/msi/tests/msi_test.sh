@@ -25,7 +25,11 @@ case "$(x86_64-w64-mingw32-objdump -f "$bin/Qor.dll" | sed -n 's/.*file format p
     *) arch=x86 x64_args=() twain_table='twain_32 QORSRC.ds' views=(native) ;;
 esac
 view_flag() { [ "$1" = native ] || echo "/reg:$1"; }
-make_msi() { python3 "$src/installer/msi/make-msi.py" --bin "$bin" --arch "$arch" "${x64_args[@]}" --version "$1" --out "$work/QOR-$1.msi" 2>>"$work/make-msi.log"; }
+# The list of programs' icon and help file, as the build's msi target passes them.
+help_pdf=$work/InstallationInstructions.pdf
+groff -ms -Tpdf "$src/installer/InstallationInstructions.ms" >"$help_pdf"
+make_msi() { python3 "$src/installer/msi/make-msi.py" --bin "$bin" --arch "$arch" "${x64_args[@]}" --version "$1" \
+    --icon "$bin/../icons/qor_app.ico" --help-file "$help_pdf" --out "$work/QOR-$1.msi" 2>>"$work/make-msi.log"; }
 make_msi 5.5.0 || { cat "$work/make-msi.log" >&2; exit 1; }
 make_msi 5.5.1 || { cat "$work/make-msi.log" >&2; exit 1; }
 # The real TWAIN source when it is built; the medium's list names it optional.
@@ -52,6 +56,9 @@ snapshot() {  # drive C: (without profiles, temporary files and the installer's 
         wine reg query 'HKLM\SOFTWARE\Halvex Imaging' /s $(view_flag "$view") || true
         # shellcheck disable=SC2046
         wine reg query 'HKLM\SOFTWARE\Halvex Imaging Corp.' /s $(view_flag "$view") || true
+        # shellcheck disable=SC2046
+        wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' $(view_flag "$view") |
+            grep -F 'QOR APP' || true
     done
     wine reg query "$uninstall_key" /s | grep -E 'DisplayName|DisplayVersion' | sort || true
 }
@@ -75,6 +82,13 @@ values_of() {  # values_of NAME...: "type value" of each named value of the suit
     local view name
     for view in "${views[@]}"; do
         for name in "$@"; do printf '%s %s;' "$(type_of "$key" "$name" "$view")" "$(value "$key" "$name" "$view")"; done
+    done
+}
+# The key of the suite's entry in the Windows list of programs.
+program_key() {
+    local k
+    for k in $(wine reg query "$uninstall_key" | grep -o '{[0-9A-F-]*}'); do
+        [ "$(value "$uninstall_key\\$k" DisplayName)" = "QOR driver suite" ] && echo "$uninstall_key\\$k"
     done
 }
 # The entries of the Windows list of programs named "QOR driver suite": "version uninstall-command"
@@ -105,8 +119,8 @@ if [ "$arch" = x64 ]; then
     check "the 64-bit source and its libraries are in the x64 folder" test "$all_parts" -eq 1
 fi
 for view in "${views[@]}"; do
-    check "[$view] InstalPath names the folder without a trailing backslash" \
-        test "$(value "$key" InstalPath "$view")" = "C:\\$programs_folder\\Halvex Imaging\\QOR"
+    check "[$view] InstalPath names the installation folder" \
+        test "$(value "$key" InstalPath "$view")" = "C:\\$programs_folder\\Halvex Imaging\\QOR\\"
     check "[$view] Exposure Level is REG_DWORD 1023" \
         test "$(type_of "$exposure_key" "Exposure Level" "$view") $(value "$exposure_key" "Exposure Level" "$view")" = "REG_DWORD 0x3ff"
 done
@@ -119,6 +133,22 @@ done <<<"$twain_table"
 source_name=$(cd "$bin" && wine ./twain_probe.exe || true)
 check "the TWAIN manager finds the source ($source_name)" grep -q "QOR SOURCE" <<<"$source_name"
 check "the list of programs shows version 5.5.0" test "$(programs | cut -d' ' -f1)" = "5.5.0"
+run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+check "QOR APP starts at log-on (the Run key of 32-bit programs)" \
+    test "$(value "$run_key" "QOR APP" "${views[0]}")" = "\"C:\\$programs_folder\\Halvex Imaging\\QOR\\QOR APP.exe\""
+check "the images folder is there for the practice's users" test -d "$target/Images"
+entry=$(program_key)
+check "the list of programs names whom to call" \
+    test "$(value "$entry" Contact)|$(value "$entry" HelpTelephone)" = \
+         "Halvex Imaging Technical Support, 1-800-555-0142|1-800-555-0142"
+help_link=$(value "$entry" HelpLink)
+check "its help link opens the installed instructions ($help_link)" \
+    test "$help_link" = "C:\\$programs_folder\\Halvex Imaging\\QOR\\InstallationInstructions.pdf" -a -s "$target/InstallationInstructions.pdf"
+# Wine's installer publishes neither size nor icon; Windows' takes them from the package.
+package_property() { msiinfo export "$work/QOR-5.5.0.msi" Property | tr -d '\r' | awk -v p="$1" '$1 == p { print $2 }'; }
+check "the package gives the suite's size ($(package_property ARPSIZE) KB)" test "$(package_property ARPSIZE)" -gt 1000
+check "the package carries QOR APP's icon for the list" \
+    bash -c "[ '$(package_property ARPPRODUCTICON)' = QorApp.ico ] && msiinfo export '$work/QOR-5.5.0.msi' Icon | grep -q QorApp.ico"
 
 # Repair: a deleted library and value come back; a value a technician changed stays.
 # (In the view the 32-bit suite reads: the package keeps what it finds there, in every view.)
@@ -131,7 +161,7 @@ wine reg delete "$key" /v InstalPath /f $suite_view >/dev/null
 msiexec /i "$(wine winepath -w "$work/QOR-5.5.0.msi")" REINSTALL=ALL REINSTALLMODE=omus /qn && rc=0 || rc=$?
 check "msiexec /i REINSTALL=ALL REINSTALLMODE=omus repairs ($rc)" test "$rc" -eq 0
 check "the repair restores Qor.dll" cmp -s "$bin/Qor.dll" "$target/Qor.dll"
-check "the repair restores InstalPath" test "$(value "$key" InstalPath "${views[0]}")" = "C:\\$programs_folder\\Halvex Imaging\\QOR"
+check "the repair restores InstalPath" test "$(value "$key" InstalPath "${views[0]}")" = "C:\\$programs_folder\\Halvex Imaging\\QOR\\"
 check "the repair keeps LogLevel 2 in each view" \
     test "$(values_of LogLevel)" = "$(for _ in "${views[@]}"; do printf 'REG_DWORD 0x2;'; done)"
 
@@ -198,6 +228,21 @@ check "the removal takes the user's record of delivered images ($left left)" tes
 rm -r "$c/$programs_folder/Halvex Imaging"
 snapshot >"$work/after.txt"
 check "the prefix is as before the installation" diff "$work/before.txt" "$work/after.txt"
+# An installation folder of the administrator's choosing, inside a folder of the practice's own,
+# without the start at log-on: the suite goes there and names it; its removal leaves the
+# practice's folder as it was.
+mkdir -p "$c/Dental"
+msiexec /i "$(wine winepath -w "$work/QOR-5.5.1.msi")" /qn 'INSTALLFOLDER=C:\Dental\QOR' STARTATLOGON=0 && rc=0 || rc=$?
+check "msiexec /i INSTALLFOLDER=C:\\Dental\\QOR succeeds ($rc)" test "$rc" -eq 0
+check "the suite is in the chosen folder" cmp -s "$bin/Qor.dll" "$c/Dental/QOR/Qor.dll"
+check "the default folder stays unused" test ! -e "$target"
+check "STARTATLOGON=0: QOR APP does not start at log-on" test -z "$(value "$run_key" "QOR APP" "${views[0]}")"
+check "InstalPath names the chosen folder" test "$(value "$key" InstalPath "${views[0]}")" = 'C:\Dental\QOR\'
+uninstall=$(programs | cut -d' ' -f2-)
+# shellcheck disable=SC2086
+"$WINE" $uninstall /qn </dev/null >/dev/null 2>&1 && rc=0 || rc=$?
+check "its removal succeeds ($rc) and takes the chosen folder" test "$rc" -eq 0 -a ! -e "$c/Dental/QOR"
+check "the practice's own folder stays" test -d "$c/Dental"
 if [ "$failures" -ne 0 ]; then
     echo "msi_test: $failures check(s) failed; details in $work" >&2
     exit 1
