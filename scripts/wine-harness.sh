@@ -79,6 +79,13 @@ start)
         else
             "$WINE" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
             "$WINESERVER" -w
+            # Wine's own fonts (Debian's fonts-wine) into the prefix, where Wine loads them
+            # from: without Marlett a title bar draws its buttons as letters, and screenshots
+            # show "r" for a close button.
+            if compgen -G "/usr/share/wine/fonts/*.ttf" >/dev/null; then
+                mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+                cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+            fi
             if [ -n "$template" ]; then
                 # Written whole or not at all, so that a parallel start never reads half of it.
                 mkdir -p "$QOR_WINE_PREFIX_CACHE"
