@@ -72,24 +72,24 @@ function(qor_windows_dll target table)
     # either, instead of being linked with a warning.
     target_link_options(${target} PRIVATE -Wl,--disable-stdcall-fixup)
   endif()
-  set(implib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_stdcall.a)
-  add_custom_command(OUTPUT ${implib}
-    COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${out_name}.dll -l ${implib}
-    DEPENDS ${def_file} VERBATIM)
-  add_custom_target(${target}_implib_build DEPENDS ${implib})
-  add_library(${target}_implib INTERFACE)
-  target_link_libraries(${target}_implib INTERFACE ${implib})
-  add_dependencies(${target}_implib ${target}_implib_build)
+  qor_dlltool_library(${target}_implib ${def_file} ${out_name}.dll
+    ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_stdcall.a -l)
   # The same, loaded at the first call (`<target>_delayed`): a tool can then start without the
   # DLL, find it where the suite is installed, and say so when it is nowhere.
-  set(delaylib ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_delayed.a)
-  add_custom_command(OUTPUT ${delaylib}
-    COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${out_name}.dll -y ${delaylib}
+  qor_dlltool_library(${target}_delayed ${def_file} ${out_name}.dll
+    ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_delayed.a -y delayimp)
+endfunction()
+
+# An INTERFACE library `name` over the import library `lib` that dlltool makes from `def_file`
+# for `dll`: `-l` binds at load time, `-y` at the first call (then link `delayimp` too).
+function(qor_dlltool_library name def_file dll lib kind)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_DLLTOOL} -k -d ${def_file} -D ${dll} ${kind} ${lib}
     DEPENDS ${def_file} VERBATIM)
-  add_custom_target(${target}_delayed_build DEPENDS ${delaylib})
-  add_library(${target}_delayed INTERFACE)
-  target_link_libraries(${target}_delayed INTERFACE ${delaylib} delayimp)
-  add_dependencies(${target}_delayed ${target}_delayed_build)
+  add_custom_target(${name}_build DEPENDS ${lib})
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${lib} ${ARGN})
+  add_dependencies(${name} ${name}_build)
 endfunction()
 
 # An import library that binds every export of `table` (the format qor_windows_dll reads) BY
