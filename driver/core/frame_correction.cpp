@@ -27,21 +27,23 @@ bool MapsMatch(const CalibrationSet& set, std::size_t count) {
     return set.pixelCount >= 0 && static_cast<std::size_t>(set.pixelCount) == count;
 }
 
+// The calibration stages after the gain and offset pass (which CorrectFrame runs together with
+// the exposure test), then the enhancement.
 void Calibrate(int32_t* frame, const CalibrationSet& set, int32_t processFlag,
                const CorrectionServices& services) {
     if (set.formatVersion < 3) {
         ApplyGainCorrection(frame, set);
         RepairFormat2Lines(frame, set);
     } else {
-        if (!set.gainMap || !set.offsetMap) {
-            return; // an incomplete set corrects nothing
-        }
-        ApplyGainOffsetCorrection(frame, set);
         RepairFormat3Lines(frame, set);
     }
     if (services.enhance && set.width >= kMinEnhanceSize && set.height >= kMinEnhanceSize) {
         services.enhance(frame, set.width, set.height, processFlag);
     }
+}
+
+double Mean(int64_t sum, std::size_t count) {
+    return static_cast<double>(sum) / static_cast<double>(count);
 }
 
 } // namespace
@@ -60,7 +62,7 @@ double ExposureMean(const int32_t* frame, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         sum += frame[i];
     }
-    return static_cast<double>(sum) / static_cast<double>(count);
+    return Mean(sum, count);
 }
 
 namespace {
@@ -104,7 +106,13 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
     if (frame == nullptr || frameValues < count) {
         return false;
     }
-    const double mean = ExposureMean(frame, count);
+    // A set of format 3 or later corrects with the gain and offset maps, a pass that adds up the
+    // raw values for the exposure test as it reads them; the others need a pass of their own.
+    // (Corrects() holds both maps for those formats.)
+    const bool calibrate = processFlag > 0 && set.Corrects() && MapsMatch(set, count);
+    const bool gainOffset = calibrate && set.formatVersion >= 3;
+    const double mean = gainOffset ? Mean(ApplyGainOffsetCorrection(frame, set), count)
+                                   : ExposureMean(frame, count);
     if (mean < static_cast<double>(threshold) && services.notify) {
         try {
             services.notify(UserNotice{UnderExposureTitle(mean), kUnderExposureText});
@@ -112,7 +120,7 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
             // The frame is delivered even when the warning cannot be shown.
         }
     }
-    if (processFlag > 0 && set.Corrects() && MapsMatch(set, count)) {
+    if (calibrate) {
         Calibrate(frame, set, processFlag, services);
     }
     // One pass over the frame instead of two.
