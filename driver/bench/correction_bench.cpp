@@ -281,6 +281,12 @@ void BM_Turn(benchmark::State& state) {
 }
 BENCHMARK(BM_Turn)->Arg(1201)->Arg(999)->Unit(benchmark::kMicrosecond);
 
+void BM_InvertAndTurn(benchmark::State& state) {
+    const Fixture& f = SensorFixture(static_cast<int32_t>(state.range(0)), 3);
+    RunStage(state, f, [&](int32_t* frame) { qor::InvertAndTurnFrame(frame, f.raw.size()); });
+}
+BENCHMARK(BM_InvertAndTurn)->Arg(1201)->Arg(999)->Unit(benchmark::kMicrosecond);
+
 void BM_ExposureMean(benchmark::State& state) {
     const Fixture& f = SensorFixture(static_cast<int32_t>(state.range(0)), 3);
     for (auto _ : state) {

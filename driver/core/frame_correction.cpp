@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/core/flat_field.h"
+#include "driver/core/invert_turn_avx2.h"
 #include "driver/core/line_repair.h"
 #include "driver/core/sensor_type_table.h"
 
@@ -67,29 +68,48 @@ double ExposureMean(const int32_t* frame, std::size_t count) {
 
 namespace {
 
+// The 256-bit loops need AVX2 in the processor and the system; asked once by each caller.
+bool RunsAvx2() {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 inline int32_t Inverted(int32_t value) {
     const uint32_t v = static_cast<uint32_t>(value);
     return v <= 4095u ? static_cast<int32_t>(4095u - v) : 0;
 }
 
-} // namespace
-
-void InvertFrame(int32_t* frame, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        frame[i] = Inverted(frame[i]);
-    }
-}
-
-void InvertAndTurnFrame(int32_t* frame, std::size_t count) {
-    for (std::size_t i = 0, j = count; i + 1 < j; ++i) {
+// The values [begin, end) of a frame whose turn maps them onto each other.
+void InvertAndTurnRange(int32_t* frame, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin, j = end; i + 1 < j; ++i) {
         --j;
         const int32_t first = Inverted(frame[i]);
         frame[i] = Inverted(frame[j]);
         frame[j] = first;
     }
-    if (count % 2 == 1) {
-        frame[count / 2] = Inverted(frame[count / 2]);
+    if ((end - begin) % 2 == 1) {
+        const std::size_t middle = begin + (end - begin) / 2;
+        frame[middle] = Inverted(frame[middle]);
     }
+}
+
+} // namespace
+
+void InvertFrame(int32_t* frame, std::size_t count) {
+    static const bool avx2 = RunsAvx2();
+    for (std::size_t i = avx2 ? InvertLeadingAvx2(frame, count) : 0; i < count; ++i) {
+        frame[i] = Inverted(frame[i]);
+    }
+}
+
+void InvertAndTurnFrame(int32_t* frame, std::size_t count) {
+    static const bool avx2 = RunsAvx2();
+    const std::size_t done = avx2 ? InvertAndTurnOuterAvx2(frame, count) : 0;
+    InvertAndTurnRange(frame, done, count - done);
 }
 
 void TurnFrame(int32_t* frame, std::size_t count) {
