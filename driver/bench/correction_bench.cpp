@@ -95,6 +95,7 @@ void BM_CorrectFrame(benchmark::State& state, bool enhance) {
 #if defined(QOR_BENCH_HAVE_IMAGEPROC)
     if (enhance) {
         services.enhance = &QorImageProc1;
+        services.runParts = &QorRunParts;
     }
 #else
     if (enhance) {

@@ -172,18 +172,23 @@ void ApplyLegacyOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
     CorrectWithDefectFill<LegacyRule>(frame, set.correctionMap.get(), set.width, set.height);
 }
 
-int64_t ApplyGainOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
+int64_t ApplyGainOffsetRows(int32_t* frame, const CalibrationSet& set, int32_t firstRow,
+                            int32_t endRow) {
     static const GainOffsetRowFunction gainOffsetRow = ChooseGainOffsetRow();
-    if (set.width <= 0 || set.height <= 0) {
+    if (set.width <= 0) {
         return 0;
     }
     int64_t sum = 0;
-    for (int32_t y = 0; y < set.height; ++y) {
+    for (int32_t y = std::max(firstRow, 0); y < std::min(endRow, set.height); ++y) {
         const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * set.width;
         sum += gainOffsetRow(frame + start, set.gainMap.get() + start, set.offsetMap.get() + start,
                              set.width);
     }
     return sum;
+}
+
+int64_t ApplyGainOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
+    return ApplyGainOffsetRows(frame, set, 0, set.height);
 }
 
 } // namespace qor

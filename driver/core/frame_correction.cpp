@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "driver/core/flat_field.h"
@@ -83,17 +84,77 @@ inline int32_t Inverted(int32_t value) {
     return v <= 4095u ? static_cast<int32_t>(4095u - v) : 0;
 }
 
-// The values [begin, end) of a frame whose turn maps them onto each other.
-void InvertAndTurnRange(int32_t* frame, std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin, j = end; i + 1 < j; ++i) {
-        --j;
+// Pairs [begin, end) of the turn: value i and value count - 1 - i, each inverted, exchanged.
+void InvertAndTurnPairs(int32_t* frame, std::size_t count, std::size_t begin, std::size_t end) {
+    static const bool avx2 = RunsAvx2();
+    for (std::size_t i = avx2 ? InvertAndTurnPairsAvx2(frame, count, begin, end) : begin; i < end;
+         ++i) {
+        const std::size_t j = count - 1 - i;
         const int32_t first = Inverted(frame[i]);
         frame[i] = Inverted(frame[j]);
         frame[j] = first;
     }
-    if ((end - begin) % 2 == 1) {
-        const std::size_t middle = begin + (end - begin) / 2;
-        frame[middle] = Inverted(frame[middle]);
+}
+
+// Passes over the whole frame are cut into parts that the enhancement's threads share, where
+// the services offer them: enough parts for a few threads to end together, each large enough
+// to be worth handing over.
+constexpr int32_t kPassParts = 16;
+
+template <typename Body> void QOR_STDCALL RunPart(void* body, int32_t part) {
+    (*static_cast<Body*>(body))(part);
+}
+
+// body(part) for every part; the bodies must not throw.
+template <typename Body>
+void RunParts(const CorrectionServices& services, int32_t parts, Body body) {
+    if (services.runParts == nullptr) {
+        for (int32_t part = 0; part < parts; ++part) {
+            body(part);
+        }
+        return;
+    }
+    services.runParts(parts, &RunPart<Body>, &body);
+}
+
+// Part `part` of `parts` of [0, count), in multiples of eight.
+std::pair<std::size_t, std::size_t> PartRange(std::size_t count, int32_t part, int32_t parts) {
+    const std::size_t step = (count / static_cast<std::size_t>(parts) + 7) / 8 * 8;
+    const std::size_t begin = std::min(count, step * static_cast<std::size_t>(part));
+    const std::size_t end = part + 1 == parts ? count : std::min(count, begin + step);
+    return {begin, end};
+}
+
+// The gain and offset pass in bands of rows; returns the sum of the raw values (an integer sum,
+// the same in any order).
+int64_t GainOffsetInParts(int32_t* frame, const CalibrationSet& set,
+                          const CorrectionServices& services) {
+    int64_t sums[kPassParts] = {};
+    RunParts(services, kPassParts, [&](int32_t part) {
+        const auto [first, end] = PartRange(static_cast<std::size_t>(set.height), part, kPassParts);
+        sums[part] =
+            ApplyGainOffsetRows(frame, set, static_cast<int32_t>(first), static_cast<int32_t>(end));
+    });
+    int64_t sum = 0;
+    for (const int64_t partial : sums) {
+        sum += partial;
+    }
+    return sum;
+}
+
+void InvertInParts(int32_t* frame, std::size_t count, bool turn,
+                   const CorrectionServices& services) {
+    RunParts(services, kPassParts, [&](int32_t part) {
+        if (!turn) {
+            const auto [begin, end] = PartRange(count, part, kPassParts);
+            InvertFrame(frame + begin, end - begin);
+            return;
+        }
+        const auto [begin, end] = PartRange(count / 2, part, kPassParts);
+        InvertAndTurnPairs(frame, count, begin, end);
+    });
+    if (turn && count % 2 == 1) {
+        frame[count / 2] = Inverted(frame[count / 2]);
     }
 }
 
@@ -107,9 +168,10 @@ void InvertFrame(int32_t* frame, std::size_t count) {
 }
 
 void InvertAndTurnFrame(int32_t* frame, std::size_t count) {
-    static const bool avx2 = RunsAvx2();
-    const std::size_t done = avx2 ? InvertAndTurnOuterAvx2(frame, count) : 0;
-    InvertAndTurnRange(frame, done, count - done);
+    InvertAndTurnPairs(frame, count, 0, count / 2);
+    if (count % 2 == 1) {
+        frame[count / 2] = Inverted(frame[count / 2]);
+    }
 }
 
 void TurnFrame(int32_t* frame, std::size_t count) {
@@ -131,7 +193,7 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
     // (Corrects() holds both maps for those formats.)
     const bool calibrate = processFlag > 0 && set.Corrects() && MapsMatch(set, count);
     const bool gainOffset = calibrate && set.formatVersion >= 3;
-    const double mean = gainOffset ? Mean(ApplyGainOffsetCorrection(frame, set), count)
+    const double mean = gainOffset ? Mean(GainOffsetInParts(frame, set, services), count)
                                    : ExposureMean(frame, count);
     if (mean < static_cast<double>(threshold) && services.notify) {
         try {
@@ -144,11 +206,7 @@ bool CorrectFrame(int32_t* frame, std::size_t frameValues, const Calibration& ca
         Calibrate(frame, set, processFlag, services);
     }
     // One pass over the frame instead of two.
-    if (NeedsTurn(set.imagerId)) {
-        InvertAndTurnFrame(frame, count);
-    } else {
-        InvertFrame(frame, count);
-    }
+    InvertInParts(frame, count, NeedsTurn(set.imagerId), services);
     return true;
 }
 

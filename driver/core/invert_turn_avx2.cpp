@@ -36,18 +36,18 @@ __attribute__((target("avx2"))) std::size_t InvertLeadingAvx2(int32_t* frame, st
     return done;
 }
 
-__attribute__((target("avx2"))) std::size_t InvertAndTurnOuterAvx2(int32_t* frame,
-                                                                   std::size_t count) {
-    std::size_t done = 0;
-    for (; 2 * (done + 8) <= count; done += 8) {
-        __m256i* front = reinterpret_cast<__m256i*>(frame + done);
-        __m256i* back = reinterpret_cast<__m256i*>(frame + count - done - 8);
+__attribute__((target("avx2"))) std::size_t
+InvertAndTurnPairsAvx2(int32_t* frame, std::size_t count, std::size_t begin, std::size_t end) {
+    std::size_t i = begin;
+    for (; i + 8 <= end; i += 8) {
+        __m256i* front = reinterpret_cast<__m256i*>(frame + i);
+        __m256i* back = reinterpret_cast<__m256i*>(frame + count - i - 8);
         const __m256i first = _mm256_loadu_si256(front);
         const __m256i last = _mm256_loadu_si256(back);
         _mm256_storeu_si256(front, InvertedReversed(last));
         _mm256_storeu_si256(back, InvertedReversed(first));
     }
-    return done;
+    return i;
 }
 
 #else
@@ -56,8 +56,8 @@ std::size_t InvertLeadingAvx2(int32_t*, std::size_t) {
     return 0;
 }
 
-std::size_t InvertAndTurnOuterAvx2(int32_t*, std::size_t) {
-    return 0;
+std::size_t InvertAndTurnPairsAvx2(int32_t*, std::size_t, std::size_t begin, std::size_t) {
+    return begin;
 }
 
 #endif
