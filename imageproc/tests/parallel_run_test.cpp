@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imageproc/core/enhance_grid.h"
+#include "imageproc/core/enhance_workspace.h"
 #include "imageproc/core/fp_environment.h"
 #include "imageproc/core/frame_enhancement.h"
 #include "imageproc/core/qor_image_proc.h"
@@ -130,7 +131,6 @@ TEST(ParallelRun, WorkersComputeWithTheDefaultControlStateWhateverTheCallerSet) 
 struct PartTally {
     std::atomic<int32_t> runs[64];
     std::atomic<int32_t> wrongState{0};
-    std::atomic<int32_t> nested{0};
 };
 
 void QOR_STDCALL CountPart(void* context, int32_t part) {
@@ -143,19 +143,9 @@ void QOR_STDCALL CountPart(void* context, int32_t part) {
 #endif
 }
 
-// Part 0 asks for parts of its own while the workers are held by its caller.
-void QOR_STDCALL CountPartAndNest(void* context, int32_t part) {
-    CountPart(context, part);
-    if (part == 0) {
-        PartTally inner{};
-        QorRunParts(3, &CountPart, &inner);
-        static_cast<PartTally*>(context)->nested = inner.runs[0] + inner.runs[1] + inner.runs[2];
-    }
-}
-
 // The driver's passes on the same threads: every part once, with the enhancement's
-// floating-point state whatever the caller set, and a call made while the workers are held runs
-// its parts itself instead of waiting for them.
+// floating-point state whatever the caller set, and a call made while another holds the workers
+// (here a lease like an enhancement's) runs its parts itself instead of waiting for them.
 TEST(ParallelRun, SharedPartsRunOnceEachWithThePipelineState) {
     const Defaults restore;
     constexpr uint32_t kOdd = kDefaultMxcsr | 0x6000u | 0x8040u; // toward zero, FTZ and DAZ
@@ -177,9 +167,14 @@ TEST(ParallelRun, SharedPartsRunOnceEachWithThePipelineState) {
             }
             EXPECT_EQ(tally.wrongState.load(), 0) << threads << " threads";
         }
-        PartTally outer{};
-        QorRunParts(4, &CountPartAndNest, &outer);
-        EXPECT_EQ(outer.nested.load(), 3) << threads << " threads";
+    }
+    WorkspaceShape shape;
+    shape.g = MakeTileGeometry(140, 140, 35);
+    const WorkspaceLease held(shape);
+    PartTally tally{};
+    std::thread([&] { QorRunParts(5, &CountPart, &tally); }).join();
+    for (int32_t part = 0; part < 5; ++part) {
+        EXPECT_EQ(tally.runs[part].load(), 1) << part;
     }
     QorRunParts(4, nullptr, nullptr); // nothing to run
 }
