@@ -95,6 +95,7 @@ void BM_CorrectFrame(benchmark::State& state, bool enhance) {
 #if defined(QOR_BENCH_HAVE_IMAGEPROC)
     if (enhance) {
         services.enhance = &QorImageProc1;
+        services.runParts = &QorRunParts;
     }
 #else
     if (enhance) {
@@ -280,6 +281,12 @@ void BM_Turn(benchmark::State& state) {
     RunStage(state, f, [&](int32_t* frame) { qor::TurnFrame(frame, f.raw.size()); });
 }
 BENCHMARK(BM_Turn)->Arg(1201)->Arg(999)->Unit(benchmark::kMicrosecond);
+
+void BM_InvertAndTurn(benchmark::State& state) {
+    const Fixture& f = SensorFixture(static_cast<int32_t>(state.range(0)), 3);
+    RunStage(state, f, [&](int32_t* frame) { qor::InvertAndTurnFrame(frame, f.raw.size()); });
+}
+BENCHMARK(BM_InvertAndTurn)->Arg(1201)->Arg(999)->Unit(benchmark::kMicrosecond);
 
 void BM_ExposureMean(benchmark::State& state) {
     const Fixture& f = SensorFixture(static_cast<int32_t>(state.range(0)), 3);

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     const std::vector<int32_t> raw = qor::testdata::MakeRawFrame(image, 1);
     qor::CorrectionServices services;
     services.enhance = &QorImageProc1;
+    services.runParts = &QorRunParts;
 
     double prepareMs = 0.0;
     if (prepare) {

@@ -6,13 +6,14 @@
 #include <cstring>
 
 #include "driver/core/exact_math.h"
+#include "driver/core/gain_offset_avx2.h"
 
 namespace qor {
 
 namespace {
 
-constexpr int32_t kDarkEnd = 409;                      // below: fade into the raw value
-constexpr int32_t kBrightEnd = 3685;                   // above: fade into the raw value
+constexpr int32_t kDarkEnd = kGainOffsetDarkEnd;
+constexpr int32_t kBrightEnd = kGainOffsetBrightEnd;
 constexpr double kDarkScale = 0.0024449877750611247;   // 1/409
 constexpr double kBrightScale = 0.0024390243902439024; // 1/410
 constexpr float kLegacyDefectMark = 4095.0f;
@@ -93,63 +94,34 @@ void CorrectWithDefectFill(int32_t* frame, const float* map, int32_t width, int3
 
 // The full correction of m pixels, vectorised (clamping before the conversion equals truncating
 // first, since the bounds are integers); non-zero when one of them lies at an end of the range.
-// Inlined into a copy for the processor's own vector width and one for AVX2, which run the
-// same IEEE operations (multiply-adds are never fused: -ffp-contract=off).
-#if defined(__GNUC__)
-#define QOR_ALWAYS_INLINE [[gnu::always_inline]] inline
-#else
-#define QOR_ALWAYS_INLINE inline
-#endif
-QOR_ALWAYS_INLINE int32_t FullCorrection(const int32_t* r, const float* g, const float* o,
-                                         int32_t m, int32_t* corrected) {
+// The sum of the raw values comes with it.
+int32_t FullCorrection(const int32_t* r, const float* g, const float* o, int32_t m,
+                       int32_t* corrected, int64_t& sum) {
     int32_t ends = 0;
+    int64_t partial = 0;
     for (int32_t k = 0; k < m; ++k) {
         const double x = static_cast<double>(r[k]);
         corrected[k] = exact::ClampToInt(
             x * static_cast<double>(g[k]) + static_cast<double>(o[k]) + 0.5, 0.0, 4095.0);
         ends |= (r[k] < kDarkEnd) | (r[k] > kBrightEnd);
+        partial += r[k];
     }
+    sum += partial;
     return ends;
 }
 
-int32_t FullCorrectionBaseline(const int32_t* r, const float* g, const float* o, int32_t m,
-                               int32_t* corrected) {
-    return FullCorrection(r, g, o, m, corrected);
-}
-
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-__attribute__((target("avx2"))) int32_t FullCorrectionAvx2(const int32_t* r, const float* g,
-                                                           const float* o, int32_t m,
-                                                           int32_t* corrected) {
-    return FullCorrection(r, g, o, m, corrected);
-}
-
-using FullCorrectionFunction = int32_t (*)(const int32_t*, const float*, const float*, int32_t,
-                                           int32_t*);
-
-// Asked once; the processor and the system must both support AVX2.
-FullCorrectionFunction ChooseFullCorrection() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? &FullCorrectionAvx2 : &FullCorrectionBaseline;
-}
-#endif
-
 // Rows are done in chunks: first the full correction of every pixel; then the few pixels at the
-// two ends of the range get the blended formula.
-void GainOffsetRow(int32_t* row, const float* gain, const float* offset, int32_t n) {
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-    static const FullCorrectionFunction fullCorrection = ChooseFullCorrection();
-#else
-    constexpr auto fullCorrection = &FullCorrectionBaseline;
-#endif
+// two ends of the range get the blended formula. Returns the sum of the raw values.
+int64_t GainOffsetRowBaseline(int32_t* row, const float* gain, const float* offset, int32_t n) {
     constexpr int32_t kChunk = 256;
     int32_t corrected[kChunk];
+    int64_t sum = 0;
     for (int32_t start = 0; start < n; start += kChunk) {
         const int32_t m = std::min(kChunk, n - start);
         int32_t* r = row + start;
         const float* g = gain + start;
         const float* o = offset + start;
-        const int32_t ends = fullCorrection(r, g, o, m, corrected);
+        const int32_t ends = FullCorrection(r, g, o, m, corrected, sum);
         if (ends == 0) {
             std::memcpy(r, corrected, sizeof(int32_t) * static_cast<size_t>(m));
             continue;
@@ -160,6 +132,21 @@ void GainOffsetRow(int32_t* row, const float* gain, const float* offset, int32_t
                                                         : corrected[k];
         }
     }
+    return sum;
+}
+
+using GainOffsetRowFunction = int64_t (*)(int32_t*, const float*, const float*, int32_t);
+
+// Asked once; the processor and the system must both support AVX2. Both give the same bits:
+// the same IEEE operations, multiply-adds never fused (-ffp-contract=off).
+GainOffsetRowFunction ChooseGainOffsetRow() {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) {
+        return &GainOffsetRowAvx2;
+    }
+#endif
+    return &GainOffsetRowBaseline;
 }
 
 } // namespace
@@ -185,15 +172,23 @@ void ApplyLegacyOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
     CorrectWithDefectFill<LegacyRule>(frame, set.correctionMap.get(), set.width, set.height);
 }
 
-void ApplyGainOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
-    if (set.width <= 0 || set.height <= 0) {
-        return;
+int64_t ApplyGainOffsetRows(int32_t* frame, const CalibrationSet& set, int32_t firstRow,
+                            int32_t endRow) {
+    static const GainOffsetRowFunction gainOffsetRow = ChooseGainOffsetRow();
+    if (set.width <= 0) {
+        return 0;
     }
-    for (int32_t y = 0; y < set.height; ++y) {
+    int64_t sum = 0;
+    for (int32_t y = std::max(firstRow, 0); y < std::min(endRow, set.height); ++y) {
         const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * set.width;
-        GainOffsetRow(frame + start, set.gainMap.get() + start, set.offsetMap.get() + start,
-                      set.width);
+        sum += gainOffsetRow(frame + start, set.gainMap.get() + start, set.offsetMap.get() + start,
+                             set.width);
     }
+    return sum;
+}
+
+int64_t ApplyGainOffsetCorrection(int32_t* frame, const CalibrationSet& set) {
+    return ApplyGainOffsetRows(frame, set, 0, set.height);
 }
 
 } // namespace qor

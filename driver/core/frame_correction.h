@@ -15,9 +15,14 @@ namespace qor {
 // processing library's QorImageProc1; none skips it) and the way to show a message to the user.
 using EnhanceFunction = int32_t(QOR_STDCALL*)(int32_t* image, int32_t width, int32_t height,
                                               int32_t processFlag);
+// The same library's QorRunParts shares the passes over a frame with the enhancement's threads
+// (none runs them on the calling thread).
+using PartTask = void(QOR_STDCALL*)(void* context, int32_t part);
+using RunPartsFunction = void(QOR_STDCALL*)(int32_t parts, PartTask task, void* context);
 struct CorrectionServices {
     EnhanceFunction enhance = nullptr;
     NoticeCallback notify;
+    RunPartsFunction runParts = nullptr;
 };
 
 // The enhancement needs four tiles of 35 pixels in each direction; smaller frames skip it.

@@ -48,6 +48,7 @@ const qor::AcquisitionServices& AcquisitionServices() {
         qor::AcquisitionServices s;
         s.exposureThreshold = ReadExposureThreshold;
         s.correction.enhance = QorImageProc1;
+        s.correction.runParts = QorRunParts;
         // The only notice of the correction is the under-exposure warning, which closes itself.
         s.correction.notify = [](const qor::UserNotice& notice) {
             ShowSelfClosingMessageBox(notice, kUnderExposureBoxMs);

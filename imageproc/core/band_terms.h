@@ -34,6 +34,11 @@ void MapPixelScalar(const Band& band, int32_t offset, const ToneCurve& curve, fl
 void MapBandAvx2(const Band& band, int32_t length, const ToneCurve& curve, float* grid,
                  const float* detail);
 
+// The same for two neighbouring columns whose bands have the same blocks (only the column weights
+// differ): the rows that do not fill groups of eight are done for both columns together.
+void MapBandPairAvx2(const Band& first, const Band& second, int32_t length, const ToneCurve& curve,
+                     float* const grid[2], const float* const detail[2]);
+
 // The same with 512-bit loops; only called where the processor runs AVX-512F.
 void MapBandAvx512(const Band& band, int32_t length, const ToneCurve& curve, float* grid,
                    const float* detail);

@@ -4,6 +4,7 @@
 #include "imageproc/core/band_terms.h"
 
 #include <algorithm>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -13,48 +14,91 @@ namespace qor::imageproc {
 namespace {
 
 // Pixels of column u in band t (rows t x tileSize .. (t+1) x tileSize - 1, clipped) lie in the
-// same blocks, listed here in the order the blocks are visited.
-void CollectTerms(const TileGeometry& g, const BlendProfiles& p, const BlockExtremes& b, int32_t u,
-                  int32_t t, Band& band) {
+// same blocks; which ones depends only on u's tile column.
+struct BandBlocks {
+    int32_t biLo, biHi, bjLo, bjHi;
+    int32_t v0, edgeU0, edgeV0;
+    bool lastRows, lastCols;
+};
+
+BandBlocks BlocksOf(const TileGeometry& g, int32_t u, int32_t t) {
     const int32_t ts = g.tileSize;
     const int32_t lastBi = g.tilesAcross - 4;
     const int32_t lastBj = g.tilesDown - 4;
-    const int32_t biLo = std::max(0, u / ts - 3);
-    const int32_t biHi = std::min(lastBi, u / ts);
-    const int32_t bjLo = std::max(0, t - 3);
-    const int32_t bjHi = std::min(lastBj, t);
-    const int32_t v0 = t * ts;
-    const int32_t edgeU0 = lastBi * ts;
-    const int32_t edgeV0 = lastBj * ts;
-    const bool lastRows = v0 >= edgeV0;
-    const bool lastCols = u >= edgeU0;
+    BandBlocks k;
+    k.biLo = std::max(0, u / ts - 3);
+    k.biHi = std::min(lastBi, u / ts);
+    k.bjLo = std::max(0, t - 3);
+    k.bjHi = std::min(lastBj, t);
+    k.v0 = t * ts;
+    k.edgeU0 = lastBi * ts;
+    k.edgeV0 = lastBj * ts;
+    k.lastRows = k.v0 >= k.edgeV0;
+    k.lastCols = u >= k.edgeU0;
+    return k;
+}
 
+// The blocks, listed in the order they are visited.
+void CollectTerms(const TileGeometry& g, const BlendProfiles& p, const BlockExtremes& b, int32_t u,
+                  int32_t t, Band& band) {
+    const int32_t ts = g.tileSize;
+    const int32_t lastBj = g.tilesDown - 4;
+    const BandBlocks k = BlocksOf(g, u, t);
     int32_t n = 0;
-    for (int32_t bi = biLo; bi <= biHi; ++bi) {
+    for (int32_t bi = k.biLo; bi <= k.biHi; ++bi) {
         const float column = p.window[u - bi * ts];
-        for (int32_t bj = bjLo; bj <= bjHi; ++bj) {
+        for (int32_t bj = k.bjLo; bj <= k.bjHi; ++bj) {
             const size_t at = static_cast<size_t>(bi) * (lastBj + 1) + bj;
             band.terms[n++] =
-                Term{p.window + (v0 - bj * ts), b.innerMax[at], b.innerMin[at], column};
+                Term{p.window + (k.v0 - bj * ts), b.innerMax[at], b.innerMin[at], column};
         }
     }
-    if (lastRows) {
-        for (int32_t bi = biLo; bi <= biHi; ++bi) {
-            band.terms[n++] = Term{p.edgeV + (v0 - edgeV0), b.lastRowsMax[bi], b.lastRowsMin[bi],
-                                   p.window[u - bi * ts]};
+    if (k.lastRows) {
+        for (int32_t bi = k.biLo; bi <= k.biHi; ++bi) {
+            band.terms[n++] = Term{p.edgeV + (k.v0 - k.edgeV0), b.lastRowsMax[bi],
+                                   b.lastRowsMin[bi], p.window[u - bi * ts]};
         }
     }
-    if (lastCols) {
-        const float column = p.edgeU[u - edgeU0];
-        for (int32_t bj = bjLo; bj <= bjHi; ++bj) {
+    if (k.lastCols) {
+        const float column = p.edgeU[u - k.edgeU0];
+        for (int32_t bj = k.bjLo; bj <= k.bjHi; ++bj) {
             band.terms[n++] =
-                Term{p.window + (v0 - bj * ts), b.lastColsMax[bj], b.lastColsMin[bj], column};
+                Term{p.window + (k.v0 - bj * ts), b.lastColsMax[bj], b.lastColsMin[bj], column};
         }
-        if (lastRows) {
-            band.terms[n++] = Term{p.edgeV + (v0 - edgeV0), b.cornerMax, b.cornerMin, column};
+        if (k.lastRows) {
+            band.terms[n++] = Term{p.edgeV + (k.v0 - k.edgeV0), b.cornerMax, b.cornerMin, column};
         }
     }
     band.count = n;
+}
+
+// Turns the terms of a band collected for another column of u's tile column into u's: only the
+// column weights differ.
+void SetColumnWeights(const TileGeometry& g, const BlendProfiles& p, int32_t u, int32_t t,
+                      Band& band) {
+    const int32_t ts = g.tileSize;
+    const BandBlocks k = BlocksOf(g, u, t);
+    Term* term = band.terms;
+    for (int32_t bi = k.biLo; bi <= k.biHi; ++bi) {
+        const float column = p.window[u - bi * ts];
+        for (int32_t bj = k.bjLo; bj <= k.bjHi; ++bj) {
+            (term++)->column = column;
+        }
+    }
+    if (k.lastRows) {
+        for (int32_t bi = k.biLo; bi <= k.biHi; ++bi) {
+            (term++)->column = p.window[u - bi * ts];
+        }
+    }
+    if (k.lastCols) {
+        const float column = p.edgeU[u - k.edgeU0];
+        for (int32_t bj = k.bjLo; bj <= k.bjHi; ++bj) {
+            (term++)->column = column;
+        }
+        if (k.lastRows) {
+            term->column = column;
+        }
+    }
 }
 
 #if defined(__SSE2__)
@@ -184,20 +228,45 @@ void MapPixelScalar(const Band& band, int32_t offset, const ToneCurve& curve, fl
     grid = MapPixel(curve, mx, mn, grid, detail);
 }
 
+int32_t BandsDown(const TileGeometry& g) {
+    return (g.height + g.tileSize - 1) / g.tileSize;
+}
+
 void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
                       const BlendProfiles& profiles, const BlockExtremes& blocks,
-                      const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd) {
+                      const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd,
+                      Band* bandCache) {
     const bool vector = UsesVectorLoops(path);
     const bool avx2 = UsesAvx2Loops(path);
     const bool avx512 = UsesAvx512Loops(path);
-    Band band;
+    Band second;
+    int32_t cachedTileColumn = -1;
     for (int32_t u = uBegin; u < uEnd; ++u) {
         const float* detailColumn = detail + static_cast<size_t>(u) * static_cast<size_t>(g.height);
+        // The bands of a tile column are collected once; the next columns only change weights.
+        if (u / g.tileSize != cachedTileColumn) {
+            cachedTileColumn = u / g.tileSize;
+            for (int32_t t = 0; t < BandsDown(g); ++t) {
+                CollectTerms(g, profiles, blocks, u, t, bandCache[t]);
+            }
+        }
+        // Two columns of the same tile column lie in the same blocks: the 256-bit loops do them
+        // together, which leaves fewer rows over at the end of each band.
+        const bool pair = avx2 && !avx512 && u + 1 < uEnd && u / g.tileSize == (u + 1) / g.tileSize;
         for (int32_t t = 0, v0 = 0; v0 < g.height; ++t, v0 += g.tileSize) {
-            CollectTerms(g, profiles, blocks, u, t, band);
+            Band& band = bandCache[t];
+            SetColumnWeights(g, profiles, u, t, band);
             const int32_t length = std::min(g.tileSize, g.height - v0);
             float* gridBand = columns[u] + v0;
             const float* detailBand = detailColumn + v0;
+            if (pair) {
+                second = band;
+                SetColumnWeights(g, profiles, u + 1, t, second);
+                float* const grids[2] = {gridBand, columns[u + 1] + v0};
+                const float* const details[2] = {detailBand, detailBand + g.height};
+                MapBandPairAvx2(band, second, length, curve, grids, details);
+                continue;
+            }
             if (avx512) {
                 MapBandAvx512(band, length, curve, gridBand, detailBand);
                 continue;
@@ -218,13 +287,17 @@ void AccumulateAndMap(float* const* columns, const float* detail, const TileGeom
                 MapPixelScalar(band, v, curve, gridBand[v], detailBand[v]);
             }
         }
+        if (pair) {
+            ++u;
+        }
     }
 }
 
 void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
                       const BlendProfiles& profiles, const BlockExtremes& blocks,
                       const ToneCurve& curve, KernelPath path) {
-    AccumulateAndMap(columns, detail, g, profiles, blocks, curve, path, 0, g.width);
+    std::vector<Band> bands(static_cast<size_t>(BandsDown(g)));
+    AccumulateAndMap(columns, detail, g, profiles, blocks, curve, path, 0, g.width, bands.data());
 }
 
 } // namespace qor::imageproc

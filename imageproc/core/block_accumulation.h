@@ -10,6 +10,8 @@
 
 namespace qor::imageproc {
 
+struct Band;
+
 struct BlendProfiles {
     const float* window; // Y = window(N), weights of inner block rows and columns
     const float* edgeU;  // Pu, weights of the columns of the last-column blocks
@@ -22,15 +24,22 @@ struct BlendProfiles {
 // over the smooth value in `columns`. `detail` is column-major with stride height.
 //
 // The accumulators never leave registers: each pixel's whole ordered sum is formed at once, which
-// keeps the result bit-identical to visiting the blocks one after another.
+// keeps the result bit-identical to visiting the blocks one after another. This form takes memory
+// for its bands (std::bad_alloc when there is none); the enhancement lends its own to the next.
 void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
                       const BlendProfiles& profiles, const BlockExtremes& blocks,
                       const ToneCurve& curve, KernelPath path);
 
 // The same for columns [uBegin, uEnd) only: each column's pixels depend on nothing written for
-// other columns, so column ranges may be done by different threads.
+// other columns, so column ranges may be done by different threads. `bandCache` is room for
+// BandsDown(g) bands used by one thread at a time: the blocks of a band are collected once per
+// tile column instead of once per column.
 void AccumulateAndMap(float* const* columns, const float* detail, const TileGeometry& g,
                       const BlendProfiles& profiles, const BlockExtremes& blocks,
-                      const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd);
+                      const ToneCurve& curve, KernelPath path, int32_t uBegin, int32_t uEnd,
+                      Band* bandCache);
+
+// Bands of tileSize rows (the last one shorter) down the image.
+int32_t BandsDown(const TileGeometry& g);
 
 } // namespace qor::imageproc

@@ -121,11 +121,12 @@ void SmoothChunk(void* context, int32_t chunk, int32_t slot) {
     }
 }
 
-void MapChunk(void* context, int32_t chunk, int32_t /*slot*/) {
+void MapChunk(void* context, int32_t chunk, int32_t slot) {
     Run& r = *static_cast<Run*>(context);
     const int32_t begin = ChunkBegin(r.g, chunk);
     const int32_t end = ChunkEnd(r.g, chunk);
-    AccumulateAndMap(r.columns, r.detail, r.g, r.profiles, r.blocks, r.curve, r.path, begin, end);
+    AccumulateAndMap(r.columns, r.detail, r.g, r.profiles, r.blocks, r.curve, r.path, begin, end,
+                     r.work->BandCache(slot));
     if (r.out != nullptr) {
         // The largest value does not depend on the order the values are visited in.
         r.work->ChunkMax()[chunk] = LargestValue(r.columns[begin], Size(end - begin) * Size(r.g.height));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imageproc/core/block_accumulation.h"
 #include "imageproc/core/window_function.h"
 #include "imageproc/core/work_memory.h"
 
@@ -81,7 +82,8 @@ EnhanceWorkspace::EnhanceWorkspace(const WorkspaceShape& shape)
       m_padded(AllocateWork<float>(Size(shape.slots) * PaddedSize(shape))),
       m_saved(AllocateWork<float>(Size(shape.slots) * SavedSize(shape))),
       m_boundaries(AllocateWork<float>(BoundaryCount(shape) * BoundarySize(shape))),
-      m_chunkMax(AllocateWork<float>(Size(ChunkCount(shape.g)))) {
+      m_chunkMax(AllocateWork<float>(Size(ChunkCount(shape.g)))),
+      m_bands(AllocateWork<Band>(Size(shape.slots) * Size(BandsDown(shape.g)))) {
     if (m_columns) {
         for (int32_t u = 0; u < shape.g.width; ++u) {
             m_columns[Size(u)] = m_values.get() + Size(u) * Size(shape.g.height);
@@ -107,6 +109,10 @@ Smoother::Buffers EnhanceWorkspace::SlotBuffers(int32_t slot) {
     return Smoother::Buffers{m_sources.get() + s * (2 * Size(m_shape.radius) + 1),
                              m_padded.get() + s * PaddedSize(m_shape),
                              m_saved.get() + s * SavedSize(m_shape)};
+}
+
+Band* EnhanceWorkspace::BandCache(int32_t slot) {
+    return m_bands.get() + Size(slot) * Size(BandsDown(m_shape.g));
 }
 
 float* EnhanceWorkspace::BoundaryCopy(int32_t chunk) {

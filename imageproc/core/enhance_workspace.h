@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "imageproc/core/band_terms.h"
 #include "imageproc/core/smoothing.h"
 #include "imageproc/core/tile_extremes.h"
 #include "imageproc/core/tile_geometry.h"
@@ -52,6 +53,8 @@ public:
     const std::vector<float>& EdgeV() const { return m_edgeV; }
 
     Smoother::Buffers SlotBuffers(int32_t slot);
+    // The accumulation's bands of one tile column (BandsDown of them) for each slot.
+    Band* BandCache(int32_t slot);
     // Originals of the 2 x radius columns around the start of chunk `chunk` (1 .. count-1).
     float* BoundaryCopy(int32_t chunk);
     float* ChunkMax() { return m_chunkMax.get(); }
@@ -77,6 +80,7 @@ private:
     std::unique_ptr<float[]> m_saved;
     std::unique_ptr<float[]> m_boundaries;
     std::unique_ptr<float[]> m_chunkMax;
+    std::unique_ptr<Band[]> m_bands;
 };
 
 } // namespace qor::imageproc

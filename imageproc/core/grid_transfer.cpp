@@ -1,6 +1,8 @@
 // Moves a frame between the caller's row-major integers and the enhancement's column grid.
 #include "imageproc/core/grid_transfer.h"
 
+#include "imageproc/core/grid_transfer_avx2.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -113,6 +115,10 @@ void StoreVector(const float* columns, int32_t width, int32_t height, float scal
 
 void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* columns,
                  KernelPath path, int32_t uBegin, int32_t uEnd) {
+    if (UsesAvx2Loops(path) && uEnd - uBegin >= 8 && height >= 8) {
+        LoadSquaresAvx2(image, width, height, columns, uBegin, uEnd, 0, height);
+        return;
+    }
     const bool vector = UsesVectorLoops(path);
     for (int32_t v0 = 0; v0 < height; v0 += kBlock) {
         const int32_t v1 = height - v0 < kBlock ? height : v0 + kBlock;
@@ -167,6 +173,10 @@ float RescaleFactor(float max) {
 
 void StoreRescaled(const float* columns, int32_t width, int32_t height, float scale, int32_t* image,
                    KernelPath path, int32_t uBegin, int32_t uEnd) {
+    if (UsesAvx2Loops(path) && uEnd - uBegin >= 8 && height >= 8) {
+        StoreSquaresAvx2(columns, width, height, scale, image, uBegin, uEnd, 0, height);
+        return;
+    }
     const bool vector = UsesVectorLoops(path);
     for (int32_t u0 = uBegin; u0 < uEnd; u0 += kBlock) {
         const int32_t u1 = uEnd - u0 < kBlock ? uEnd : u0 + kBlock;

@@ -8,6 +8,8 @@
 
 namespace qor::imageproc {
 
+// The grid and the frame never share memory (the 256-bit loops write some values twice).
+
 // columns[u * height + v] = float(image[v * width + u]).
 void LoadColumns(const int32_t* image, int32_t width, int32_t height, float* columns,
                  KernelPath path);

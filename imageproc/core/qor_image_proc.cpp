@@ -6,6 +6,21 @@
 #include "common/core/floating_point_guard.h"
 #include "imageproc/core/enhance_grid.h"
 #include "imageproc/core/frame_enhancement.h"
+#include "imageproc/core/shared_resources.h"
+
+namespace {
+
+struct PartJob {
+    QorPartTask task;
+    void* context;
+};
+
+void RunPart(void* job, int32_t part, int32_t /*slot*/) {
+    const PartJob& j = *static_cast<const PartJob*>(job);
+    j.task(j.context, part);
+}
+
+} // namespace
 
 extern "C" {
 
@@ -25,6 +40,18 @@ int32_t QOR_STDCALL QorImageProc1(int32_t* image, int32_t width, int32_t height,
         return qor::imageproc::EnhanceFrame(image, width, height, processFlag);
     } catch (...) {
         return 0;
+    }
+}
+
+void QOR_STDCALL QorRunParts(int32_t parts, QorPartTask task, void* context) {
+    if (task == nullptr || parts <= 0) {
+        return;
+    }
+    PartJob job{task, context};
+    try {
+        const qor::FloatingPointGuard floatingPoint;
+        qor::imageproc::RunOnPool(parts, &RunPart, &job);
+    } catch (...) {
     }
 }
 

@@ -29,4 +29,14 @@ void QOR_STDCALL QorImageProc2(float** grid, int32_t width, int32_t height, int3
 int32_t QOR_STDCALL QorImageProc1(int32_t* image, int32_t width, int32_t height,
                                   int32_t processFlag);
 
+// One part of a job shared by QorRunParts; it must not throw.
+typedef void(QOR_STDCALL* QorPartTask)(void* context, int32_t part);
+
+// Runs task(context, part) once for every part 0..parts-1 on the calling thread and the
+// enhancement's worker threads, in no set order, and returns when all are done: the driver's
+// passes over a frame use the same threads as the enhancement. Every part runs with the
+// floating-point state of the enhancement. While another call or an enhancement holds the
+// workers, the calling thread runs every part itself.
+void QOR_STDCALL QorRunParts(int32_t parts, QorPartTask task, void* context);
+
 } // extern "C"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "imageproc/core/enhance_workspace.h"
@@ -90,6 +91,26 @@ WorkspaceLease::~WorkspaceLease() {
     delete m_pPrivate;
     if (m_bShared) {
         State().busy.unlock();
+    }
+}
+
+void RunOnPool(int32_t parts, WorkerPool::Task task, void* context) {
+    Shared& s = State();
+    std::unique_lock lock(s.busy, std::try_to_lock);
+    WorkerPool* pool = nullptr;
+    if (lock.owns_lock()) {
+        try {
+            pool = &PoolLocked(s);
+        } catch (const std::bad_alloc&) {
+            // No pool to be had: the parts still run, on this thread.
+        }
+    }
+    if (pool != nullptr) {
+        pool->Run(parts, task, context);
+        return;
+    }
+    for (int32_t part = 0; part < parts; ++part) {
+        task(context, part, 0);
     }
 }
 

@@ -33,6 +33,11 @@ private:
     WorkerPool* m_pPool = nullptr;
 };
 
+// Runs task(context, part, slot) for every part 0..parts-1 on the calling thread and the pool's
+// workers, as the phases of an enhancement do; a call that finds the pool in use (by an
+// enhancement or another such call) runs every part itself. Slots are as in WorkerPool::Run.
+void RunOnPool(int32_t parts, WorkerPool::Task task, void* context);
+
 // Threads a call may use, the calling one included; 0 restores the default (one per processor,
 // at most eight).
 void SetEnhancementThreads(int32_t threads);

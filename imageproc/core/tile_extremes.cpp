@@ -1,6 +1,8 @@
 // Local darkest and brightest smooth levels per tile, and their extremes over each blending block.
 #include "imageproc/core/tile_extremes.h"
 
+#include "imageproc/core/tile_extremes_avx2.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -61,11 +63,16 @@ void ColumnExtremes(const float* values, int32_t begin, int32_t end, bool vector
 void AddColumnExtremes(const float* column, int32_t u, const TileGeometry& g, float* tileMax,
                        float* tileMin, KernelPath path) {
     const bool vector = UsesVectorLoops(path);
+    const bool avx2 = UsesAvx2Loops(path);
     const int32_t i = std::min(u / g.tileSize, g.tilesAcross - 1);
     for (int32_t j = 0; j < g.tilesDown; ++j) {
         const int32_t begin = j * g.tileSize;
         const int32_t end = j == g.tilesDown - 1 ? g.height : begin + g.tileSize;
         const size_t at = static_cast<size_t>(i) * g.tilesDown + j;
+        if (avx2 && end - begin >= 8) {
+            SegmentExtremesAvx2(column, begin, end, tileMax[at], tileMin[at]);
+            continue;
+        }
         ColumnExtremes(column, begin, end, vector, tileMax[at], tileMin[at]);
     }
 }

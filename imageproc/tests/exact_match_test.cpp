@@ -22,14 +22,14 @@ struct GridCase {
 };
 
 // The driver's parameters on the real and on awkward sizes, and other tile sizes and radii
-// (bands shorter than a vector group, one-pixel last tiles, radius 0 and wide kernels).
+// (bands shorter than a vector group, one-pixel last tiles, radius 0 and wide kernels; {80, 83,
+// 20, 1}: bands of 20 and 23 rows, shorter than the widest pass; {120, 150, 30, 1} and {92, 100,
+// 23, 2}: bands whose last 6 and 7 rows do not fill a group of eight).
 const GridCase kGridCases[] = {
-    {140, 140, 35, 1}, {141, 177, 35, 1}, {175, 140, 35, 1}, {211, 143, 35, 1},
-    {4, 4, 1, 0},      {5, 7, 1, 1},      {9, 8, 2, 1},      {13, 12, 3, 2},
-    {23, 17, 4, 2},    {37, 41, 9, 3},    {61, 29, 7, 5},    {150, 202, 37, 0},
-    {64, 64, 16, 1},   {47, 33, 8, 1},    {13, 12, 3, 11},   {12, 40, 3, 11},
-    {80, 83, 20, 1}, // bands of 20 and 23 rows: shorter than the widest pass
-};
+    {140, 140, 35, 1}, {141, 177, 35, 1}, {175, 140, 35, 1}, {211, 143, 35, 1}, {4, 4, 1, 0},
+    {5, 7, 1, 1},      {9, 8, 2, 1},      {13, 12, 3, 2},    {23, 17, 4, 2},    {37, 41, 9, 3},
+    {61, 29, 7, 5},    {150, 202, 37, 0}, {64, 64, 16, 1},   {47, 33, 8, 1},    {13, 12, 3, 11},
+    {12, 40, 3, 11},   {80, 83, 20, 1},   {120, 150, 30, 1}, {92, 100, 23, 2}};
 
 class GridExactMatch : public ::testing::TestWithParam<std::tuple<GridCase, Content>> {};
 
@@ -89,8 +89,8 @@ TEST_P(FrameExactMatch, EveryPathEqualsTheReference) {
         const testdata::UsingPath using_(pathCase);
         auto actual = frame;
         ASSERT_EQ(EnhanceFrame(actual.data(), c.width, c.height, 1, pathCase.path), 1);
-        EXPECT_EQ(expected, actual) << c.width << "x" << c.height << " limit "
-                                    << static_cast<int>(pathCase.limit);
+        EXPECT_EQ(expected, actual)
+            << c.width << "x" << c.height << " limit " << static_cast<int>(pathCase.limit);
     }
 }
 

@@ -83,6 +83,56 @@ TEST(Rescale, ZeroOrDenormalMaximumStaysWithinTwelveBits) {
     }
 }
 
+TEST(GridTransfer, EveryPathGivesTheSameBitsOnEveryShape) {
+    // Shapes around the 8 x 8 squares of the 256-bit loops (ragged columns and rows, a chunk's
+    // column range) with values at and beyond the ends of the range, negatives, NaN and
+    // infinities; a factor of +inf as a maximum of 0 gives it.
+    struct Shape {
+        int32_t width, height, uBegin, uEnd;
+    };
+    const Shape shapes[] = {{8, 8, 0, 8},     {13, 9, 0, 13},  {35, 21, 0, 35},
+                            {70, 17, 35, 70}, {40, 33, 3, 12}, {12, 7, 0, 12}};
+    using Limits = std::numeric_limits<float>;
+    const float specials[] = {4095.0f,
+                              4096.0f,
+                              -0.5f,
+                              -0.0f,
+                              0.999f,
+                              1e30f,
+                              Limits::quiet_NaN(),
+                              Limits::infinity(),
+                              -Limits::infinity()};
+    for (const Shape& s : shapes) {
+        const size_t count = static_cast<size_t>(s.width) * static_cast<size_t>(s.height);
+        std::vector<float> columns(count);
+        std::vector<int32_t> frame(count);
+        for (size_t i = 0; i < count; ++i) {
+            columns[i] =
+                i % 7 == 3 ? specials[i % 9] : static_cast<float>((i * 2654435761u) % 5000) * 0.83f;
+            frame[i] = static_cast<int32_t>((i * 40503u) % 9000u) - 3000;
+        }
+        for (const float scale : {0.8187f, 1.0f, std::numeric_limits<float>::infinity()}) {
+            std::vector<int32_t> expected(count, -1);
+            StoreRescaled(columns.data(), s.width, s.height, scale, expected.data(),
+                          KernelPath::Scalar, s.uBegin, s.uEnd);
+            for (const KernelPath path : {KernelPath::Vector, KernelPath::Sse2}) {
+                std::vector<int32_t> image(count, -1);
+                StoreRescaled(columns.data(), s.width, s.height, scale, image.data(), path,
+                              s.uBegin, s.uEnd);
+                EXPECT_EQ(image, expected) << s.width << " x " << s.height << ", " << scale;
+            }
+        }
+        std::vector<float> expected(count, -1.0f);
+        LoadColumns(frame.data(), s.width, s.height, expected.data(), KernelPath::Scalar, s.uBegin,
+                    s.uEnd);
+        for (const KernelPath path : {KernelPath::Vector, KernelPath::Sse2}) {
+            std::vector<float> loaded(count, -1.0f);
+            LoadColumns(frame.data(), s.width, s.height, loaded.data(), path, s.uBegin, s.uEnd);
+            EXPECT_EQ(loaded, expected) << s.width << " x " << s.height;
+        }
+    }
+}
+
 TEST(FrameAdapter, SmallFramesAreRescaledWithoutEnhancement) {
     std::vector<int32_t> image = {100, 200, 400, -7, 0, 800};
     ASSERT_EQ(QorImageProc1(image.data(), 3, 2, 1), 1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imageproc/core/enhance_grid.h"
+#include "imageproc/core/enhance_workspace.h"
 #include "imageproc/core/fp_environment.h"
 #include "imageproc/core/frame_enhancement.h"
 #include "imageproc/core/qor_image_proc.h"
@@ -67,9 +68,9 @@ TEST_P(ParallelRun, EveryThreadCountAndWidthEqualsTheReference) {
         const int widest = static_cast<int>(limit);
         reference::Grid actual = testdata::ToGrid(frame, c.width, c.height);
         auto columns = testdata::Columns(actual);
-        ASSERT_EQ(EnhanceGrid(columns.data(), c.width, c.height, 4096, c.radius, c.tileSize,
-                              409.6f),
-                  EnhanceStatus::Enhanced);
+        ASSERT_EQ(
+            EnhanceGrid(columns.data(), c.width, c.height, 4096, c.radius, c.tileSize, 409.6f),
+            EnhanceStatus::Enhanced);
         EXPECT_TRUE(testdata::SameBits(expected, actual)) << threads << " threads, " << widest;
         if (!expectedFrame.empty()) {
             auto image = frame;
@@ -125,6 +126,57 @@ TEST(ParallelRun, WorkersComputeWithTheDefaultControlStateWhateverTheCallerSet) 
 #else
     GTEST_SKIP() << "no SSE control register on this processor";
 #endif
+}
+
+struct PartTally {
+    std::atomic<int32_t> runs[64];
+    std::atomic<int32_t> wrongState{0};
+};
+
+void QOR_STDCALL CountPart(void* context, int32_t part) {
+    auto& t = *static_cast<PartTally*>(context);
+    ++t.runs[part];
+#if defined(QOR_HAVE_MXCSR)
+    if ((_mm_getcsr() & ~0x3Fu) != kDefaultMxcsr) {
+        ++t.wrongState;
+    }
+#endif
+}
+
+// The driver's passes on the same threads: every part once, with the enhancement's
+// floating-point state whatever the caller set, and a call made while another holds the workers
+// (here a lease like an enhancement's) runs its parts itself instead of waiting for them.
+TEST(ParallelRun, SharedPartsRunOnceEachWithThePipelineState) {
+    const Defaults restore;
+    constexpr uint32_t kOdd = kDefaultMxcsr | 0x6000u | 0x8040u; // toward zero, FTZ and DAZ
+    for (const int32_t threads : {1, 2, 4}) {
+        SetEnhancementThreads(threads);
+        for (const int32_t parts : {0, 1, 16, 64}) {
+            PartTally tally{};
+#if defined(QOR_HAVE_MXCSR)
+            const uint32_t saved = _mm_getcsr();
+            _mm_setcsr(kOdd);
+#endif
+            QorRunParts(parts, &CountPart, &tally);
+#if defined(QOR_HAVE_MXCSR)
+            EXPECT_EQ(_mm_getcsr() & ~0x3Fu, kOdd & ~0x3Fu);
+            _mm_setcsr(saved);
+#endif
+            for (int32_t part = 0; part < 64; ++part) {
+                EXPECT_EQ(tally.runs[part].load(), part < parts ? 1 : 0) << threads << ", " << part;
+            }
+            EXPECT_EQ(tally.wrongState.load(), 0) << threads << " threads";
+        }
+    }
+    WorkspaceShape shape;
+    shape.g = MakeTileGeometry(140, 140, 35);
+    const WorkspaceLease held(shape);
+    PartTally tally{};
+    std::thread([&] { QorRunParts(5, &CountPart, &tally); }).join();
+    for (int32_t part = 0; part < 5; ++part) {
+        EXPECT_EQ(tally.runs[part].load(), 1) << part;
+    }
+    QorRunParts(4, nullptr, nullptr); // nothing to run
 }
 
 TEST(WorkerPool, EveryChunkRunsOnceOnDistinctSlotsAndIdleWorkersLeave) {

@@ -99,6 +99,7 @@ void RunCorrect(const CorrectOptions& o) {
 
     qor::CorrectionServices services;
     services.enhance = &QorImageProc1;
+    services.runParts = &QorRunParts;
     services.notify = PrintNotice;
     const bool corrected =
         o.legacy ? qor::CorrectLegacyFrame(frame.data(), frame.size(), *calibration, o.processFlag)

@@ -244,17 +244,29 @@ TEST(Orientation, KeyExamplesAndTheTurn) {
     EXPECT_EQ(same, (std::vector<int32_t>{4094, 4093, 4092}));
 }
 
-// The one-pass inversion and turn equals the two passes, odd and even counts and values outside
-// 0..4095 included.
+// The one-pass inversion and turn equals the two passes, odd and even counts (below, at and
+// around the eight-value steps of the vector loop) and values outside 0..4095 included.
 TEST(Orientation, InvertAndTurnInOnePassEqualsTwoPasses) {
-    const std::vector<int32_t> values = {0, 4095, 4096, -1, 17, 2048, INT32_MIN};
+    const int32_t kinds[] = {0, 4095, 4096, -1, 17, 2048, INT32_MIN, INT32_MAX, 4094, 1};
+    std::vector<int32_t> values(41);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // Distinct in-range values between the special ones show a wrong order.
+        values[i] = i % 2 == 0 ? kinds[(i / 2) % 10] : static_cast<int32_t>(i * 97);
+    }
     for (std::size_t count = 0; count <= values.size(); ++count) {
-        std::vector<int32_t> twoPasses(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
+        std::vector<int32_t> twoPasses(values.begin(),
+                                       values.begin() + static_cast<std::ptrdiff_t>(count));
         std::vector<int32_t> onePass = twoPasses;
         InvertFrame(twoPasses.data(), count);
         TurnFrame(twoPasses.data(), count);
         InvertAndTurnFrame(onePass.data(), count);
         EXPECT_EQ(onePass, twoPasses) << count << " values";
+        std::vector<int32_t> expected(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const uint32_t v = static_cast<uint32_t>(values[count - 1 - i]);
+            expected[i] = v <= 4095u ? static_cast<int32_t>(4095u - v) : 0;
+        }
+        EXPECT_EQ(twoPasses, expected) << count << " values";
     }
 }
 

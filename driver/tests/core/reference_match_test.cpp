@@ -29,6 +29,14 @@ int32_t QOR_STDCALL TraceEnhance(int32_t* image, int32_t width, int32_t height, 
     return 1;
 }
 
+// A stand-in for the shared threads that runs the parts last first: parts must not depend on
+// the order they run in.
+void QOR_STDCALL LastPartFirst(int32_t parts, PartTask task, void* context) {
+    for (int32_t part = parts - 1; part >= 0; --part) {
+        task(context, part);
+    }
+}
+
 enum class Kind { Format2, Format3, Format4, Legacy };
 
 std::vector<int32_t> AscendingLines(std::mt19937& rng, int32_t limit) {
@@ -91,7 +99,8 @@ struct Size {
     int32_t height;
 };
 
-void CompareOnSizes(const std::vector<Size>& sizes, int rounds, EnhanceFunction enhance) {
+void CompareOnSizes(const std::vector<Size>& sizes, int rounds, EnhanceFunction enhance,
+                    RunPartsFunction runParts = nullptr) {
     std::mt19937 rng(20240611);
     for (const Size size : sizes) {
         for (Kind kind : {Kind::Format2, Kind::Format3, Kind::Format4, Kind::Legacy}) {
@@ -114,7 +123,7 @@ void CompareOnSizes(const std::vector<Size>& sizes, int rounds, EnhanceFunction 
                     reference::CorrectLegacyFrame(slow, cal, flag);
                 } else {
                     ASSERT_TRUE(CorrectFrame(fast.data(), fast.size(), cal, threshold, flag,
-                                             {enhance, fastLog.Callback()}));
+                                             {enhance, fastLog.Callback(), runParts}));
                     reference::CorrectFrame(slow, cal, threshold, flag,
                                             {enhance, slowLog.Callback()});
                 }
@@ -129,18 +138,23 @@ void CompareOnSizes(const std::vector<Size>& sizes, int rounds, EnhanceFunction 
     }
 }
 
+// Each on the calling thread alone and with its passes cut into parts (more parts than rows
+// or values in the smallest).
 TEST(ReferenceMatch, SmallAndOddSizes) {
-    CompareOnSizes({{1, 1}, {3, 1}, {1, 3}, {2, 2}, {7, 5}, {33, 17}, {64, 9}, {140, 141}}, 12,
-                   &TraceEnhance);
+    for (const RunPartsFunction runParts : {RunPartsFunction{}, &LastPartFirst}) {
+        CompareOnSizes({{1, 1}, {3, 1}, {1, 3}, {2, 2}, {7, 5}, {33, 17}, {64, 9}, {140, 141}}, 12,
+                       &TraceEnhance, runParts);
+    }
 }
 
 TEST(ReferenceMatch, RealSensorSizes) {
-    CompareOnSizes({{999, 664}, {1201, 861}}, 1, &TraceEnhance);
+    CompareOnSizes({{999, 664}, {1201, 861}}, 1, &TraceEnhance, &LastPartFirst);
 }
 
 #if defined(QOR_TEST_HAVE_IMAGEPROC)
+// The enhancement library's own threads for the enhancement and the passes around it.
 TEST(ReferenceMatch, RealSizesWithTheEnhancement) {
-    CompareOnSizes({{999, 664}, {1201, 861}}, 1, &QorImageProc1);
+    CompareOnSizes({{999, 664}, {1201, 861}}, 1, &QorImageProc1, &QorRunParts);
 }
 #endif
 

@@ -49,6 +49,9 @@ TEST(QorimgDll, OrdinalsAndPlainNamesReachTheSameEntries) {
     ASSERT_NE(name2, nullptr);
     EXPECT_EQ(name1, GetProcAddress(module, MAKEINTRESOURCEA(1)));
     EXPECT_EQ(name2, GetProcAddress(module, MAKEINTRESOURCEA(2)));
+    const FARPROC name3 = GetProcAddress(module, "QorRunParts");
+    ASSERT_NE(name3, nullptr);
+    EXPECT_EQ(name3, GetProcAddress(module, MAKEINTRESOURCEA(3)));
     EXPECT_EQ(GetProcAddress(module, "QorImageProc1@16"), nullptr); // decoration stripped
 
     auto frame = Frame();
