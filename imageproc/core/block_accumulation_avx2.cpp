@@ -37,6 +37,25 @@ QOR_AVX2 inline __m256d MapPixelQuad(const ToneCurve& c, __m256d mx, __m256d mn,
     return _mm256_blendv_pd(mapped, mn, flat);
 }
 
+// Eight pixels: the accumulated extremes (two halves of four) divided by their weights, through
+// the curve, capped. "Above 4095 becomes 4095": min(cap, x) keeps x when x is NaN, like MapPixel.
+QOR_AVX2 inline __m256 MapEight(const ToneCurve& curve, const __m256d* maxAcc,
+                                const __m256d* minAcc, __m256 weights, __m256 g, __m256 d) {
+    const __m256d w0 = _mm256_cvtps_pd(_mm256_castps256_ps128(weights));
+    const __m256d w1 = _mm256_cvtps_pd(_mm256_extractf128_ps(weights, 1));
+    const __m256d lo = MapPixelQuad(curve, RoundToFloat(_mm256_div_pd(maxAcc[0], w0)),
+                                    RoundToFloat(_mm256_div_pd(minAcc[0], w0)),
+                                    _mm256_cvtps_pd(_mm256_castps256_ps128(g)),
+                                    _mm256_cvtps_pd(_mm256_castps256_ps128(d)));
+    const __m256d hi = MapPixelQuad(curve, RoundToFloat(_mm256_div_pd(maxAcc[1], w1)),
+                                    RoundToFloat(_mm256_div_pd(minAcc[1], w1)),
+                                    _mm256_cvtps_pd(_mm256_extractf128_ps(g, 1)),
+                                    _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1)));
+    const __m256 mapped =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo)), _mm256_cvtpd_ps(hi), 1);
+    return _mm256_min_ps(_mm256_set1_ps(kEnhancedCap), mapped);
+}
+
 // 8 x Eights consecutive pixels of the band starting `offset` rows in; only rows from `keep` on
 // are written, so a group may overlap pixels already finished at the end of a band.
 template <int Eights>
@@ -72,22 +91,8 @@ QOR_AVX2 void MapGroup(const Band& band, int32_t offset, int32_t keep, const Ton
     }
     for (int q = 0; q < Eights; ++q) {
         const int32_t at = offset + 8 * q;
-        const __m256d w0 = _mm256_cvtps_pd(_mm256_castps256_ps128(weightAcc[q]));
-        const __m256d w1 = _mm256_cvtps_pd(_mm256_extractf128_ps(weightAcc[q], 1));
-        const __m256 g = _mm256_loadu_ps(grid + at);
-        const __m256 d = _mm256_loadu_ps(detail + at);
-        const __m256d lo = MapPixelQuad(curve, RoundToFloat(_mm256_div_pd(maxAcc[2 * q], w0)),
-                                        RoundToFloat(_mm256_div_pd(minAcc[2 * q], w0)),
-                                        _mm256_cvtps_pd(_mm256_castps256_ps128(g)),
-                                        _mm256_cvtps_pd(_mm256_castps256_ps128(d)));
-        const __m256d hi = MapPixelQuad(curve, RoundToFloat(_mm256_div_pd(maxAcc[2 * q + 1], w1)),
-                                        RoundToFloat(_mm256_div_pd(minAcc[2 * q + 1], w1)),
-                                        _mm256_cvtps_pd(_mm256_extractf128_ps(g, 1)),
-                                        _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1)));
-        const __m256 mapped = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo)),
-                                                   _mm256_cvtpd_ps(hi), 1);
-        // "Above 4095 becomes 4095": min(cap, x) keeps x when x is NaN, like MapPixel.
-        const __m256 out = _mm256_min_ps(_mm256_set1_ps(kEnhancedCap), mapped);
+        const __m256 out = MapEight(curve, &maxAcc[2 * q], &minAcc[2 * q], weightAcc[q],
+                                    _mm256_loadu_ps(grid + at), _mm256_loadu_ps(detail + at));
         const int32_t skip = keep - at;
         if (skip <= 0) {
             _mm256_storeu_ps(grid + at, out);
@@ -163,19 +168,7 @@ QOR_AVX2 void MapPairGroup(const Band& first, const Band& second, const Eight* e
             g = _mm256_loadu_ps(grid[e.column] + e.offset);
             d = _mm256_loadu_ps(detail[e.column] + e.offset);
         }
-        const __m256d w0 = _mm256_cvtps_pd(_mm256_castps256_ps128(weightAcc[q]));
-        const __m256d w1 = _mm256_cvtps_pd(_mm256_extractf128_ps(weightAcc[q], 1));
-        const __m256d lo = MapPixelQuad(curve, RoundToFloat(_mm256_div_pd(maxAcc[2 * q], w0)),
-                                        RoundToFloat(_mm256_div_pd(minAcc[2 * q], w0)),
-                                        _mm256_cvtps_pd(_mm256_castps256_ps128(g)),
-                                        _mm256_cvtps_pd(_mm256_castps256_ps128(d)));
-        const __m256d hi = MapPixelQuad(curve, RoundToFloat(_mm256_div_pd(maxAcc[2 * q + 1], w1)),
-                                        RoundToFloat(_mm256_div_pd(minAcc[2 * q + 1], w1)),
-                                        _mm256_cvtps_pd(_mm256_extractf128_ps(g, 1)),
-                                        _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1)));
-        const __m256 mapped = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo)),
-                                                   _mm256_cvtpd_ps(hi), 1);
-        const __m256 out = _mm256_min_ps(_mm256_set1_ps(kEnhancedCap), mapped);
+        const __m256 out = MapEight(curve, &maxAcc[2 * q], &minAcc[2 * q], weightAcc[q], g, d);
         alignas(32) float lanes[8];
         const int32_t skip = e.keep - e.offset;
         if (!mixed) {
