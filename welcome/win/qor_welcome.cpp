@@ -334,24 +334,10 @@ void QOR_Welcome::OnInstallQor() {
 
 void QOR_Welcome::OnExit() { DestroyWindow(m_hWnd); }
 
-bool QOR_Welcome::Delay(double seconds) {
-    return PumpMessages(nullptr, static_cast<DWORD>(seconds * 1000.0));
-}
-
-bool QOR_Welcome::WaitFor(HANDLE process) { return PumpMessages(process, INFINITE); }
-
-bool QOR_Welcome::PumpMessages(HANDLE handle, DWORD span) {
-    // A monotonic clock: a change of the wall clock must not stretch or cut the wait.
-    const DWORD start = GetTickCount();
+bool QOR_Welcome::WaitFor(HANDLE process) {
     for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (span != INFINITE && elapsed >= span) {
-            return !m_bQuitting;
-        }
-        const DWORD wait = MsgWaitForMultipleObjects(handle != nullptr ? 1 : 0, &handle, FALSE,
-                                                     span == INFINITE ? INFINITE : span - elapsed,
-                                                     QS_ALLINPUT);
-        if (handle != nullptr && (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED)) {
+        const DWORD wait = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) {
             return !m_bQuitting;
         }
         MSG message;

@@ -21,10 +21,8 @@ public:
     // Runs the window until it is closed; the program's exit code.
     int Run();
 
-    // Lets the window handle its messages for `seconds`, so it stays responsive. False when the
-    // program is ending (the window was closed meanwhile).
-    bool Delay(double seconds);
-    // The same until `process` has ended.
+    // Lets the window handle its messages until `process` has ended, so it stays responsive.
+    // False when the program is ending (the window was closed meanwhile).
     bool WaitFor(HANDLE process);
     // Adds the lines of the result file, each with CR LF, to the result text.
     // False when the file exists but cannot be read (after telling the user).
@@ -42,7 +40,6 @@ private:
     void OnExit();
     // Starts a script of the medium's folder; `running` (when given) receives its process.
     bool StartScript(const wchar_t* script, int show, HANDLE* running = nullptr);
-    bool PumpMessages(HANDLE handle, DWORD span);
     void Paint();
 
     HWND m_hWnd = nullptr;
